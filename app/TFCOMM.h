@@ -1,0 +1,158 @@
+#pragma once
+// The main window. It owns every component for the whole run and keeps the handler
+// names of the original design; the handlers stay short and leave the work to the plain
+// classes in meter/, link/, record/ and view/.
+//
+// The handlers of each subsystem are defined next to that subsystem:
+//   app/TFCOMM.cpp                 start, exit, error handling, frame assembly and decoding
+//   link/hid/UsbLinkControl.cpp    USB link controls and the link timer
+//   link/serial/SerialLinkControl.cpp  serial link controls
+//   record/RecordingControl.cpp    reading table, recording rule, recall stamps, data files
+//   record/LimitMarksControl.cpp   limit marks
+//   view/ScaleControl.cpp          analog scale
+//   view/ChartControl.cpp          waveform chart and paging
+#include "app/FcommState.h"
+#include "app/Guard.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QResizeEvent;
+class QPushButton;
+class QToolButton;
+class QWidget;
+
+namespace rd780 {
+
+class LcdPanel;
+class THidDevice;
+
+struct ProgramOptions {
+    bool simulateMeter = false; // add the simulated cable to the HID device list
+    QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
+};
+
+class TFCOMM : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TFCOMM(const ProgramOptions& options = {}, QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    // Module state of the window's unit.
+    FcommState S;
+    const ProgramOptions Options;
+
+    // ---- Main window and shared state ---------------------------------------------------
+    QWidget* Client = nullptr; // the design's client area, 717 by 596
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* Connect1 = nullptr;
+    QAction* START1 = nullptr;
+    QAction* STOP1 = nullptr;
+    QMenu* Record1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* N10001 = nullptr;
+    QAction* N50001 = nullptr;
+    QAction* N100001 = nullptr;
+    QAction* N500001 = nullptr;
+    QAction* N1000001 = nullptr;
+    QAction* limitess = nullptr;
+    QAction* EXIT1 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QCheckBox* IFRD230 = nullptr;
+
+    void FormCreate();
+    void BtExit1Click();
+    void BitBtn1Click();
+
+    // Shows an information box with OK. Tests replace it through MessageHook.
+    void ShowMessage(const QString& text);
+    std::function<void(const QString&)> MessageHook;
+    // Runs a handler under the window's default error handling.
+    template <class F> bool Guarded(F&& f) {
+        return runGuarded([this](const std::string& e) { ShowMessage(QString::fromStdString(e)); },
+                          std::forward<F>(f));
+    }
+    // Adds a line to HistoryListBox, selects it and keeps the list bounded.
+    void AddHistoryLine(const QString& line);
+    static constexpr int HistoryLimit = 5000;
+
+    // ---- Frame assembly, decoding and the LCD ---------------------------------------------
+    QListWidget* HistoryListBox = nullptr;
+    QPushButton* Button4 = nullptr;
+    LcdPanel* Panel1 = nullptr;
+    QProgressBar* PBar2 = nullptr;
+    QLabel* CONok = nullptr;
+    QLabel* CONokN = nullptr;
+
+    void HidDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    void Button4Click();
+    // Decodes FrameHex. Returns false when the frame's conversion failed; the failure is
+    // reported without blocking.
+    bool LcdDisplay520();
+    // A decode failure is listed at most once a second per repeated text.
+    void ReportFrameError(const std::string& text);
+    std::string LastFrameError;
+    std::chrono::steady_clock::time_point LastFrameErrorAt{};
+
+    // ---- USB link (link/hid/UsbLinkControl.cpp) -------------------------------------------
+    QToolButton* USBCon = nullptr;
+    void buildUsbSide();
+    void createHidController();
+    void destroyHidController();
+    void USBConClick();
+    void SendDataClick();
+
+    // ---- Serial link (link/serial/SerialLinkControl.cpp) ----------------------------------
+    void buildSerialSide();
+    void destroySerialSide();
+    void BindSerialReceiveHandler(); // FormCreate step 9: COMM2.OnReceiveData := H520RData
+    void H520RData(void* Sender, const uint8_t* DataPtr, int DataSize);
+    void FormResize();
+    void BtDiscon1Click();
+
+    // ---- Recording and data files (record/RecordingControl.cpp) ---------------------------
+    void buildRecordSide();
+    void OpenReadingTable();
+    void CloseReadingTable();
+    void INDataToTable();
+
+    // ---- Limit marks (record/LimitMarksControl.cpp) ---------------------------------------
+    void buildLimitSide();
+
+    // ---- Analog scale (view/ScaleControl.cpp) ---------------------------------------------
+    QWidget* KD = nullptr;
+    void buildScaleSide();
+    void KDsetup(int mode);
+    void KDrun(int value);
+
+    // ---- Waveform chart (view/ChartControl.cpp) -------------------------------------------
+    QComboBox* ComboBox1 = nullptr;
+    void buildChartSide();
+    void ResetChartSeries();
+    void PlotFrameWaveform(const std::string& frame);
+    void SetChartLeftAxis(double min, double max);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildCore();
+};
+
+} // namespace rd780
