@@ -112,6 +112,9 @@ public:
 
     // ---- USB link (link/hid/UsbLinkControl.cpp) -------------------------------------------
     QToolButton* USBCon = nullptr;
+    QCheckBox* B2400 = nullptr; // FormCreate hides the three baud boxes
+    QCheckBox* B4800 = nullptr;
+    QCheckBox* B9600 = nullptr;
     void buildUsbSide();
     void createHidController();
     void destroyHidController();
