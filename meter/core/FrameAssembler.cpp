@@ -1,0 +1,81 @@
+#include "meter/core/FrameAssembler.h"
+
+namespace rd780 {
+
+namespace {
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+} // namespace
+
+void appendHex(std::string& text, const uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        text += HexDigits[data[i] >> 4];
+        text += HexDigits[data[i] & 0x0F];
+    }
+}
+
+bool flushChunk(std::string& frameHex, const std::string& chunk) {
+    if (chunk.size() >= 2 && chunk[0] == '5' && chunk[1] == 'A')
+        frameHex = chunk;
+    else
+        frameHex += chunk;
+    if (frameHex.size() > LongFrameChars) {
+        frameHex.clear();
+        return false;
+    }
+    const bool starts = frameHex.size() >= 2 && frameHex[0] == '5' && frameHex[1] == 'A';
+    return starts && (frameHex.size() == ShortFrameChars || frameHex.size() == LongFrameChars);
+}
+
+std::string hidReportText(uint8_t reportId, const uint8_t* data, std::size_t size) {
+    std::string text = "R ";
+    appendHex(text, &reportId, 1);
+    text += "  ";
+    text.reserve(text.size() + size * 3);
+    for (std::size_t i = 0; i < size; ++i) {
+        appendHex(text, data + i, 1);
+        text += ' ';
+    }
+    return text;
+}
+
+HidReportOutcome assembleHidReport(HidAssemblyState st, uint8_t reportId, const uint8_t* data,
+                                   std::size_t size) {
+    HidReportOutcome out;
+    out.reportText = hidReportText(reportId, data, size);
+    const std::string& text = out.reportText;
+    // Character 8 (1-based) is the low digit of the first data byte: the count digit.
+    const bool hasCount = text.size() >= 8;
+    const char count = hasCount ? text[7] : '\0';
+    if (hasCount && isHexDigit(count)) {
+        ++st.UsbIdleReports;
+        ++st.UsbPollReports;
+    }
+    if (count >= '1' && count <= '9') {
+        st.UsbIdleReports = 0;
+        st.UsbPollReports = 0;
+        st.ChunkPending = true;
+        const int n = count - '0';
+        // Meter byte b sits at characters 7+3b and 8+3b; only those present are taken.
+        for (int b = 1; b <= n; ++b) {
+            const std::size_t first = static_cast<std::size_t>(6 + 3 * b); // 0-based
+            if (first + 1 >= text.size()) break;
+            st.ReportChunk += text[first];
+            st.ReportChunk += text[first + 1];
+        }
+        out.dataReport = true;
+        return out;
+    }
+    if (st.ChunkPending) {
+        out.wholeFrame = flushChunk(st.FrameHex, st.ReportChunk);
+        st.ReportChunk.clear();
+    }
+    st.ChunkPending = false;
+    out.reportText.clear();
+    return out;
+}
+
+} // namespace rd780
