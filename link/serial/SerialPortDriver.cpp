@@ -1,0 +1,167 @@
+#include "link/serial/SerialPortDriver.h"
+
+#include "link/serial/TtySerialPort.h"
+
+#include <QTimer>
+
+namespace rd780 {
+
+TSerialPortDriver::TSerialPortDriver(QObject* owner, std::unique_ptr<SerialPortAccess> port)
+    : QObject(owner), port_(port ? std::move(port) : std::make_unique<TtySerialPort>()),
+      timer_(new QTimer(this)), buffer_(inBufSize_) {
+    // Ticks come through the GUI thread's event loop; a slow handler delays the next tick
+    // rather than queueing several.
+    connect(timer_, &QTimer::timeout, this, &TSerialPortDriver::PollReceive);
+}
+
+TSerialPortDriver::~TSerialPortDriver() {
+    Disconnect();
+}
+
+bool TSerialPortDriver::Connected() const {
+    return port_->isOpen();
+}
+
+bool TSerialPortDriver::Connect() {
+    if (Connected()) return true;
+    const std::string& device = devices_[comPort_];
+    if (!port_->open(device)) {
+        lastOpenError_ = device + ": " + port_->error();
+        return false;
+    }
+    lastOpenError_.clear();
+    readFailing_ = false;
+    ApplyLineSettings();
+    startTimer();
+    return true;
+}
+
+void TSerialPortDriver::Disconnect() {
+    if (!Connected()) return;
+    timer_->stop();
+    port_->close();
+}
+
+SerialLineSettings TSerialPortDriver::LineSettings() const {
+    SerialLineSettings s;
+    s.baud = ComPortBaudTable[speed_];
+    s.dataBits = 5 + dataBits_;
+    s.parity = static_cast<SerialParity>(parity_);
+    s.stopBits = static_cast<SerialStopBits>(stopBits_);
+    s.dtr = enableDtr_;
+    s.rtsCts = hw_ == hhRTSCTS;
+    s.xonXoff = sw_ == shXONXOFF;
+    s.xonLim = static_cast<uint16_t>(inBufSize_ / 4);
+    s.xoffLim = 1;
+    return s;
+}
+
+void TSerialPortDriver::ApplyLineSettings() {
+    if (!Connected()) return;
+    port_->configure(LineSettings());
+    PurgeQueues(true, true);
+    // Queue sizes are only a recommendation; a Linux tty's buffers are the kernel's.
+}
+
+void TSerialPortDriver::PurgeQueues(bool Input, bool Output) {
+    if (!Connected()) return;
+    port_->purge(Input, Output);
+}
+
+void TSerialPortDriver::PollReceive() {
+    if (!Connected()) return;
+    // A handler that opens a nested event loop (a message box) must not have its bytes
+    // overwritten by the next tick reading into the same buffer.
+    if (inPoll_) return;
+    inPoll_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inPoll_};
+
+    long n = port_->readAvailable(buffer_.data(), buffer_.size());
+    if (n < 0) {
+        if (!readFailing_ && OnReadError) {
+            readFailing_ = true;
+            OnReadError(devices_[comPort_] + ": " + port_->error());
+        }
+        readFailing_ = true;
+        if (OnIdlePoll) OnIdlePoll();
+        return;
+    }
+    readFailing_ = false;
+    if (n == 0) {
+        if (OnIdlePoll) OnIdlePoll();
+        return;
+    }
+    onReceive_(this, buffer_.data(), static_cast<int>(n));
+}
+
+void TSerialPortDriver::SetComPort(TComPortNumber v) {
+    if (Connected()) return;
+    comPort_ = v;
+}
+
+void TSerialPortDriver::startTimer() {
+    // A zero period would poll on every pass of the event loop and spin the CPU.
+    timer_->start(pollingDelay_ == 0 ? 1 : pollingDelay_);
+}
+
+void TSerialPortDriver::applyIfOpen() {
+    if (Connected()) ApplyLineSettings();
+}
+
+void TSerialPortDriver::SetComPortSpeed(TComPortBaudRate v) {
+    speed_ = v;
+    applyIfOpen();
+}
+void TSerialPortDriver::SetComPortDataBits(TComPortDataBits v) {
+    dataBits_ = v;
+    applyIfOpen();
+}
+void TSerialPortDriver::SetComPortStopBits(TComPortStopBits v) {
+    stopBits_ = v;
+    applyIfOpen();
+}
+void TSerialPortDriver::SetComPortParity(TComPortParity v) {
+    parity_ = v;
+    applyIfOpen();
+}
+void TSerialPortDriver::SetComPortHwHandshaking(TComPortHwHandshaking v) {
+    hw_ = v;
+    applyIfOpen();
+}
+void TSerialPortDriver::SetComPortSwHandshaking(TComPortSwHandshaking v) {
+    sw_ = v;
+    applyIfOpen();
+}
+
+void TSerialPortDriver::SetComPortInBufSize(uint16_t v) {
+    if (Connected()) return;
+    inBufSize_ = v;
+    buffer_.assign(v, 0);
+    buffer_.shrink_to_fit();
+}
+
+void TSerialPortDriver::SetComPortOutBufSize(uint16_t v) {
+    if (Connected()) return;
+    outBufSize_ = v;
+}
+
+void TSerialPortDriver::SetComPortPollingDelay(uint16_t v) {
+    if (v == pollingDelay_) return;
+    pollingDelay_ = v;
+    if (Connected()) {
+        timer_->stop();
+        startTimer();
+    }
+}
+
+bool TSerialPortDriver::PollTimerActive() const {
+    return timer_->isActive();
+}
+int TSerialPortDriver::PollTimerInterval() const {
+    return timer_->interval();
+}
+
+} // namespace rd780

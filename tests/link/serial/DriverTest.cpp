@@ -1,0 +1,327 @@
+// The serial driver on real pseudo-terminals.
+#include "link/serial/SerialPortDriver.h"
+#include "link/serial/TtySerialPort.h"
+#include "tests/TestSupport.h"
+#include "tests/link/serial/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+namespace rd780 {
+namespace {
+
+using test::PtyPair;
+
+// Collects the receive events of a driver, copying the bytes while they are valid.
+struct Receiver {
+    std::vector<std::vector<uint8_t>> events;
+    void* lastSender = nullptr;
+    void H520RData(void* Sender, const uint8_t* DataPtr, int DataSize) {
+        lastSender = Sender;
+        events.emplace_back(DataPtr, DataPtr + DataSize);
+    }
+};
+
+// The driver set up as the window holds it: COM1 at 2400, COM1 being the test's pty.
+struct DriverOnPty : ::testing::Test {
+    PtyPair pty;
+    TSerialPortDriver drv;
+    Receiver rx;
+    void SetUp() override {
+        drv.SetPortDevice(pnCOM1, pty.slavePath());
+        drv.SetComPort(pnCOM1);
+        drv.SetComPortSpeed(br2400);
+        drv.SetOnReceiveData({&rx, &Receiver::H520RData});
+    }
+    termios lineState() const {
+        termios t{};
+        EXPECT_EQ(tcgetattr(pty.master(), &t), 0);
+        return t;
+    }
+    int slaveFd() { return dynamic_cast<TtySerialPort&>(drv.Port()).fd(); }
+};
+
+TEST_F(DriverOnPty, ConnectAppliesTheWindowsLine) {
+    ASSERT_TRUE(drv.Connect()) << drv.LastOpenError();
+    EXPECT_TRUE(drv.Connected());
+    EXPECT_TRUE(drv.PollTimerActive());
+    EXPECT_EQ(drv.PollTimerInterval(), 50);
+    termios t = lineState();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B2400));
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B2400));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_iflag & (INPCK | IXON | IXOFF | ISTRIP | ICRNL), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_NE(t.c_cflag & CREAD, 0u);
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(DriverOnPty, EveryEnumerationReachesTheLine) {
+    ASSERT_TRUE(drv.Connect()) << drv.LastOpenError();
+
+    const bool twoStop[] = {false, true, true}; // 1.5 becomes 2 on Linux
+    for (int i = 0; i < 3; ++i) {
+        drv.SetComPortStopBits(static_cast<TComPortStopBits>(i));
+        EXPECT_EQ((lineState().c_cflag & CSTOPB) != 0, twoStop[i]) << "stop bits ordinal " << i;
+    }
+    drv.SetComPortHwHandshaking(hhRTSCTS);
+    EXPECT_NE(lineState().c_cflag & CRTSCTS, 0u);
+    drv.SetComPortHwHandshaking(hhNONE);
+    EXPECT_EQ(lineState().c_cflag & CRTSCTS, 0u);
+    drv.SetComPortSwHandshaking(shXONXOFF);
+    termios t = lineState();
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(t.c_cc[VSTART], 0x11);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+    drv.SetComPortSwHandshaking(shNONE);
+    EXPECT_EQ(lineState().c_iflag & (IXON | IXOFF), 0u);
+
+    // Every entry of the baud table, including the two that termios has no constant for.
+    for (int i = br110; i <= br115200; ++i) {
+        drv.SetComPortSpeed(static_cast<TComPortBaudRate>(i));
+        EXPECT_EQ(ttyOutputSpeed(pty.master()), ComPortBaudTable[i]) << "speed ordinal " << i;
+    }
+}
+
+// A pseudo-terminal always reads back 8 data bits without parity, so the data bits and the
+// parity are checked on the termios the driver's settings produce.
+TEST(SerialDriver, DataBitsAndParityReachTheTermios) {
+    TSerialPortDriver drv;
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    for (int i = 0; i < 4; ++i) {
+        drv.SetComPortDataBits(static_cast<TComPortDataBits>(i));
+        termios t{};
+        makeLineTermios(drv.LineSettings(), t);
+        EXPECT_EQ(t.c_cflag & CSIZE, sizes[i]) << "data bits ordinal " << i;
+    }
+    const tcflag_t parity[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
+                               PARENB | CMSPAR};
+    for (int i = 0; i < 5; ++i) {
+        drv.SetComPortParity(static_cast<TComPortParity>(i));
+        termios t{};
+        t.c_iflag = INPCK | ISTRIP; // whatever the port had before
+        makeLineTermios(drv.LineSettings(), t);
+        EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), parity[i]) << "parity ordinal " << i;
+        EXPECT_EQ(t.c_iflag & (INPCK | ISTRIP), 0u) << "parity must never be checked";
+    }
+    drv.SetEnableDTROnOpen(false);
+    termios t{};
+    makeLineTermios(drv.LineSettings(), t);
+    EXPECT_EQ(t.c_cflag & HUPCL, 0u);
+}
+
+TEST(SerialDriver, StartsWithTheComponentDefaults) {
+    TSerialPortDriver drv;
+    EXPECT_EQ(drv.ComPort(), pnCOM2);
+    EXPECT_EQ(drv.ComPortSpeed(), br9600);
+    EXPECT_EQ(drv.ComPortPollingDelay(), 50);
+    EXPECT_FALSE(drv.OnReceiveData().Assigned());
+    EXPECT_EQ(drv.PortDevice(pnCOM4), "/dev/ttyS3");
+    SerialLineSettings s = drv.LineSettings();
+    EXPECT_EQ(s.baud, 9600u);
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_EQ(s.xonLim, 512);
+    EXPECT_EQ(s.xoffLim, 1);
+    EXPECT_TRUE(s.dtr);
+    drv.SetComPortInBufSize(100);
+    EXPECT_EQ(drv.LineSettings().xonLim, 25);
+}
+
+TEST_F(DriverOnPty, ConnectWhenOpenNeitherReopensNorPurges) {
+    ASSERT_TRUE(drv.Connect());
+    int fd = slaveFd();
+    pty.send({1, 2, 3});
+    EXPECT_TRUE(drv.Connect());
+    EXPECT_EQ(slaveFd(), fd);
+    drv.PollReceive();
+    ASSERT_EQ(rx.events.size(), 1u);
+    EXPECT_EQ(rx.events[0], (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(DriverOnPty, FailedOpenLeavesNothingRunningAndIsTriedAgain) {
+    drv.SetPortDevice(pnCOM1, "/nonexistent/ttyQ9");
+    EXPECT_FALSE(drv.Connect());
+    EXPECT_FALSE(drv.Connected());
+    EXPECT_FALSE(drv.PollTimerActive());
+    EXPECT_NE(drv.LastOpenError().find("/nonexistent/ttyQ9"), std::string::npos);
+    EXPECT_NE(drv.LastOpenError().find("No such file"), std::string::npos);
+    drv.PollReceive(); // a tick on a closed port is harmless
+    EXPECT_TRUE(rx.events.empty());
+
+    drv.SetPortDevice(pnCOM1, pty.slavePath());
+    EXPECT_TRUE(drv.Connect());
+    EXPECT_TRUE(drv.LastOpenError().empty());
+}
+
+TEST_F(DriverOnPty, OrdinaryFileIsNotASerialPort) {
+    char path[] = "/tmp/rd780-notatty-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    drv.SetPortDevice(pnCOM1, path);
+    EXPECT_FALSE(drv.Connect());
+    EXPECT_NE(drv.LastOpenError().find("not a serial device"), std::string::npos);
+    unlink(path);
+}
+
+TEST_F(DriverOnPty, SecondOpenOfTheSameDeviceIsRefused) {
+    ASSERT_TRUE(drv.Connect());
+    TSerialPortDriver other;
+    other.SetPortDevice(pnCOM2, pty.slavePath());
+    EXPECT_FALSE(other.Connect());
+    EXPECT_FALSE(other.Connected());
+    EXPECT_NE(other.LastOpenError().find("in use"), std::string::npos) << other.LastOpenError();
+
+    // Once released, the port opens again (exclusive mode is given back on close).
+    drv.Disconnect();
+    EXPECT_FALSE(drv.PollTimerActive());
+    EXPECT_TRUE(other.Connect()) << other.LastOpenError();
+}
+
+TEST_F(DriverOnPty, ChangingTheSpeedWhileOpenReconfiguresAndPurges) {
+    ASSERT_TRUE(drv.Connect());
+    pty.send({9, 8, 7, 6});
+    drv.SetComPortSpeed(br4800);
+    termios t = lineState();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
+    drv.PollReceive();
+    EXPECT_TRUE(rx.events.empty()) << "waiting bytes must be dropped";
+
+    // While closed the speed is only stored, and used at the next Connect.
+    drv.Disconnect();
+    drv.SetComPortSpeed(br19200);
+    EXPECT_EQ(drv.ComPortSpeed(), br19200);
+    ASSERT_TRUE(drv.Connect());
+    t = lineState();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+}
+
+TEST_F(DriverOnPty, PortNumberAndBufferSizesAreFixedWhileOpen) {
+    ASSERT_TRUE(drv.Connect());
+    drv.SetComPort(pnCOM3);
+    drv.SetComPortInBufSize(16);
+    drv.SetComPortOutBufSize(16);
+    EXPECT_EQ(drv.ComPort(), pnCOM1);
+    EXPECT_EQ(drv.ComPortInBufSize(), 2048);
+    EXPECT_EQ(drv.ComPortOutBufSize(), 2048);
+    drv.Disconnect();
+    EXPECT_TRUE(drv.Connect()) << "the next Connect opens the same port";
+    EXPECT_EQ(drv.ComPort(), pnCOM1);
+}
+
+TEST_F(DriverOnPty, PollingDelayRule) {
+    drv.SetComPortPollingDelay(120); // closed: stored only
+    EXPECT_FALSE(drv.PollTimerActive());
+    ASSERT_TRUE(drv.Connect());
+    EXPECT_EQ(drv.PollTimerInterval(), 120);
+    drv.SetComPortPollingDelay(120);
+    EXPECT_EQ(drv.PollTimerInterval(), 120);
+    EXPECT_TRUE(drv.PollTimerActive());
+    drv.SetComPortPollingDelay(30); // open: restarted with the new period
+    EXPECT_EQ(drv.ComPortPollingDelay(), 30);
+    EXPECT_EQ(drv.PollTimerInterval(), 30);
+    EXPECT_TRUE(drv.PollTimerActive());
+    drv.SetComPortPollingDelay(0); // kept, but the timer must not spin
+    EXPECT_EQ(drv.ComPortPollingDelay(), 0);
+    EXPECT_GE(drv.PollTimerInterval(), 1);
+}
+
+TEST_F(DriverOnPty, OneEventPerTickWithTheWaitingBytes) {
+    int idle = 0;
+    drv.OnIdlePoll = [&] { ++idle; };
+    ASSERT_TRUE(drv.Connect());
+    drv.PollReceive();
+    EXPECT_TRUE(rx.events.empty());
+    EXPECT_EQ(idle, 1);
+
+    pty.send({0x5A, 0x00, 0x0D, 0xFF, 0x2E});
+    drv.PollReceive();
+    ASSERT_EQ(rx.events.size(), 1u);
+    EXPECT_EQ(rx.events[0], (std::vector<uint8_t>{0x5A, 0x00, 0x0D, 0xFF, 0x2E}));
+    EXPECT_EQ(rx.lastSender, &drv);
+    EXPECT_EQ(idle, 1);
+    drv.PollReceive();
+    EXPECT_EQ(rx.events.size(), 1u);
+    EXPECT_EQ(idle, 2);
+}
+
+TEST_F(DriverOnPty, BytesWithoutAHandlerAreDropped) {
+    drv.SetOnReceiveData({});
+    ASSERT_TRUE(drv.Connect());
+    pty.send({1, 2});
+    drv.PollReceive();
+    drv.SetOnReceiveData({&rx, &Receiver::H520RData});
+    drv.PollReceive();
+    EXPECT_TRUE(rx.events.empty());
+}
+
+TEST_F(DriverOnPty, ATickTakesAtMostTheReceiveBuffer) {
+    drv.SetComPortInBufSize(4);
+    ASSERT_TRUE(drv.Connect());
+    pty.send({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    drv.PollReceive();
+    drv.PollReceive();
+    drv.PollReceive();
+    ASSERT_EQ(rx.events.size(), 3u);
+    EXPECT_EQ(rx.events[0], (std::vector<uint8_t>{0, 1, 2, 3}));
+    EXPECT_EQ(rx.events[1], (std::vector<uint8_t>{4, 5, 6, 7}));
+    EXPECT_EQ(rx.events[2], (std::vector<uint8_t>{8, 9}));
+}
+
+TEST_F(DriverOnPty, ANestedTickDoesNotOverwriteTheBytesBeingHandled) {
+    drv.SetComPortInBufSize(4);
+    struct Nested {
+        TSerialPortDriver* drv;
+        std::vector<std::vector<uint8_t>> seen;
+        void H520RData(void*, const uint8_t* p, int n) {
+            std::vector<uint8_t> before(p, p + n);
+            drv->PollReceive(); // as a message box's event loop would
+            seen.emplace_back(p, p + n);
+            EXPECT_EQ(seen.back(), before);
+        }
+    } nested{&drv, {}};
+    drv.SetOnReceiveData({&nested, &Nested::H520RData});
+    ASSERT_TRUE(drv.Connect());
+    pty.send({1, 2, 3, 4, 5, 6, 7, 8});
+    drv.PollReceive();
+    ASSERT_EQ(nested.seen.size(), 1u);
+    drv.PollReceive();
+    ASSERT_EQ(nested.seen.size(), 2u);
+    EXPECT_EQ(nested.seen[1], (std::vector<uint8_t>{5, 6, 7, 8}));
+}
+
+TEST_F(DriverOnPty, TheTimerPollsByItself) {
+    ASSERT_TRUE(drv.Connect());
+    pty.send({0x42});
+    EXPECT_TRUE(test::waitUntil([&] { return !rx.events.empty(); }, 2000));
+    drv.Disconnect();
+    pty.send({0x43});
+    test::waitUntil([] { return false; }, 200);
+    EXPECT_EQ(rx.events.size(), 1u) << "no tick after Disconnect";
+}
+
+TEST_F(DriverOnPty, AVanishedDeviceIsReportedOnce) {
+    std::vector<std::string> errors;
+    int idle = 0;
+    drv.OnReadError = [&](const std::string& e) { errors.push_back(e); };
+    drv.OnIdlePoll = [&] { ++idle; };
+    ASSERT_TRUE(drv.Connect());
+    pty.closeMaster(); // the slave now reads EIO, as a pulled adapter does
+    drv.PollReceive();
+    drv.PollReceive();
+    drv.PollReceive();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(drv.PortDevice(pnCOM1)), std::string::npos);
+    EXPECT_EQ(idle, 3) << "a failed read still ends a run of bytes";
+    EXPECT_TRUE(rx.events.empty());
+}
+
+} // namespace
+} // namespace rd780

@@ -1,0 +1,62 @@
+#pragma once
+// A pseudo-terminal for the tests: the program under test opens the slave path as its
+// serial device, the test plays the meter on the master side.
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace rd780::test {
+
+class PtyPair {
+public:
+    PtyPair() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        slave_ = ::ptsname(master_);
+        // Raw from the start, so nothing written before the port is configured is echoed
+        // back or held for a line end.
+        termios t{};
+        ::tcgetattr(master_, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master_, TCSANOW, &t);
+    }
+    ~PtyPair() { closeMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& slavePath() const { return slave_; }
+    int master() const { return master_; }
+
+    // Writes all bytes to the master side and waits until the slave can read them.
+    void send(const std::vector<uint8_t>& bytes) { send(bytes.data(), bytes.size()); }
+    void send(const uint8_t* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            ssize_t n = ::write(master_, data + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw std::runtime_error("pty write failed");
+            done += static_cast<std::size_t>(n);
+        }
+        ::tcdrain(master_);
+        ::usleep(20000); // the pty hands the bytes to the slave side asynchronously
+    }
+
+    void closeMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+} // namespace rd780::test
