@@ -1,0 +1,11 @@
+#pragma once
+// Small pictures of the scale and chart buttons, drawn at run time.
+#include <QPixmap>
+
+namespace rd780::view {
+
+QPixmap enlargePicture(int size);  // four arrows pointing outwards
+QPixmap restorePicture(int size);  // four arrows pointing inwards
+QPixmap scopePicture(bool active); // an oscilloscope screen, green trace when active
+
+} // namespace rd780::view

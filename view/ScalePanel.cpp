@@ -1,0 +1,152 @@
+#include "view/ScalePanel.h"
+
+#include "view/Pictures.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QToolButton>
+
+namespace rd780::view {
+
+namespace {
+
+QColor toColour(FaceColour c) {
+    switch (c) {
+    case FaceColour::Red:
+        return QColor(255, 0, 0);
+    case FaceColour::White:
+        return Qt::white;
+    case FaceColour::Black:
+        break;
+    }
+    return Qt::black;
+}
+
+} // namespace
+
+ScaleImage::ScaleImage(QWidget* parent) : QWidget(parent) {
+    setObjectName("KD1");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ScaleImage::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    if (!canvas.isNull()) p.drawImage(0, 0, canvas);
+}
+
+ScalePanel::ScalePanel(QWidget* parent) : QFrame(parent) {
+    setObjectName("KD");
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(371, 143);
+
+    KD1 = new ScaleImage(this);
+    KD1->setGeometry(2, 2, width() - 4, height() - 4);
+
+    KdFd = new QToolButton(this);
+    KdFd->setObjectName("KdFd");
+    KdFd->setGeometry(264, 5, 25, 25);
+    KdFd->setIcon(enlargePicture(21));
+    KdFd->setAutoRaise(true);
+    KdFd->setToolTip("Enlarge");
+    KdFd->hide();
+
+    KdSx = new QToolButton(this);
+    KdSx->setObjectName("KdSx");
+    KdSx->setGeometry(288, 5, 25, 25);
+    KdSx->setIcon(restorePicture(21));
+    KdSx->setAutoRaise(true);
+    KdSx->setToolTip("Restore");
+    KdSx->hide();
+
+    oltext = new QLabel("OL !!", this);
+    oltext->setObjectName("oltext");
+    oltext->hide();
+}
+
+QColor ScalePanel::eraseColour() const {
+    return palette().color(QPalette::Window);
+}
+
+void ScalePanel::ensureCanvas() {
+    // The bitmap takes the image's size when it is made; a new size needs a new bitmap.
+    if (KD1->canvas.size() == KD1->size() && !KD1->canvas.isNull()) return;
+    KD1->canvas = QImage(KD1->size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    KD1->canvas.fill(Qt::white);
+}
+
+void ScalePanel::drawFace(const FaceSettings& settings) {
+    ensureCanvas();
+    QImage& img = KD1->canvas;
+    img.fill(Qt::white);
+    const FacePlan plan = planFace(faceGeometry(), settings);
+
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    QFont f = font();
+    f.setPixelSize(11);
+    f.setBold(false);
+    p.setFont(f);
+    p.setPen(Qt::black);
+    for (const FaceLabel& l : plan.labels)
+        p.drawText(QRect(l.at.x, l.at.y, 200, 40), Qt::AlignLeft | Qt::AlignTop,
+                   QString::fromStdString(l.text));
+    auto dot = [&](const FaceDot& d) {
+        p.setPen(QPen(toColour(d.colour), d.penWidth));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRect(d.at.x, d.at.y, 2, 2));
+    };
+    for (const FaceDot& d : plan.marks)
+        dot(d);
+    for (const FaceDot& d : plan.arc)
+        dot(d);
+    p.end();
+
+    pointerShown_ = false;
+    ++faceDraws_;
+    KD1->update();
+}
+
+void ScalePanel::movePointer(int v, int divisions, bool fixedMode) {
+    ensureCanvas();
+    const PointerLine next = pointerLine(faceGeometry(), v, divisions, fixedMode);
+    QPainter p(&KD1->canvas);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(eraseColour(), 2));
+    p.drawLine(pointer_.tip.x, pointer_.tip.y, pointer_.base.x, pointer_.base.y);
+    pointer_ = next;
+    p.setPen(QPen(Qt::black, 2));
+    p.drawLine(next.tip.x, next.tip.y, next.base.x, next.base.y);
+    p.end();
+    pointerShown_ = true;
+    pointerValue_ = v;
+    KD1->update();
+}
+
+void ScalePanel::enlargeTo(const QRect& bounds) {
+    saved_ = geometry();
+    KdFd->hide();
+    KdSx->show();
+    setGeometry(bounds);
+    KD1->setGeometry(2, 2, width() - 4, height() - 4);
+    raise();
+}
+
+void ScalePanel::restore() {
+    KdSx->hide();
+    KdFd->show();
+    setGeometry(saved_);
+    KD1->setGeometry(2, 2, width() - 4, height() - 4);
+}
+
+void ScalePanel::resizeEvent(QResizeEvent* e) {
+    QFrame::resizeEvent(e);
+    if (onResize) onResize();
+}
+
+} // namespace rd780::view
