@@ -194,8 +194,9 @@ public:
     // primary index, and makes it durable. Blob fields cannot be copied: throws Error.
     void copyTo(const std::filesystem::path& dest) const;
 
+    struct Impl; // opaque: the file's state lives in the implementation
+
 private:
-    struct Impl;
     std::unique_ptr<Impl> d;
 };
 
