@@ -1,0 +1,159 @@
+#include "record/ReadingTable.h"
+
+#include "app/Guard.h"
+
+#include <system_error>
+#include <unistd.h>
+
+namespace rd780 {
+
+namespace px = paradox;
+
+std::vector<px::Field> readingFields() {
+    return {
+        {"No", px::FieldType::Long, 0},     {"Time", px::FieldType::Time, 0},
+        {"DC/AC", px::FieldType::Alpha, 4}, {"Value", px::FieldType::Alpha, 16},
+        {"Unit", px::FieldType::Alpha, 8},  {"AUTO", px::FieldType::Alpha, 6},
+        {"Nval", px::FieldType::Number, 0},
+    };
+}
+
+std::string fieldDisplay(const px::Value& v) {
+    struct Visitor {
+        std::string operator()(px::Null) const { return {}; }
+        std::string operator()(int64_t i) const { return std::to_string(i); }
+        std::string operator()(double d) const { return px::formatNumber(d); }
+        std::string operator()(const std::string& s) const { return s; }
+        std::string operator()(bool b) const { return b ? "True" : "False"; }
+        std::string operator()(px::Date d) const { return px::formatDate(d); }
+        std::string operator()(px::TimeOfDay t) const { return px::formatTime(t, false); }
+        std::string operator()(px::Timestamp t) const { return px::formatTimestamp(t); }
+        std::string operator()(px::BlobSize b) const {
+            return "<" + std::to_string(b.bytes) + " bytes>";
+        }
+    };
+    return std::visit(Visitor{}, v);
+}
+
+ReadingTable::~ReadingTable() = default;
+
+void ReadingTable::adopt(px::Table t) {
+    table_.emplace(std::move(t));
+    columns_.clear();
+    for (const auto& name : ReadingColumns)
+        columns_.push_back(table_->fieldIndex(name));
+    auto idx = [&](const char* n) { return table_->fieldIndex(n); };
+    map_ = {idx("no"),   idx("time"), idx("DC/AC"), idx("value"),
+            idx("unit"), idx("Auto"), idx("Nval")};
+    mapComplete_ = map_.no >= 0 && map_.time >= 0 && map_.coupling >= 0 && map_.value >= 0 &&
+                   map_.unit >= 0 && map_.autoText >= 0 && map_.nval >= 0;
+    // Rows reach the disk within a fifth of a second, grouped while frames stream in.
+    if (table_->writable()) table_->setSyncInterval(200);
+}
+
+void ReadingTable::openOrCreate(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        px::Table created = px::Table::create(path, readingFields());
+        created.close();
+    }
+    open(path);
+}
+
+void ReadingTable::open(const std::filesystem::path& path) {
+    if (table_ && isSameFile(path)) return; // already ours; a second open would lock us out
+    std::error_code ec;
+    bool writable = ::access(path.c_str(), W_OK) == 0 ||
+                    !std::filesystem::exists(path, ec); // let the engine name a missing file
+    px::Table t =
+        px::Table::open(path, writable ? px::OpenMode::ReadWrite : px::OpenMode::ReadOnly);
+    if (table_) {
+        // The old table is released only once the new one is open, so a failed open
+        // never leaves recording without a table.
+        table_->close();
+        table_.reset();
+    }
+    adopt(std::move(t));
+}
+
+void ReadingTable::close() {
+    if (!table_) return;
+    px::Table t = std::move(*table_);
+    table_.reset();
+    columns_.clear();
+    mapComplete_ = false;
+    t.close();
+}
+
+const px::Table& ReadingTable::table() const {
+    if (!table_) throw AppError("The reading table is not open");
+    return *table_;
+}
+
+std::filesystem::path ReadingTable::path() const {
+    return table_ ? table_->path() : std::filesystem::path();
+}
+
+bool ReadingTable::isSameFile(const std::filesystem::path& p) const {
+    if (!table_) return false;
+    std::error_code ec;
+    bool same = std::filesystem::equivalent(table_->path(), p, ec);
+    return !ec && same;
+}
+
+std::vector<std::string> ReadingTable::displayRow(uint32_t i, bool requireAll) const {
+    const px::Table& t = table();
+    if (requireAll)
+        for (const auto& name : ReadingColumns)
+            t.requireField(name);
+    std::vector<px::Value> row = t.readRow(i);
+    std::vector<std::string> out;
+    out.reserve(columns_.size());
+    for (int f : columns_)
+        out.push_back(f >= 0 ? fieldDisplay(row[size_t(f)]) : std::string());
+    return out;
+}
+
+px::Table& ReadingTable::writableTable() {
+    if (!table_) throw AppError("The reading table is not open");
+    if (!table_->writable())
+        throw AppError("The table " + table_->path().string() + " is open for reading only");
+    return *table_;
+}
+
+void ReadingTable::appendReading(const ReadingRow& r) {
+    px::Table& t = writableTable();
+    if (!mapComplete_) {
+        // Name the first missing field the way the engine does.
+        for (const char* n : {"no", "time", "DC/AC", "value", "unit", "Auto", "Nval"})
+            t.requireField(n);
+    }
+    std::vector<px::Value> row = t.blankRow();
+    auto text = [](const std::string& s) { return s.empty() ? px::Value{} : px::Value{s}; };
+    row[size_t(map_.value)] = text(r.Value);
+    row[size_t(map_.nval)] = r.Nval;
+    row[size_t(map_.time)] = px::TimeOfDay{r.TimeMs};
+    row[size_t(map_.no)] = int64_t(r.No);
+    row[size_t(map_.coupling)] = text(r.Coupling);
+    row[size_t(map_.unit)] = text(r.Unit);
+    row[size_t(map_.autoText)] = text(r.Auto);
+    t.appendRow(row);
+}
+
+int64_t ReadingTable::rowCount() const {
+    return table_ ? int64_t(table_->rowCount()) : 0;
+}
+
+void ReadingTable::emptyTable() {
+    writableTable().emptyTable();
+}
+
+bool ReadingTable::isFull() const {
+    return table_ && table_->rowCount() >= table_->capacity();
+}
+
+void ReadingTable::flush() {
+    if (table_ && table_->writable() && table_->flushPending()) table_->flush();
+}
+
+} // namespace rd780

@@ -1,0 +1,74 @@
+#pragma once
+// The reading table: the one open Paradox table the window records into, shows, exports
+// and prints. Wraps the table engine with the reading row's field mapping.
+#include "record/RecordingRule.h"
+#include "record/paradox/ParadoxTable.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rd780 {
+
+// The columns the grid, the text export and the report show, in this order.
+inline const std::vector<std::string> ReadingColumns = {"No",    "Time", "DC/AC",
+                                                        "Value", "Unit", "AUTO"};
+
+// The fields of a reading table made by this program. The text widths hold the longest
+// texts the decoder produces, with room to spare.
+std::vector<paradox::Field> readingFields();
+
+// The text a field value shows in the grid, the export and the report: integers in
+// decimal, times as HH:MM:SS, texts as stored, NULL as an empty text.
+std::string fieldDisplay(const paradox::Value& v);
+
+class ReadingTable : public ReadingSink {
+public:
+    ReadingTable() = default;
+    ~ReadingTable() override;
+
+    // Opens the table at path for this process alone, creating an empty reading table
+    // first when the file is missing.
+    void openOrCreate(const std::filesystem::path& path);
+    // Opens an existing table file. The previous table stays open if this one fails.
+    // A table that cannot be written (file permissions) is opened for reading only.
+    void open(const std::filesystem::path& path);
+    // Flushes and closes; errors of the flush are thrown.
+    void close();
+
+    bool isOpen() const { return table_.has_value(); }
+    const paradox::Table& table() const;
+    std::filesystem::path path() const;
+    // True when path names the file of the open table.
+    bool isSameFile(const std::filesystem::path& path) const;
+
+    // Field indexes of the six shown columns, -1 where the table has no such field.
+    const std::vector<int>& columnFields() const { return columns_; }
+    // Display texts of the six columns of row i; throws naming the missing field if
+    // requireAll and the table lacks one of them.
+    std::vector<std::string> displayRow(uint32_t i, bool requireAll) const;
+
+    // ReadingSink
+    void appendReading(const ReadingRow& row) override;
+    int64_t rowCount() const override;
+    void emptyTable() override;
+    // True when no further row fits.
+    bool isFull() const override;
+
+    // Makes appended rows durable if any are pending (called from a short timer).
+    void flush();
+
+private:
+    paradox::Table& writableTable();
+    void adopt(paradox::Table t);
+
+    std::optional<paradox::Table> table_;
+    std::vector<int> columns_;
+    struct FieldMap {
+        int no, time, coupling, value, unit, autoText, nval;
+    } map_{};
+    bool mapComplete_ = false;
+};
+
+} // namespace rd780

@@ -1,0 +1,121 @@
+#include "record/ReadingTableModel.h"
+
+#include "meter/core/UnitSymbols.h"
+#include "record/ReadingTable.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace rd780 {
+
+namespace {
+constexpr int MaxChunks = 8;
+constexpr int UnitColumn = 4;
+
+Qt::Alignment columnAlignment(int column) {
+    switch (column) {
+    case 1:
+    case 2:
+        return Qt::AlignCenter;
+    case 3:
+    case 4:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    }
+}
+} // namespace
+
+ReadingTableModel::ReadingTableModel(const ReadingTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table) {
+    reload();
+}
+
+int ReadingTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+
+int ReadingTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(ReadingColumns.size());
+}
+
+QVariant ReadingTableModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (o == Qt::Horizontal) {
+        if (section < 0 || section >= int(ReadingColumns.size())) return {};
+        return QString::fromStdString(ReadingColumns[size_t(section)]);
+    }
+    return {}; // the row indicator column stays blank
+}
+
+Qt::ItemFlags ReadingTableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable; // read-only
+}
+
+const std::vector<std::string>* ReadingTableModel::cachedRow(int row) const {
+    for (size_t i = 0; i < chunks_.size(); ++i) {
+        Chunk& c = chunks_[i];
+        if (row >= c.first && row < c.first + int(c.rows.size())) {
+            if (i)
+                std::rotate(chunks_.begin(), chunks_.begin() + long(i),
+                            chunks_.begin() + long(i) + 1);
+            return &chunks_.front().rows[size_t(row - chunks_.front().first)];
+        }
+    }
+    if (!table_.isOpen()) return nullptr;
+    Chunk c;
+    c.first = row - row % ChunkRows;
+    int end = std::min(rows_, c.first + ChunkRows);
+    end = std::min<int64_t>(end, table_.rowCount());
+    try {
+        for (int r = c.first; r < end; ++r) {
+            c.rows.push_back(table_.displayRow(uint32_t(r), false));
+            ++rowsRead_;
+        }
+    } catch (const std::exception&) {
+        // A row the engine cannot read shows blank rather than stopping the paint.
+    }
+    if (row - c.first >= int(c.rows.size())) return nullptr;
+    chunks_.insert(chunks_.begin(), std::move(c));
+    if (chunks_.size() > MaxChunks) chunks_.pop_back();
+    return &chunks_.front().rows[size_t(row - chunks_.front().first)];
+}
+
+QVariant ReadingTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_) return {};
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(columnAlignment(index.column()));
+    if (role != Qt::DisplayRole) return {};
+    const std::vector<std::string>* row = cachedRow(index.row());
+    if (!row || size_t(index.column()) >= row->size()) return {};
+    const std::string& text = (*row)[size_t(index.column())];
+    if (index.column() == UnitColumn) return QString::fromStdString(unitSymbols(text));
+    return QString::fromStdString(text);
+}
+
+void ReadingTableModel::refresh() {
+    int64_t count = std::min<int64_t>(table_.rowCount(), INT_MAX);
+    if (count < rows_) {
+        reload();
+        return;
+    }
+    if (count == rows_) return;
+    // The last cached chunk may have been read short; it is read again when next shown.
+    const int first = rows_;
+    chunks_.erase(
+        std::remove_if(chunks_.begin(), chunks_.end(),
+                       [&](const Chunk& c) { return c.first + int(c.rows.size()) >= first; }),
+        chunks_.end());
+    beginInsertRows({}, first, int(count) - 1);
+    rows_ = int(count);
+    endInsertRows();
+}
+
+void ReadingTableModel::reload() {
+    beginResetModel();
+    chunks_.clear();
+    rows_ = int(std::min<int64_t>(table_.rowCount(), INT_MAX));
+    endResetModel();
+}
+
+} // namespace rd780
