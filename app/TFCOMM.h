@@ -44,6 +44,8 @@ class THidDevice;
 struct ProgramOptions {
     bool simulateMeter = false; // add the simulated cable to the HID device list
     QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
+    // Receives the information boxes instead of a modal dialog (tests, headless runs).
+    std::function<void(const QString&)> messageHook;
 };
 
 class TFCOMM : public QMainWindow {
@@ -97,6 +99,7 @@ public:
     QPushButton* Button4 = nullptr;
     LcdPanel* Panel1 = nullptr;
     QProgressBar* PBar2 = nullptr;
+    int BarPosition = 1; // the position last asked of PBar2, also beyond its maximum
     QLabel* CONok = nullptr;
     QLabel* CONokN = nullptr;
 
@@ -146,6 +149,8 @@ public:
 
     // ---- Waveform chart (view/ChartControl.cpp) -------------------------------------------
     QComboBox* ComboBox1 = nullptr;
+    QLabel* ScopeNo = nullptr; // scope indicators: no waveform / waveform shown
+    QLabel* Scopeok = nullptr;
     void buildChartSide();
     void ResetChartSeries();
     void PlotFrameWaveform(const std::string& frame);

@@ -1,0 +1,60 @@
+// Program start: the application object, the main window, the event loop.
+#include "app/TFCOMM.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+// Last line of the window's error handling: an error that escapes a handler is shown and
+// the program goes on; it never unwinds through Qt's event loop.
+class Application : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::information(activeWindow(), applicationName(), e.what());
+        } catch (...) {
+            QMessageBox::information(activeWindow(), applicationName(), "Unknown error");
+        }
+        return false;
+    }
+};
+
+void usage(FILE* to) {
+    std::fputs("Usage: rd780 [--simulate-meter] [--serial-port DEVICE]\n"
+               "  --simulate-meter      add a simulated USB cable with a meter behind it\n"
+               "  --serial-port DEVICE  open DEVICE as COM1 (for example /dev/ttyUSB0)\n",
+               to);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    rd780::ProgramOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulate-meter") == 0) {
+            options.simulateMeter = true;
+        } else if (std::strcmp(argv[i], "--serial-port") == 0 && i + 1 < argc) {
+            options.serialPort = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            usage(stdout);
+            return 0;
+        } else {
+            usage(stderr);
+            return 2;
+        }
+    }
+    Application app(argc, argv);
+    Application::setApplicationName("rd780");
+    Application::setApplicationVersion("1.00");
+    rd780::TFCOMM window(options);
+    window.show();
+    return app.exec();
+}
