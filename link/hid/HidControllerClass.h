@@ -1,0 +1,219 @@
+#pragma once
+// HID devices, their read threads and the controller that finds, lists, lends and takes
+// back devices. Nothing here knows about meters or cables.
+//
+// Threads: everything runs on the GUI thread except the body of each device's read
+// thread, which only reads reports and hands each one (and each read error) to the GUI
+// thread, waiting until it has been handled.
+#include "link/hid/HidEvent.h"
+#include "link/hid/HidServices.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace rd780 {
+
+class THidDevice;
+class THidDeviceController;
+
+// Raised only while a controller or a device is being constructed.
+class EControllerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using THidPlugEvent = HidEventT<void, THidDevice*>;
+using THidEnumerateEvent = HidEventT<bool, THidDevice*, std::int32_t>;
+using THidDataEvent =
+    HidEventT<void, THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t>;
+using THidDataErrorEvent = HidEventT<void, THidDevice*, std::uint32_t>;
+using TNotifyEvent = HidEventT<void, QObject*>;
+
+// What the enumeration says about one interface.
+class THidPnPInfo {
+public:
+    THidPnPInfo(std::string path, std::uint32_t instance)
+        : DevicePath(std::move(path)), DevInst(instance) {}
+    const std::string DevicePath;
+    const std::uint32_t DevInst;
+};
+
+// Reads one device's input reports on its own thread. Created and stopped by the device
+// on the GUI thread.
+class THidDeviceReadThread {
+public:
+    THidDeviceReadThread(THidDevice* device, std::size_t inputReportLength);
+    ~THidDeviceReadThread(); // stops the thread
+    THidDeviceReadThread(const THidDeviceReadThread&) = delete;
+    THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
+
+    void Start();
+    // Asks the thread to end and waits for it, running any delivery it has queued in the
+    // meantime. Called from inside one of this thread's own deliveries, it does not wait
+    // (the thread is parked until that delivery returns) and the thread ends on its own.
+    void Stop();
+
+    std::uint32_t LastError() const;
+    std::uint64_t Deliveries() const; // reports and errors handed over so far
+
+    struct Shared; // state shared between the GUI thread and the reader
+
+private:
+    std::shared_ptr<Shared> s_;
+    std::thread thread_;
+    std::unique_ptr<QObject> port_; // lives on the GUI thread; receives the hand-overs
+};
+
+class THidDevice {
+public:
+    // Opens the interface to identify it; EControllerError when that fails.
+    THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller);
+    // Releasing the object is the check-in: see THidDeviceController.
+    ~THidDevice();
+    THidDevice(const THidDevice&) = delete;
+    THidDevice& operator=(const THidDevice&) = delete;
+
+    bool CanOpen() const;
+    bool OpenMainHandle();
+    void CloseMainHandle();
+    bool OpenReadHandle();
+    void CloseReadHandle();
+    HidCaps QueryCaps();
+
+    std::u16string ProductText();
+    std::u16string SerialText();
+    const HidAttributes& Attributes() const { return attributes_; }
+    std::uint16_t VendorID() const { return attributes_.VendorID; }
+    std::uint16_t ProductID() const { return attributes_.ProductID; }
+    bool HasReadWriteAccess() const { return readWrite_; }
+
+    bool SendFeatureReport(const std::uint8_t* buffer, std::size_t length);
+    bool WriteOutputReport(const std::uint8_t* buffer, std::size_t length, std::size_t& written);
+
+    void SetDataHandler(const THidDataEvent& handler);
+    const THidDataEvent& DataHandler() const { return dataHandler_; }
+    void SetDataErrorHandler(const THidDataErrorEvent& h) { dataErrorHandler_ = h; }
+    const THidDataErrorEvent& DataErrorHandler() const { return dataErrorHandler_; }
+    void SetUnplugHandler(const THidPlugEvent& h) { unplugHandler_ = h; }
+    const THidPlugEvent& UnplugHandler() const { return unplugHandler_; }
+
+    void StartReading();
+    void StopReading();
+    bool IsReading() const { return readThread_ != nullptr; }
+    THidDeviceReadThread* ReadThread() const { return readThread_.get(); }
+    void SetReadSleepTime(int ms);
+    int ReadSleepTime() const { return readSleepTime_.load(); }
+    void MarkUnplugged();
+
+    // Used by the read thread.
+    bool ReadReportAsync(std::uint8_t* buffer, std::size_t length, std::uint32_t& error);
+    HidReadResult AwaitReport(std::uint8_t* buffer, std::size_t length);
+    void CancelPendingRead();
+
+    bool IsPluggedIn() const { return pluggedIn_.load(); }
+    bool IsCheckedOut() const { return checkedOut_.load(); }
+    bool IsEnumerating() const { return enumerating_.load(); }
+    const THidPnPInfo* PnPInfo() const { return pnp_.get(); }
+    THidDeviceController* Controller() const { return controller_; }
+    std::uint32_t MainInputBufferCount() const { return mainInputBuffers_; }
+    std::uint32_t ReadInputBufferCount() const { return readInputBuffers_; }
+    void SetMainInputBufferCount(std::uint32_t n) { mainInputBuffers_ = n; }
+    void SetReadInputBufferCount(std::uint32_t n) { readInputBuffers_ = n; }
+
+private:
+    friend class THidDeviceController;
+    friend class THidDeviceReadThread;
+    HidHandle openPath(HidAccess access);
+    void deliverReport(const std::uint8_t* buffer, std::size_t bytes);
+    void deliverError(std::uint32_t error);
+
+    THidDeviceController* controller_;
+    std::shared_ptr<HidServices> services_;
+    std::atomic<bool> pluggedIn_{true};
+    std::atomic<bool> checkedOut_{false};
+    std::atomic<bool> enumerating_{false};
+    HidHandle mainHandle_ = InvalidHidHandle;
+    // The read handle is opened by the read thread and closed by the GUI thread.
+    mutable std::mutex readHandleMutex_;
+    HidHandle readHandle_ = InvalidHidHandle;
+    HidAttributes attributes_;
+    std::unique_ptr<THidPnPInfo> pnp_;
+    std::u16string productText_;
+    bool capsFetched_ = false;
+    HidCaps caps_;
+    std::u16string serialText_;
+    std::uint32_t mainInputBuffers_ = 0;
+    std::uint32_t readInputBuffers_ = 0;
+    std::atomic<int> readSleepTime_{100};
+    THidDataEvent dataHandler_;
+    THidDataErrorEvent dataErrorHandler_;
+    THidPlugEvent unplugHandler_;
+    bool readWrite_ = false;
+    std::unique_ptr<THidDeviceReadThread> readThread_;
+};
+
+class THidDeviceController : public QObject {
+    Q_OBJECT
+public:
+    // Services may be null: the controller then has no devices and fires no events.
+    explicit THidDeviceController(QObject* owner, std::shared_ptr<HidServices> services);
+    ~THidDeviceController() override;
+
+    int DevThreadSleepTime() const { return devThreadSleepTime_; }
+    void SetDevThreadSleepTime(int ms);
+    QString Version() const { return QStringLiteral("1.0.22"); }
+    void SetVersion(const QString&) {} // accepted and discarded
+
+    const THidPlugEvent& OnArrival() const { return onArrival_; }
+    void SetOnArrival(const THidPlugEvent& e) { onArrival_ = e; }
+    const THidEnumerateEvent& OnEnumerate() const { return onEnumerate_; }
+    void SetOnEnumerate(const THidEnumerateEvent& e) { onEnumerate_ = e; }
+    const TNotifyEvent& OnDeviceChange() const { return onDeviceChange_; }
+    void SetOnDeviceChange(const TNotifyEvent& e);
+    const THidDataEvent& OnDeviceData() const { return onDeviceData_; }
+    void SetOnDeviceData(const THidDataEvent& e);
+    const THidDataErrorEvent& OnDeviceDataError() const { return onDeviceDataError_; }
+    void SetOnDeviceDataError(const THidDataErrorEvent& e);
+    const THidPlugEvent& OnDeviceUnplug() const { return onDeviceUnplug_; }
+    void SetOnDeviceUnplug(const THidPlugEvent& e);
+    const THidPlugEvent& OnRemoval() const { return onRemoval_; }
+    void SetOnRemoval(const THidPlugEvent& e) { onRemoval_ = e; }
+
+    std::vector<std::unique_ptr<THidDevice>> RescanDevices();
+    void DeviceChange();
+    std::int32_t EnumerateDevices();
+    bool CheckOutAt(int index, THidDevice*& device);
+
+    int Count() const { return static_cast<int>(list_.size()); }
+    THidDevice* At(int index) const { return list_.at(static_cast<std::size_t>(index)); }
+    const std::shared_ptr<HidServices>& Services() const { return services_; }
+
+private:
+    friend class THidDevice;
+    void checkIn(THidDevice* device);
+
+    std::shared_ptr<HidServices> services_;
+    int devThreadSleepTime_ = 100;
+    THidPlugEvent onArrival_;
+    THidEnumerateEvent onEnumerate_;
+    TNotifyEvent onDeviceChange_;
+    THidDataEvent onDeviceData_;
+    THidDataErrorEvent onDeviceDataError_;
+    THidPlugEvent onDeviceUnplug_;
+    THidPlugEvent onRemoval_;
+    std::vector<THidDevice*> list_; // owned, except checked-out entries
+    bool changeFired_ = false;
+    bool counted_ = false;
+};
+
+} // namespace rd780

@@ -1,0 +1,139 @@
+#pragma once
+// A simulated USB cable with a meter behind it, speaking the cable protocol: the
+// configuration feature report sets the cable's baud rate, each poll output report makes
+// the meter send its next frame, and the meter's bytes come back in input reports of at
+// most nine bytes, with reports without meter bytes between frames, paced like a real
+// cable. Tests can plug and unplug devices, silence the meter, make reads fail, give the
+// cable a serial number or add other HID devices. Devices of another services object
+// (the real hidraw ones) can be listed alongside.
+#include "link/hid/HidServices.h"
+#include "meter/core/MeterSimulator.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace rd780 {
+
+struct SimDeviceConfig {
+    std::uint16_t vendorId = 0x1A86;
+    std::uint16_t productId = 0xE008;
+    std::uint16_t version = 0x1200;
+    std::u16string product = u"USB to Serial";
+    std::u16string serial;                      // empty: the device has none
+    std::vector<char16_t> languages = {0x0409}; // string 0
+    std::uint16_t inputReportLength = 11;       // ID, count byte, nine meter bytes
+    std::uint16_t outputReportLength = 9;
+    std::uint16_t featureReportLength = 10;
+    bool grantsReadWrite = true;
+    bool hasMeter = true; // false: a HID device that never reports
+    // Time between input reports; zero sends them as fast as they are read.
+    std::chrono::microseconds reportInterval{4000};
+    // The meter's own update period: it answers a poll at most this often.
+    std::chrono::milliseconds meterPeriod{150};
+    std::uint32_t meterBaud = 9600; // the meter's line rate
+    std::uint32_t seed = 780;
+};
+
+class SimulatedHidServices : public HidServices {
+public:
+    explicit SimulatedHidServices(std::shared_ptr<HidServices> base = nullptr);
+    ~SimulatedHidServices() override;
+
+    // Adds a present device and returns its number. Tell the controller with plug().
+    int addDevice(const SimDeviceConfig& config = {});
+    void unplug(int id); // both notify the watcher on the GUI thread
+    void plug(int id);   // a re-plugged device gets a new instance identity
+    void notifyChange();
+
+    void setMeterSilent(int id, bool silent);
+    // Makes opening the read handle fail with `error` (0: reads work again).
+    void setReadFailure(int id, std::uint32_t error);
+    void setReportInterval(int id, std::chrono::microseconds interval);
+    void setMeterPeriod(int id, std::chrono::milliseconds period);
+    void setLongFrameInterval(int id, int n);
+
+    // What the cable has seen.
+    int polls(int id) const;
+    int featureReports(int id) const;
+    std::uint32_t baud(int id) const;
+    std::uint64_t reportsSent(int id) const;
+    std::uint64_t framesSent(int id) const;
+    std::string pathOf(int id) const;
+    int openHandles() const;
+
+    // HidServices
+    std::vector<HidInterfaceEntry> enumerate() override;
+    HidHandle open(const std::string& path, HidAccess access) override;
+    void close(HidHandle h) override;
+    bool getAttributes(HidHandle h, HidAttributes& out) override;
+    bool getCaps(HidHandle h, HidCaps& out) override;
+    bool setNumInputBuffers(HidHandle h, std::uint32_t count) override;
+    bool getNumInputBuffers(HidHandle h, std::uint32_t& count) override;
+    bool getProductString(HidHandle h, std::u16string& out) override;
+    bool getSerialNumberString(HidHandle h, std::u16string& out) override;
+    void getIndexedString(HidHandle h, int index, char16_t* buf, std::size_t words) override;
+    bool setFeature(HidHandle h, const std::uint8_t* data, std::size_t length) override;
+    bool write(HidHandle h, const std::uint8_t* data, std::size_t length,
+               std::size_t& written) override;
+    HidReadResult readReport(HidHandle h, std::uint8_t* buf, std::size_t length,
+                             int timeoutMs) override;
+    void wake(HidHandle h) override;
+    std::uint32_t lastError() override;
+    std::string errorText(std::uint32_t code) override;
+    void watchChanges(std::function<void()> notify) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Device {
+        SimDeviceConfig cfg;
+        std::uint32_t instance = 0;
+        bool present = true;
+        bool silent = false;
+        std::uint32_t readFailure = 0;
+        std::uint32_t baud = 0;
+        int polls = 0;
+        int features = 0;
+        std::uint64_t reports = 0;
+        MeterSimulator meter;
+        std::vector<std::uint8_t> frame; // in flight on the meter's line
+        std::size_t sent = 0;
+        Clock::time_point lineStart{};
+        Clock::time_point lastFrameAt{};
+        Clock::time_point nextReport{};
+        int pendingPolls = 0;
+        explicit Device(const SimDeviceConfig& c) : cfg(c), meter(c.seed) {}
+    };
+    struct Handle {
+        int device = -1;
+        HidAccess access = HidAccess::NoAccess;
+        std::uint32_t inputBuffers = 32;
+        bool woken = false;
+    };
+    static constexpr HidHandle FirstSimHandle = HidHandle(1) << 40;
+
+    bool isBase(HidHandle h) const { return base_ && h >= 0 && h < FirstSimHandle; }
+    Device* deviceOf(HidHandle h, Handle** handle = nullptr); // with mutex_ held
+    bool fail(std::uint32_t code);
+    void startFrameIfDue(Device& d, Clock::time_point now);
+    void buildReport(Device& d, Clock::time_point now, std::uint8_t* buf, std::size_t length,
+                     std::size_t& bytes);
+
+    std::shared_ptr<HidServices> base_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::map<int, std::unique_ptr<Device>> devices_;
+    std::map<HidHandle, Handle> handles_;
+    int nextDevice_ = 1;
+    HidHandle nextHandle_ = FirstSimHandle;
+    std::uint32_t nextInstance_ = 0x51000001;
+    std::function<void()> notify_;
+    std::unique_ptr<QObject> context_; // GUI-thread object the notifications are queued to
+};
+
+} // namespace rd780
