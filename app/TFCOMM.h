@@ -26,12 +26,16 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QResizeEvent;
+class QTableView;
+class QTimer;
 class QPushButton;
 class QToolButton;
 class QWidget;
@@ -39,6 +43,7 @@ class QWidget;
 namespace rd780 {
 
 class LcdPanel;
+class RecordingSide;
 class THidDevice;
 
 struct ProgramOptions {
@@ -133,10 +138,52 @@ public:
     void BtDiscon1Click();
 
     // ---- Recording and data files (record/RecordingControl.cpp) ---------------------------
+    RecordingSide* Rec = nullptr; // reading table, recording rule, recall clock, grid model
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* RecordNew = nullptr;
+    QToolButton* OpenDataFiles = nullptr;
+    QToolButton* saveas = nullptr;
+    QToolButton* BtPrint = nullptr;
+    QTableView* DBGrid1 = nullptr;
+    QTimer* Trecord = nullptr;
+    QFrame* Panel2 = nullptr;
+    QCheckBox* RecallCheck = nullptr;
+    QLineEdit* TimeH = nullptr;
+    QLineEdit* TimeM = nullptr;
+    QLineEdit* TimeS = nullptr;
+    QLineEdit* TimeInt = nullptr;
+    QPushButton* RecallDataTest = nullptr;
+    // Stand-ins for the file dialogs and the preview (tests): a path, or empty to cancel.
+    std::function<QString()> OpenDialogHook;
+    std::function<QString()> SaveDialogHook;
+    std::function<void(QWidget* preview)> PreviewHook;
+
     void buildRecordSide();
     void OpenReadingTable();
     void CloseReadingTable();
     void INDataToTable();
+    void TrecordTimer();
+    void RecordSITimeChange();
+    bool RecordSITimeKeyPress(QChar key); // true when the key may reach the edit
+    void RecordNewClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecallCheckClick();
+    void RecallCheckExit();
+    void TimeHKeyUp();
+    void RecallDataTestClick();
+    void SpeedButton2Click();
+    void saveasClick();
+    void ExportTableAsText(const QString& FileName);
+    void ExportTableAsParadox(const QString& FileName);
+    void BtPrintClick();
+    void BtSaveClick();
 
     // ---- Limit marks (record/LimitMarksControl.cpp) ---------------------------------------
     void buildLimitSide();

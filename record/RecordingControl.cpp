@@ -1,11 +1,427 @@
-// Reading table, recording rule, recall stamps and data files of the main window.
+// Reading table, recording rule, recall stamps and data files of the main window. The
+// handlers run on the GUI thread only; the work is done by the classes in record/.
 #include "app/TFCOMM.h"
+#include "record/KeyFilters.h"
+#include "record/RecordingSide.h"
+#include "record/ReportLayout.h"
+#include "record/TableExport.h"
+#include "record/TimeOfDay.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
 
 namespace rd780 {
 
-void TFCOMM::buildRecordSide() {}
-void TFCOMM::OpenReadingTable() {}
-void TFCOMM::CloseReadingTable() {}
-void TFCOMM::INDataToTable() {}
+namespace {
+
+const char* const ReadingTableFile = "Kv400db.DB";
+
+// Calls back on one kind of event of the watched object and lets the event go on.
+class EventTap : public QObject {
+public:
+    EventTap(QEvent::Type type, std::function<void()> fn, QObject* parent)
+        : QObject(parent), type_(type), fn_(std::move(fn)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == type_) fn_();
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    std::function<void()> fn_;
+};
+
+QFont pixelFont(const char* family, int px, bool bold = false, bool italic = false) {
+    QFont f(QString::fromLatin1(family));
+    f.setPixelSize(px);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+QString fromStd(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string toStd(const QString& s) {
+    return s.toStdString();
+}
+
+} // namespace
+
+void TFCOMM::buildRecordSide() {
+    Rec = new RecordingSide(S, this);
+    Rec->OnFlushError = [this](const std::string& e) { ShowMessage(fromStd(e)); };
+
+    auto digitFilter = new KeyFilter(false, this);
+    auto guardedChange = [this] { Guarded([this] { RecordSITimeChange(); }); };
+
+    RepeatSet = new QCheckBox("Repeat", Client);
+    RepeatSet->setObjectName("RepeatSet");
+    RepeatSet->setToolTip("Repeage Record");
+    RepeatSet->setGeometry(3, 181, 54, 20);
+
+    RecordSI = new QCheckBox("Sampling Interval           'S", Client);
+    RecordSI->setObjectName("RecordSI");
+    RecordSI->setGeometry(57, 181, 143, 20);
+    RecordSI->setAutoFillBackground(true);
+    RecordSI->setFont(pixelFont("Arial", 11));
+    RecordSI->setStyleSheet("QCheckBox { background: grey; color: white; }");
+
+    RecordSITime = new QLineEdit("10", Client);
+    RecordSITime->setObjectName("RecordSITime");
+    RecordSITime->setGeometry(159, 182, 27, 21);
+    RecordSITime->setStyleSheet("QLineEdit { background: silver; }");
+    RecordSITime->installEventFilter(digitFilter);
+    RecordSITime->raise(); // laid over the check box's caption
+    connect(RecordSITime, &QLineEdit::textChanged, this, guardedChange);
+
+    auto speedButton = [this](const char* name, const char* hint, QStyle::StandardPixmap icon,
+                              int x, int w) {
+        auto* b = new QToolButton(Client);
+        b->setObjectName(name);
+        b->setToolTip(hint);
+        b->setIcon(style()->standardIcon(icon));
+        b->setAutoRaise(true);
+        b->setGeometry(x, 181, w, 21);
+        return b;
+    };
+    RecordNew = speedButton("RecordNew", "Close Data", QStyle::SP_FileIcon, 248, 23);
+    OpenDataFiles =
+        speedButton("OpenDataFiles", "Open old data files", QStyle::SP_DialogOpenButton, 270, 23);
+    saveas = speedButton("saveas", "Save data files", QStyle::SP_DialogSaveButton, 292, 23);
+    BtPrint = speedButton("BtPrint", "Print", QStyle::SP_FileDialogDetailedView, 314, 22);
+    connect(RecordNew, &QToolButton::clicked, this,
+            [this] { Guarded([this] { RecordNewClick(); }); });
+    connect(OpenDataFiles, &QToolButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton2Click(); }); });
+    connect(saveas, &QToolButton::clicked, this, [this] { Guarded([this] { saveasClick(); }); });
+    connect(BtPrint, &QToolButton::clicked, this, [this] { Guarded([this] { BtPrintClick(); }); });
+
+    DBGrid1 = new QTableView(Client);
+    DBGrid1->setObjectName("DBGrid1");
+    DBGrid1->setGeometry(3, 202, 334, 260);
+    DBGrid1->setModel(Rec->Model);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setTabKeyNavigation(true);
+    DBGrid1->setShowGrid(true);
+    DBGrid1->setFont(pixelFont("Arial", 12));
+    DBGrid1->setStyleSheet("QTableView { background: silver; }");
+    // Fixed row heights let the view place any of millions of rows without measuring them.
+    DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    DBGrid1->verticalHeader()->setFixedWidth(12);
+    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    const int widths[] = {53, 60, 44, 56, 35};
+    for (int c = 0; c < 5; ++c)
+        DBGrid1->setColumnWidth(c, widths[c]);
+
+    Trecord = new QTimer(this);
+    Trecord->setObjectName("Trecord");
+    Trecord->setInterval(1000);
+    connect(Trecord, &QTimer::timeout, this, [this] { Guarded([this] { TrecordTimer(); }); });
+    Trecord->start();
+
+    // The recall strip.
+    Panel2 = new QFrame(Client);
+    Panel2->setObjectName("Panel2");
+    Panel2->setGeometry(-4, 470, 334, 26);
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel2->setStyleSheet("QFrame#Panel2 { background: silver; }");
+
+    RecallCheck = new QCheckBox("RecallData", Panel2);
+    RecallCheck->setObjectName("RecallCheck");
+    RecallCheck->setToolTip("Repeage Record");
+    RecallCheck->setGeometry(3, 3, 86, 20);
+    RecallCheck->setFont(pixelFont("Arial", 12, true, true));
+    connect(RecallCheck, &QCheckBox::clicked, this,
+            [this] { Guarded([this] { RecallCheckClick(); }); });
+    RecallCheck->installEventFilter(new EventTap(
+        QEvent::FocusOut, [this] { Guarded([this] { RecallCheckExit(); }); }, this));
+
+    auto label = [this](const char* text, int x) {
+        auto* l = new QLabel(text, Panel2);
+        l->move(x, 5);
+        l->adjustSize();
+    };
+    auto timeEdit = [&](const char* name, const char* text, int x, int w) {
+        auto* e = new QLineEdit(text, Panel2);
+        e->setObjectName(name);
+        e->setGeometry(x, 2, w, 21);
+        e->setStyleSheet("QLineEdit { background: silver; }");
+        e->installEventFilter(digitFilter);
+        connect(e, &QLineEdit::textChanged, this, guardedChange);
+        return e;
+    };
+    label("StartTime:", 88);
+    TimeH = timeEdit("TimeH", "23", 143, 25);
+    label(":", 169);
+    TimeM = timeEdit("TimeM", "59", 175, 25);
+    label(":", 201);
+    TimeS = timeEdit("TimeS", "59", 207, 25);
+    label("Interval", 238);
+    TimeInt = timeEdit("TimeInt", "1", 284, 30);
+    label("'S", 317);
+    auto keyUp = new EventTap(
+        QEvent::KeyRelease, [this] { Guarded([this] { TimeHKeyUp(); }); }, this);
+    for (QLineEdit* e : {TimeH, TimeM, TimeS})
+        e->installEventFilter(keyUp);
+
+    RecallDataTest = new QPushButton("RecallData", Client);
+    RecallDataTest->setObjectName("RecallDataTest");
+    RecallDataTest->setGeometry(520, 0, 75, 25);
+    RecallDataTest->hide();
+    connect(RecallDataTest, &QPushButton::clicked, this,
+            [this] { Guarded([this] { RecallDataTestClick(); }); });
+
+    // The Record menu.
+    connect(New1, &QAction::triggered, this, [this] { Guarded([this] { RecordNewClick(); }); });
+    connect(Save1, &QAction::triggered, this, [this] { Guarded([this] { saveasClick(); }); });
+    const std::pair<QAction*, void (TFCOMM::*)()> limits[] = {
+        {N10001, &TFCOMM::N10001Click},     {N50001, &TFCOMM::N50001Click},
+        {N100001, &TFCOMM::N100001Click},   {N500001, &TFCOMM::N500001Click},
+        {N1000001, &TFCOMM::N1000001Click}, {limitess, &TFCOMM::limitessClick}};
+    for (const auto& [action, handler] : limits) {
+        auto h = handler;
+        connect(action, &QAction::triggered, this,
+                [this, h] { Guarded([this, h] { (this->*h)(); }); });
+    }
+}
+
+void TFCOMM::OpenReadingTable() {
+    Rec->Table.openOrCreate(QDir::current().absoluteFilePath(ReadingTableFile).toStdString());
+    Rec->FullReported = false;
+    Rec->Model->reload();
+}
+
+void TFCOMM::CloseReadingTable() {
+    if (!Rec) return;
+    Rec->Table.close();
+    Rec->Model->reload();
+}
+
+namespace {
+// Shows the newest row, as the grid follows the table's current row after a post.
+void followLastRow(QTableView* grid, ReadingTableModel* model) {
+    model->refresh();
+    int rows = model->rowCount();
+    if (rows == 0) return;
+    grid->setCurrentIndex(model->index(rows - 1, 0));
+    grid->scrollToBottom();
+}
+} // namespace
+
+void TFCOMM::INDataToTable() {
+    RecordingRule& rule = Rec->Rule;
+    rule.IntervalOn = RecordSI->isChecked();
+    rule.IntervalText = toStd(RecordSITime->text());
+    rule.RepeatOn = RepeatSet->isChecked();
+    const Reading reading{S.ReadingText, S.ReadingValue, S.ReadingUnit, S.ReadingCoupling,
+                          S.ReadingAuto};
+    const int32_t stamp = timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());
+    RecordingRule::Outcome outcome;
+    try {
+        outcome = rule.offer(reading, stamp, Rec->Table);
+    } catch (const std::exception& e) {
+        // Frames keep coming while the table or the interval is wrong: one box per error,
+        // not one per frame.
+        if (Rec->LastError == e.what()) return;
+        Rec->LastError = e.what();
+        ShowMessage(QString::fromUtf8(e.what()));
+        return;
+    }
+    if (outcome == RecordingRule::Outcome::TableFull && !Rec->FullReported) {
+        Rec->FullReported = true;
+        ShowMessage("The reading table is full; recording has stopped. Choose New or open "
+                    "another table to go on.");
+    }
+    if (outcome != RecordingRule::Outcome::Recorded) return;
+    Rec->LastError.clear();
+    followLastRow(DBGrid1, Rec->Model);
+}
+
+void TFCOMM::TrecordTimer() {
+    Rec->Rule.IntervalOn = RecordSI->isChecked();
+    Rec->Rule.tick();
+}
+
+void TFCOMM::RecordSITimeChange() {
+    Rec->Rule.IntervalText = toStd(RecordSITime->text());
+    Rec->Rule.reloadCountdown();
+}
+
+bool TFCOMM::RecordSITimeKeyPress(QChar key) {
+    return isDigitKey(key);
+}
+
+void TFCOMM::RecordNewClick() {
+    ShowMessage(" Record deleted ");
+    Rec->Rule.newRecording(Rec->Table);
+    Rec->FullReported = false;
+    Rec->LastError.clear();
+    Rec->Model->reload();
+}
+
+namespace {
+void chooseLimit(TFCOMM& w, int index) {
+    QAction* items[] = {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001, w.limitess};
+    w.S.RecordLimit = RecordLimits[index];
+    for (int i = 0; i < 6; ++i)
+        items[i]->setChecked(i == index);
+}
+} // namespace
+
+void TFCOMM::N10001Click() {
+    chooseLimit(*this, 0);
+}
+void TFCOMM::N50001Click() {
+    chooseLimit(*this, 1);
+}
+void TFCOMM::N100001Click() {
+    chooseLimit(*this, 2);
+}
+void TFCOMM::N500001Click() {
+    chooseLimit(*this, 3);
+}
+void TFCOMM::N1000001Click() {
+    chooseLimit(*this, 4);
+}
+void TFCOMM::limitessClick() {
+    chooseLimit(*this, 5);
+}
+
+void TFCOMM::RecallCheckClick() {
+    const bool on = RecallCheck->isChecked();
+    TimeH->setText(on ? "00" : "23");
+    TimeM->setText(on ? "00" : "59");
+    TimeS->setText(on ? "00" : "59");
+    RecallCheckExit();
+}
+
+void TFCOMM::RecallCheckExit() {
+    Rec->Recall.load(toStd(TimeH->text()), toStd(TimeM->text()), toStd(TimeS->text()));
+}
+
+void TFCOMM::TimeHKeyUp() {
+    RecallClock& c = Rec->Recall;
+    const std::pair<QLineEdit*, std::pair<int, int32_t*>> edits[] = {
+        {TimeH, {23, &c.Hour}}, {TimeM, {59, &c.Minute}}, {TimeS, {59, &c.Second}}};
+    for (const auto& [edit, check] : edits) {
+        if (RecallClock::checkEdit(toStd(edit->text()), check.first, *check.second)) continue;
+        ShowMessage("Input error!");
+        edit->setText("00");
+    }
+}
+
+void TFCOMM::RecallDataTestClick() {
+    S.RecallTime =
+        RecallCheck->isChecked() ? Rec->Recall.advance(toStd(TimeInt->text())) : nowDateTime();
+    ReadingRow row;
+    row.No = S.RecordNo;
+    row.TimeMs = timeOfDayMs(S.RecallTime);
+    row.Coupling = S.ReadingCoupling;
+    row.Value = S.ReadingText;
+    row.Unit = S.ReadingUnit;
+    row.Auto = S.ReadingAuto;
+    row.Nval = S.ReadingValue;
+    // The number is used up even if the table refuses the row.
+    ++S.RecordNo;
+    Rec->Table.appendReading(row);
+    followLastRow(DBGrid1, Rec->Model);
+}
+
+void TFCOMM::SpeedButton2Click() {
+    QString name =
+        OpenDialogHook
+            ? OpenDialogHook()
+            : QFileDialog::getOpenFileName(this, "Open", QString(),
+                                           "access data files (*.DB *.db);;All files (*)");
+    if (name.isEmpty()) return;
+    // The path is used as chosen: names are case-sensitive here.
+    Rec->Table.open(name.toStdString());
+    Rec->FullReported = false;
+    Rec->LastError.clear();
+    Rec->Model->reload();
+}
+
+void TFCOMM::saveasClick() {
+    QString name;
+    if (SaveDialogHook) {
+        name = SaveDialogHook();
+    } else {
+        QFileDialog dialog(this, "Save");
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters(
+            {"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)"});
+        dialog.setDefaultSuffix("xls");
+        dialog.selectFile(QString());
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            name = dialog.selectedFiles().first();
+    }
+    if (name.isEmpty()) return;
+    // Any case of ".db" gets a table, so a file named like a table never receives text.
+    if (isTableFileName(name.toStdString()))
+        ExportTableAsParadox(name);
+    else
+        ExportTableAsText(name);
+}
+
+void TFCOMM::ExportTableAsText(const QString& FileName) {
+    std::string error;
+    if (!writeTableText(Rec->Table, FileName.toStdString(), &error)) {
+        ShowMessage("Could not save table to specified file: " + FileName);
+        return;
+    }
+    followLastRow(DBGrid1, Rec->Model); // the walk leaves the table on its last row
+    ShowMessage("save table to specified file: " + FileName + " Scuss!");
+}
+
+void TFCOMM::ExportTableAsParadox(const QString& FileName) {
+    writeTableCopy(Rec->Table, FileName.toStdString());
+}
+
+void TFCOMM::BtPrintClick() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setFullPage(true);
+    QPrintPreviewDialog preview(&printer, this);
+    preview.setObjectName("DataReport1");
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { Guarded([this, p] { renderReport(Rec->Table, *p); }); });
+    if (PreviewHook)
+        PreviewHook(&preview);
+    else
+        preview.exec();
+}
+
+void TFCOMM::BtSaveClick() {
+    QWidget* chart = findChild<QWidget*>("Chtshow");
+    if (!chart) throw AppError("There is no chart to save");
+    QImage image(chart->size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    chart->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QString path = QDir::current().absoluteFilePath("databmp.bmp");
+    // Written first, so the message only ever names a file that is there.
+    if (!image.save(path, "BMP")) throw AppError("Could not write the chart bitmap " + toStd(path));
+    ShowMessage("graphic has saved on " + path);
+}
 
 } // namespace rd780

@@ -1,0 +1,45 @@
+#pragma once
+// Everything the window's recording side keeps besides its widgets: the reading table,
+// the recording rule, the recall clock and the grid's model. A QObject so the window owns
+// it as a child and needs no complete type to destroy it.
+#include "app/FcommState.h"
+#include "record/ReadingTable.h"
+#include "record/ReadingTableModel.h"
+#include "record/RecallClock.h"
+#include "record/RecordingRule.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+
+namespace rd780 {
+
+class RecordingSide : public QObject {
+    Q_OBJECT
+public:
+    RecordingSide(FcommState& state, QObject* parent = nullptr);
+    ~RecordingSide() override;
+
+    ReadingTable Table;
+    RecordingRule Rule;
+    RecallClock Recall;
+    ReadingTableModel* Model = nullptr;
+
+    // Recording errors already shown, so a stream of frames raises each one once.
+    std::string LastError;
+    bool FullReported = false;
+
+    // Called on the GUI thread when pending rows could not be made durable.
+    std::function<void(const std::string&)> OnFlushError;
+
+    static constexpr int FlushIntervalMs = 200;
+
+private:
+    void flushPending();
+    QTimer flushTimer_;
+    std::string lastFlushError_;
+};
+
+} // namespace rd780
