@@ -43,6 +43,10 @@ class QWidget;
 namespace rd780 {
 
 class LcdPanel;
+namespace view {
+class ScalePanel;
+class WaveChart;
+} // namespace view
 class RecordingSide;
 class THidDevice;
 
@@ -186,22 +190,64 @@ public:
     void BtSaveClick();
 
     // ---- Limit marks (record/LimitMarksControl.cpp) ---------------------------------------
+    QWidget* Panel3 = nullptr;
+    QCheckBox* SetMaxB = nullptr;
+    QLineEdit* Setmax = nullptr;
+    QCheckBox* SetMinB = nullptr;
+    QLineEdit* SetMin = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* MinText = nullptr;
+    QLabel* MinTextU = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* MaxText = nullptr;
+    QLabel* MaxTextU = nullptr;
     void buildLimitSide();
+    void SetmaxExit();
+    void SetMinExit();
 
     // ---- Analog scale (view/ScaleControl.cpp) ---------------------------------------------
-    QWidget* KD = nullptr;
+    QWidget* KD = nullptr;               // the scale panel; the core places icons on it
+    view::ScalePanel* KdPanel = nullptr; // the same panel, with KD1, KdFd and KdSx
     void buildScaleSide();
     void KDsetup(int mode);
     void KDrun(int value);
+    void KdFdClick();
+    void KDResize();
 
     // ---- Waveform chart (view/ChartControl.cpp) -------------------------------------------
     QComboBox* ComboBox1 = nullptr;
     QLabel* ScopeNo = nullptr; // scope indicators: no waveform / waveform shown
     QLabel* Scopeok = nullptr;
+    view::WaveChart* Chtshow = nullptr;
+    QLineEdit* Maxrecord = nullptr; // points per page
+    QToolButton* BtFirst = nullptr;
+    QToolButton* BTPrevious = nullptr;
+    QToolButton* Bt10 = nullptr; // shows the page number
+    QToolButton* BtNext = nullptr;
+    QToolButton* BTlast = nullptr;
+    QToolButton* BtNew = nullptr;
+    QToolButton* BtSave = nullptr; // chart bitmap; its click is bound by the data-file side
+    QToolButton* TbFd = nullptr;   // enlarge the chart
+    QToolButton* TbSx = nullptr;   // restore the chart
+    QPushButton* Onescope = nullptr;
+    int ChartSavedWidth = 0; // the chart's bounds before it was enlarged
+    int ChartSavedHeight = 0;
+    int ChartSavedTop = 0;
+    int ChartSavedLeft = 0;
     void buildChartSide();
     void ResetChartSeries();
     void PlotFrameWaveform(const std::string& frame);
     void SetChartLeftAxis(double min, double max);
+    void ShowSeries(int index);
+    void ComboBox1Change();
+    void OnescopeClick();
+    void BtNewClick();
+    void MaxrecordExit();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void TbFdClick();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

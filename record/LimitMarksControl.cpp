@@ -1,8 +1,85 @@
 // Limit marks of the main window.
 #include "app/TFCOMM.h"
+#include "meter/core/UnitSymbols.h"
+#include "record/LimitMarks.h"
+#include "view/KeyFilter.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
 
 namespace rd780 {
 
-void TFCOMM::buildLimitSide() {}
+namespace {
+
+QLabel* fixedLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                   const QFont& font) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setFont(font);
+    l->adjustSize();
+    l->move(x, y);
+    return l;
+}
+
+} // namespace
+
+void TFCOMM::buildLimitSide() {
+    auto* panel = new QFrame(Client);
+    panel->setObjectName("Panel3");
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, QColor(192, 192, 192));
+    panel->setPalette(pal);
+    panel->setAutoFillBackground(true);
+    panel->setGeometry(-13, 487, 334, 48);
+    Panel3 = panel;
+
+    SetMaxB = new QCheckBox("SetMax:", panel);
+    SetMaxB->setObjectName("SetMaxB");
+    SetMaxB->setGeometry(180, 6, 68, 17);
+    Setmax = new QLineEdit("40000", panel);
+    Setmax->setObjectName("Setmax");
+    Setmax->setGeometry(248, 3, 81, 21);
+    SetMinB = new QCheckBox("SetMin: ", panel);
+    SetMinB->setObjectName("SetMinB");
+    SetMinB->setGeometry(180, 27, 65, 17);
+    SetMin = new QLineEdit("-40000", panel);
+    SetMin->setObjectName("SetMin");
+    SetMin->setGeometry(248, 25, 81, 21);
+
+    // Fixed captions; the unit code is shown as its symbol.
+    QFont symbolFont = Client->font();
+    symbolFont.setBold(true);
+    QFont numberFont("Arial");
+    numberFont.setPixelSize(14);
+    numberFont.setItalic(true);
+    const QString ohm = QString::fromStdString(unitSymbols("*"));
+    Label11 = fixedLabel(panel, "Label11", "MIN: ", 8, 8, symbolFont);
+    MinText = fixedLabel(panel, "MinText", "40001", 56, 8, numberFont);
+    MinTextU = fixedLabel(panel, "MinTextU", ohm, 112, 8, symbolFont);
+    Label12 = fixedLabel(panel, "Label12", "MAX: ", 8, 27, symbolFont);
+    MaxText = fixedLabel(panel, "MaxText", "-40001", 48, 27, numberFont);
+    MaxTextU = fixedLabel(panel, "MaxTextU", ohm, 112, 27, symbolFont);
+
+    for (QLineEdit* e : {Setmax, SetMin})
+        e->installEventFilter(new view::KeyFilter(view::limitKeyAllowed, e));
+    connect(Setmax, &QLineEdit::textChanged, this, [this] { Guarded([this] { SetmaxExit(); }); });
+    connect(SetMaxB, &QCheckBox::clicked, this, [this] { Guarded([this] { SetmaxExit(); }); });
+    connect(SetMin, &QLineEdit::textChanged, this, [this] { Guarded([this] { SetMinExit(); }); });
+    connect(SetMinB, &QCheckBox::clicked, this, [this] { Guarded([this] { SetMinExit(); }); });
+}
+
+void TFCOMM::SetmaxExit() {
+    // A text that does not convert ends here: the limit and the face stay as they were.
+    S.LimitHigh = view::limitFromText(Setmax->text().toStdString());
+    KDsetup(1);
+}
+
+void TFCOMM::SetMinExit() {
+    S.LimitLow = view::limitFromText(SetMin->text().toStdString());
+    KDsetup(1);
+}
 
 } // namespace rd780

@@ -73,15 +73,18 @@ QColor ScalePanel::eraseColour() const {
     return palette().color(QPalette::Window);
 }
 
-void ScalePanel::ensureCanvas() {
+bool ScalePanel::ensureCanvas() {
     // The bitmap takes the image's size when it is made; a new size needs a new bitmap.
-    if (KD1->canvas.size() == KD1->size() && !KD1->canvas.isNull()) return;
-    KD1->canvas = QImage(KD1->size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    const QSize size = KD1->size().expandedTo(QSize(1, 1));
+    if (KD1->canvas.size() == size) return false;
+    KD1->canvas = QImage(size, QImage::Format_RGB32);
     KD1->canvas.fill(Qt::white);
+    return true;
 }
 
 void ScalePanel::drawFace(const FaceSettings& settings) {
-    ensureCanvas();
+    // A pointer remembered from another size would not lie where the erase expects it.
+    if (ensureCanvas()) pointer_ = {};
     QImage& img = KD1->canvas;
     img.fill(Qt::white);
     const FacePlan plan = planFace(faceGeometry(), settings);

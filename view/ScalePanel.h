@@ -57,7 +57,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    void ensureCanvas();
+    bool ensureCanvas(); // true when a new bitmap was made
     QColor eraseColour() const;
 
     PointerLine pointer_; // the line last drawn, (0,0)-(0,0) at start

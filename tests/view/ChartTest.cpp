@@ -25,8 +25,10 @@ std::string hexByte(int v) {
 // A long frame whose every sample pair is (a, b) and whose offset byte is given.
 std::string longFrame(int a, int b, int offset) {
     std::string f = "5A";
-    for (int i = 1; i < 41; ++i) f += hexByte(i == 12 ? offset : 0x30);
-    for (int i = 0; i < 160; ++i) f += hexByte(a) + hexByte(b);
+    for (int i = 1; i < 41; ++i)
+        f += hexByte(i == 12 ? offset : 0x30);
+    for (int i = 0; i < 160; ++i)
+        f += hexByte(a) + hexByte(b);
     return f;
 }
 
@@ -39,7 +41,8 @@ TEST(Waveform, SignedBytesAndLargerSquare) {
     EXPECT_EQ(signedSample(0x7F), 127);
 
     auto w = decodeWaveform(longFrame(0x05, 0xFB, 0));
-    for (int v : w) ASSERT_EQ(v, -5); // equal squares take the second byte
+    for (int v : w)
+        ASSERT_EQ(v, -5); // equal squares take the second byte
     w = decodeWaveform(longFrame(0xFB, 0x05, 0));
     EXPECT_EQ(w[0], 5);
     w = decodeWaveform(longFrame(0x80, 0x81, 0));
@@ -67,7 +70,8 @@ TEST(Waveform, BadFramesRefusedWhole) {
     f[24] = 'x';
     EXPECT_THROW(decodeWaveform(f), AppError);
     f = longFrame(0x1A, 0x02, 0);
-    for (char& c : f) c = static_cast<char>(std::tolower(c));
+    for (char& c : f)
+        c = static_cast<char>(std::tolower(c));
     EXPECT_EQ(decodeWaveform(f)[0], 26);
 }
 
@@ -109,7 +113,8 @@ TEST(WaveChart, SeriesPagingAndAxes) {
     EXPECT_DOUBLE_EQ(chart.leftMin(), -61);
     EXPECT_DOUBLE_EQ(chart.leftMax(), 60);
 
-    for (int i = 0; i < 160; ++i) chart.addPoint(0, i, "paper", Qt::blue);
+    for (int i = 0; i < 160; ++i)
+        chart.addPoint(0, i, "paper", Qt::blue);
     chart.setPointsPerPage(100);
     EXPECT_EQ(chart.pageCount(), 2);
     chart.setPage(2);
@@ -156,8 +161,10 @@ TEST(LimitText, ConversionAndKeys) {
     EXPECT_THROW(toInteger(""), AppError);
     EXPECT_EQ(toInteger(" 42 "), 42);
 
-    for (char32_t c : {U'0', U'9', U'+', U'-', char32_t(8)}) EXPECT_TRUE(limitKeyAllowed(c));
-    for (char32_t c : {U'a', U'.', U' ', U'e', U'/'}) EXPECT_FALSE(limitKeyAllowed(c));
+    for (char32_t c : {U'0', U'9', U'+', U'-', char32_t(8)})
+        EXPECT_TRUE(limitKeyAllowed(c));
+    for (char32_t c : {U'a', U'.', U' ', U'e', U'/'})
+        EXPECT_FALSE(limitKeyAllowed(c));
     EXPECT_TRUE(digitKeyAllowed(U'5'));
     EXPECT_FALSE(digitKeyAllowed(U'-'));
     EXPECT_FALSE(digitKeyAllowed(U'+'));
