@@ -1,0 +1,266 @@
+// The recording side driven through a whole main window in a scratch working folder.
+#include "record/ReadingTable.h"
+#include "record/RecordingSide.h"
+#include "tests/TestSupport.h"
+#include "tests/app/WindowFixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace rd780 {
+namespace {
+
+const char* const TestFrame =
+    "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
+
+struct RecordingWindow : ::testing::Test {
+    test::WindowFixture f;
+    TFCOMM& w = *f.w;
+    void decode(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            w.S.FrameHex = TestFrame;
+            w.LcdDisplay520();
+        }
+    }
+    QString cell(int row, int column) {
+        auto* m = w.DBGrid1->model();
+        return m->data(m->index(row, column), Qt::DisplayRole).toString();
+    }
+    int gridRows() { return w.DBGrid1->model()->rowCount(); }
+    QString path(const char* name) { return f.dir.filePath(name); }
+};
+
+TEST_F(RecordingWindow, DecodedFramesBecomeRowsOnDiskAndInTheGrid) {
+    ASSERT_TRUE(QFile::exists(path("Kv400db.DB")));
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    decode(2);
+    ASSERT_EQ(gridRows(), 2);
+    EXPECT_EQ(cell(1, 0), "2");
+    EXPECT_EQ(cell(1, 2), "DC");
+    EXPECT_EQ(cell(1, 3), "00.66");
+    EXPECT_EQ(cell(1, 4), " V");
+    EXPECT_EQ(w.DBGrid1->currentIndex().row(), 1); // the grid follows the new row
+    EXPECT_EQ(w.S.RecordNo, 3);
+    paradox::Table disk =
+        paradox::Table::open(path("Kv400db.DB").toStdString(), paradox::OpenMode::ReadOnly);
+    EXPECT_EQ(disk.rowCount(), 2u);
+    EXPECT_EQ(w.DBGrid1->columnWidth(0), 53);
+    EXPECT_EQ(w.DBGrid1->columnWidth(4), 35);
+}
+
+TEST_F(RecordingWindow, LimitItemsCarryOneCheckMark) {
+    EXPECT_TRUE(w.N100001->isChecked());
+    w.N10001->trigger();
+    EXPECT_EQ(w.S.RecordLimit, 1000);
+    EXPECT_TRUE(w.N10001->isChecked());
+    EXPECT_FALSE(w.N100001->isChecked());
+    w.N10001->trigger(); // choosing the checked item again keeps its mark
+    EXPECT_TRUE(w.N10001->isChecked());
+    w.limitess->trigger();
+    EXPECT_EQ(w.S.RecordLimit, 10'000'000);
+    for (QAction* a : {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001})
+        EXPECT_FALSE(a->isChecked());
+}
+
+TEST_F(RecordingWindow, LimitStopsAtExactlyThatManyRows) {
+    w.N10001->trigger();
+    w.Rec->Rule.RecordCount = 998;
+    decode(3);
+    EXPECT_EQ(gridRows(), 2);
+    EXPECT_TRUE(f.messages.isEmpty()); // no message at the limit
+}
+
+TEST_F(RecordingWindow, NewEmptiesTheTableAndRestartsNumbering) {
+    decode(3);
+    w.New1->trigger();
+    EXPECT_EQ(f.messages.value(0), " Record deleted ");
+    EXPECT_EQ(gridRows(), 0);
+    EXPECT_EQ(w.S.RecordNo, 1);
+    decode();
+    EXPECT_EQ(cell(0, 0), "1");
+}
+
+TEST_F(RecordingWindow, RecallStampsStepTheClock) {
+    w.RecallCheck->click();
+    EXPECT_EQ(w.TimeH->text(), "00");
+    EXPECT_EQ(w.TimeS->text(), "00");
+    decode(); // ReadingText etc. for the step's rows
+    for (int i = 0; i < 3; ++i)
+        w.RecallDataTest->click();
+    ASSERT_EQ(gridRows(), 4);
+    EXPECT_EQ(cell(1, 1), "00:00:01");
+    EXPECT_EQ(cell(2, 1), "00:00:02");
+    EXPECT_EQ(cell(3, 1), "00:00:03");
+    EXPECT_EQ(cell(3, 0), "4");
+    EXPECT_EQ(w.Rec->Rule.RecordCount, 1); // the step is outside the limit
+    decode();                              // recorded rows now carry the recall stamp
+    EXPECT_EQ(cell(4, 1), "00:00:03");
+    w.RecallCheck->click();
+    EXPECT_EQ(w.TimeH->text(), "23");
+    EXPECT_EQ(w.Rec->Recall.Hour, 23);
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+}
+
+TEST_F(RecordingWindow, TimeEditsAboveTheirBoundAreRejected) {
+    w.TimeH->setText("24");
+    w.TimeM->setText("5");
+    w.TimeS->setText("7");
+    QTest::keyRelease(w.TimeS, Qt::Key_7);
+    EXPECT_EQ(f.messages, QStringList{"Input error!"});
+    EXPECT_EQ(w.TimeH->text(), "00");
+    EXPECT_EQ(w.Rec->Recall.Hour, 0);
+    EXPECT_EQ(w.Rec->Recall.Minute, 5);
+    EXPECT_EQ(w.Rec->Recall.Second, 7);
+}
+
+TEST_F(RecordingWindow, IntervalEditTakesDigitsAndRestartsTheCountdown) {
+    w.RecordSITime->setFocus();
+    w.RecordSITime->selectAll();
+    QTest::keyClicks(w.RecordSITime, "a3");
+    EXPECT_EQ(w.RecordSITime->text(), "3");
+    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 3);
+    w.RecordSI->setChecked(true);
+    w.TrecordTimer();
+    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 2);
+    w.TimeM->setText("58"); // any of the shared edits reloads from the interval text
+    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 3);
+    decode();
+    EXPECT_EQ(gridRows(), 0);
+}
+
+TEST_F(RecordingWindow, WrongIntervalTextIsShownOnceNotPerFrame) {
+    w.RecordSITime->setText("1x"); // pasted
+    decode(5);
+    EXPECT_EQ(gridRows(), 0);
+    EXPECT_EQ(f.messages.size(), 2); // the edit's change, then the first frame
+    EXPECT_EQ(f.messages.value(1), "'1x' is not a valid integer value");
+    w.RecordSITime->setText("0");
+    decode();
+    EXPECT_EQ(gridRows(), 1);
+}
+
+TEST_F(RecordingWindow, SaveChoosesTextOrTableByExtension) {
+    decode(2);
+    QString target;
+    w.SaveDialogHook = [&] { return target; };
+    target = path("a.txt");
+    w.Save1->trigger();
+    EXPECT_EQ(f.messages.value(0), "save table to specified file: " + target + " Scuss!");
+    QFile text(target);
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(text.readAll().startsWith("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t"));
+
+    f.messages.clear();
+    target = path("b.DB");
+    w.saveas->click();
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    paradox::Table copy = paradox::Table::open(target.toStdString(), paradox::OpenMode::ReadOnly);
+    EXPECT_EQ(copy.rowCount(), 2u);
+
+    target = "/dev/full";
+    w.saveas->click();
+    EXPECT_EQ(f.messages, QStringList{"Could not save table to specified file: /dev/full"});
+
+    f.messages.clear();
+    target.clear(); // cancel
+    w.saveas->click();
+    EXPECT_TRUE(f.messages.isEmpty());
+}
+
+TEST_F(RecordingWindow, OpenSwitchesTheTableAndRecordingFollows) {
+    decode(2);
+    {
+        ReadingTable other;
+        other.openOrCreate(path("Older.DB").toStdString());
+        ReadingRow r;
+        r.No = 77;
+        r.Value = "9.999";
+        other.appendReading(r);
+    }
+    w.OpenDialogHook = [&] { return path("Older.DB"); };
+    w.OpenDataFiles->click();
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    ASSERT_EQ(gridRows(), 1);
+    EXPECT_EQ(cell(0, 3), "9.999");
+    decode();
+    ASSERT_EQ(gridRows(), 2);
+    EXPECT_EQ(cell(1, 0), "3");
+
+    w.OpenDialogHook = [&] { return path("older.db"); }; // names are case-sensitive
+    w.OpenDataFiles->click();
+    EXPECT_EQ(f.messages.size(), 1);
+    decode(); // the table we had is still the one recording
+    EXPECT_EQ(gridRows(), 3);
+}
+
+TEST_F(RecordingWindow, SecondWindowInTheSameFolderIsRefusedTheTable) {
+    QStringList second;
+    ProgramOptions o;
+    o.messageHook = [&](const QString& m) { second << m; };
+    TFCOMM other(o);
+    // (The second window is refused other single resources too; only the table matters here.)
+    EXPECT_EQ(second.filter("Kv400db.DB").size(), 1) << second.join("|").toStdString();
+    other.S.FrameHex = TestFrame;
+    other.LcdDisplay520();
+    EXPECT_EQ(gridRows(), 0); // nothing reached our table through the other window
+}
+
+TEST_F(RecordingWindow, ChartBitmapIsWrittenThenAnnounced) {
+    w.BtSaveClick();
+    const QString file = QDir::current().absoluteFilePath("databmp.bmp");
+    EXPECT_EQ(f.messages, QStringList{"graphic has saved on " + file});
+    QFile bmp(file);
+    ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
+    EXPECT_EQ(bmp.read(2), "BM");
+}
+
+TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
+    struct {
+        const char *text, *unit, *coupling, *autoFlag;
+        float value;
+    } readings[] = {{"00.66", " V", "DC", "", 66},
+                    {"1.234", "k*", "", "AUTO", 1234},
+                    {"-0.015", "mA", "AC", "AUTO", -15},
+                    {"50.00", "kHz", "", "", 5000}};
+    for (int i = 0; i < 40; ++i) {
+        const auto& r = readings[i % 4];
+        w.S.ReadingText = r.text;
+        w.S.ReadingUnit = r.unit;
+        w.S.ReadingCoupling = r.coupling;
+        w.S.ReadingAuto = r.autoFlag;
+        w.S.ReadingValue = r.value;
+        w.INDataToTable();
+    }
+    ASSERT_EQ(gridRows(), 40);
+    EXPECT_EQ(cell(1, 4), QStringLiteral("kΩ"));
+    bool shown = false;
+    int pages = -1;
+    w.PreviewHook = [&](QWidget* preview) {
+        shown = qobject_cast<QPrintPreviewDialog*>(preview) != nullptr;
+        preview->resize(800, 1000);
+        preview->show();
+        QCoreApplication::processEvents();
+        if (auto* pages_ = preview->findChild<QPrintPreviewWidget*>()) pages = pages_->pageCount();
+        const QByteArray dir = qgetenv("RD780_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            preview->grab().save(QString::fromLocal8Bit(dir) + "/report-preview.png");
+        preview->close();
+    };
+    w.BtPrint->click();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(pages, 2); // 37 rows a page
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+}
+
+} // namespace
+} // namespace rd780
