@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   xvfb xauth fonts-liberation
   qt6-qpa-plugins
+  xdotool x11-apps netpbm
 )
 
 missing=()
