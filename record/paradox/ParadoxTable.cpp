@@ -213,7 +213,12 @@ struct Table::Impl {
     void parseHeader(off_t fileSize);
     void walkChain(off_t fileSize);
     void repairCounts();
-    void readRecord(std::uint32_t row, std::vector<unsigned char>& rec) const;
+    // The record's bytes, valid until the next read or write of this table.
+    const unsigned char* record(std::uint32_t row) const;
+    void readRecord(std::uint32_t row, std::vector<unsigned char>& rec) const {
+        const unsigned char* p = record(row);
+        rec.assign(p, p + recordSize);
+    }
     Value decode(int field, const unsigned char* p) const;
     void encode(int field, const Value& v, unsigned char* p) const;
     void appendRecord(const unsigned char* rec);
@@ -419,7 +424,7 @@ void Table::Impl::sync() {
 
 // ---------------------------------------------------------------- records
 
-void Table::Impl::readRecord(std::uint32_t row, std::vector<unsigned char>& rec) const {
+const unsigned char* Table::Impl::record(std::uint32_t row) const {
     if (row >= rows)
         throw error("row " + std::to_string(row) + " is past the last row (" +
                     std::to_string(rows) + " rows)");
@@ -435,8 +440,7 @@ void Table::Impl::readRecord(std::uint32_t row, std::vector<unsigned char>& rec)
             throw error("cannot read block " + std::to_string(b.number) + ": " + errnoText());
         cachedBlock = b.number;
     }
-    rec.assign(cache.begin() + static_cast<std::ptrdiff_t>(at),
-               cache.begin() + static_cast<std::ptrdiff_t>(at) + recordSize);
+    return cache.data() + at;
 }
 
 Value Table::Impl::decode(int field, const unsigned char* p) const {
@@ -855,12 +859,11 @@ std::uint32_t Table::rowCount() const {
 
 std::vector<Value> Table::readRow(std::uint32_t i) const {
     auto& im = need(d);
-    std::vector<unsigned char> rec;
-    im.readRecord(i, rec);
+    const unsigned char* rec = im.record(i);
     std::vector<Value> out;
     out.reserve(im.fields.size());
     for (size_t f = 0; f < im.fields.size(); ++f)
-        out.push_back(im.decode(static_cast<int>(f), rec.data() + im.offsets[f]));
+        out.push_back(im.decode(static_cast<int>(f), rec + im.offsets[f]));
     return out;
 }
 
@@ -868,9 +871,7 @@ Value Table::readValue(std::uint32_t row, int field) const {
     auto& im = need(d);
     if (field < 0 || static_cast<size_t>(field) >= im.fields.size())
         throw im.error("field number " + std::to_string(field) + " does not exist");
-    std::vector<unsigned char> rec;
-    im.readRecord(row, rec);
-    return im.decode(field, rec.data() + im.offsets[static_cast<size_t>(field)]);
+    return im.decode(field, im.record(row) + im.offsets[static_cast<size_t>(field)]);
 }
 
 std::vector<Value> Table::blankRow() const {

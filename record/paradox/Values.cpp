@@ -187,7 +187,10 @@ std::string displayText(const Value& v) {
         std::string operator()(const TimeOfDay& t) const { return formatTime(t); }
         std::string operator()(const Timestamp& t) const { return formatTimestamp(t); }
         std::string operator()(const BlobSize& b) const {
-            return "<" + std::to_string(b.bytes) + " bytes>";
+            std::string out = "<";
+            out += std::to_string(b.bytes);
+            out += " bytes>";
+            return out;
         }
         std::string operator()(const std::string& s) const {
             std::string out;
