@@ -29,7 +29,10 @@ std::string fieldDisplay(const px::Value& v) {
         std::string operator()(px::TimeOfDay t) const { return px::formatTime(t, false); }
         std::string operator()(px::Timestamp t) const { return px::formatTimestamp(t); }
         std::string operator()(px::BlobSize b) const {
-            return "<" + std::to_string(b.bytes) + " bytes>";
+            std::string s(1, '<'); // appended piecewise: GCC 12 misreads "lit" + string
+            s += std::to_string(b.bytes);
+            s += " bytes>";
+            return s;
         }
     };
     return std::visit(Visitor{}, v);

@@ -1,0 +1,118 @@
+// The recording side on a table of a million readings: the text export the Save command
+// writes, the grid's first screen after opening the table, and a bare read of the file's
+// bytes as the floor either could reach.
+#include "record/ReadingTable.h"
+#include "record/ReadingTableModel.h"
+#include "record/TableExport.h"
+#include "record/TimeOfDay.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int MillionRows = 1'000'000;
+
+// One table for every benchmark, built once.
+const fs::path& millionRowTable() {
+    static fs::path path = [] {
+        fs::path dir =
+            fs::temp_directory_path() / ("rd780-bench-record-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        fs::path p = dir / "Kv400db.DB";
+        rd780::ReadingTable t;
+        t.openOrCreate(p);
+        const char* units[] = {" V", "mV", "k*", "uA", "kHz"};
+        for (int i = 0; i < MillionRows; ++i) {
+            rd780::ReadingRow r;
+            r.No = i + 1;
+            r.TimeMs = (i * 250) % rd780::MsPerDay;
+            r.Value = std::to_string(i % 10000);
+            r.Unit = units[i % 5];
+            r.Coupling = i % 2 ? "DC" : "AC";
+            r.Auto = i % 3 ? "AUTO" : "";
+            r.Nval = i * 0.5;
+            t.appendReading(r);
+        }
+        t.close();
+        return p;
+    }();
+    return path;
+}
+
+void BM_ExportText1M(benchmark::State& state) {
+    rd780::ReadingTable t;
+    t.open(millionRowTable());
+    const std::string out = millionRowTable().parent_path() / "export.txt";
+    for (auto _ : state) {
+        std::string error;
+        if (!rd780::writeTableText(t, out, &error)) state.SkipWithError(error.c_str());
+    }
+    state.counters["rows/s"] = benchmark::Counter(double(MillionRows) * double(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
+    state.counters["bytes"] = double(fs::file_size(out));
+}
+BENCHMARK(BM_ExportText1M)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Open the table and fetch the rows of the grid's first screen, as the window does.
+void BM_OpenToFirstScreen1M(benchmark::State& state) {
+    for (auto _ : state) {
+        rd780::ReadingTable t;
+        t.open(millionRowTable());
+        rd780::ReadingTableModel model(t);
+        for (int r = 0; r < 14; ++r)
+            for (int c = 0; c < model.columnCount(); ++c)
+                benchmark::DoNotOptimize(model.data(model.index(r, c), Qt::DisplayRole));
+    }
+}
+BENCHMARK(BM_OpenToFirstScreen1M)->Unit(benchmark::kMillisecond);
+
+// Jumping to the end of the table (the grid after each appended row).
+void BM_GridLastScreen1M(benchmark::State& state) {
+    rd780::ReadingTable t;
+    t.open(millionRowTable());
+    rd780::ReadingTableModel model(t);
+    int r = model.rowCount() - 1;
+    for (auto _ : state) {
+        model.reload();
+        for (int k = 0; k < 14; ++k)
+            benchmark::DoNotOptimize(model.data(model.index(r - k, 3), Qt::DisplayRole));
+    }
+}
+BENCHMARK(BM_GridLastScreen1M)->Unit(benchmark::kMicrosecond);
+
+// Only the bytes: read the whole file in 64 KiB pieces and touch every byte.
+void BM_BareFileRead1M(benchmark::State& state) {
+    std::vector<unsigned char> buf(1 << 16);
+    for (auto _ : state) {
+        FILE* f = std::fopen(millionRowTable().c_str(), "rb");
+        unsigned long sum = 0;
+        size_t n;
+        while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0)
+            for (size_t i = 0; i < n; ++i)
+                sum += buf[i];
+        std::fclose(f);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["bytes"] = double(fs::file_size(millionRowTable()));
+}
+BENCHMARK(BM_BareFileRead1M)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv); // the grid model is a Qt object
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    fs::remove_all(millionRowTable().parent_path(), ec);
+    return 0;
+}
