@@ -105,6 +105,13 @@ TEST(ViewWindow, FramesDrawAndEmptyTheChartAndMoveThePointer) {
     w.PlotFrameWaveform(waveFrame(0x02, 0x01, 0xF6));
     EXPECT_EQ(values(*w.Chtshow, 0)[100], -8);
 
+    // A frame that is not hexadecimal is refused before the chart is touched.
+    std::string bad = waveFrame(0x02, 0x01, 0);
+    bad[400] = 'Q';
+    EXPECT_FALSE(w.Guarded([&] { w.PlotFrameWaveform(bad); }));
+    EXPECT_EQ(values(*w.Chtshow, 0)[100], -8);
+    f.messages.clear();
+
     // An ordinary frame after a waveform empties the chart again.
     w.S.FrameHex = test::frameText({});
     w.LcdDisplay520();
