@@ -969,25 +969,41 @@ void Table::copyTo(const std::filesystem::path& dest) const {
     std::error_code ec;
     if (std::filesystem::equivalent(im.path, dest, ec))
         throw im.error("cannot copy a table onto itself");
-    for (const auto& f : im.fields)
-        if (isBlobType(f.type))
-            throw im.error("field \"" + f.name + "\" (" + typeLetter(f.type) +
-                           ") cannot be copied: memo, blob and bytes fields are not supported");
     CreateOptions opt;
     opt.codePage = im.codePageNumber == 0 ? 1252 : im.codePageNumber;
     opt.blockKiB = blockKiBFor(im.recordSize, 0);
     Table out = create(dest, im.fields, opt);
     auto& om = *out.d;
     om.syncIntervalMs = 1 << 30;
-    std::vector<unsigned char> rec;
-    for (std::uint32_t r = 0; r < im.rows; ++r) {
-        im.readRecord(r, rec);
-        om.appendRecord(rec.data());
+    // Records are copied as they are, except alpha texts when the code pages differ
+    // (a table without a code page number is written as 1252).
+    const bool recode = im.codePage->name() != om.codePage->name();
+    try {
+        std::vector<unsigned char> rec;
+        for (std::uint32_t r = 0; r < im.rows; ++r) {
+            im.readRecord(r, rec);
+            for (size_t f = 0; f < im.fields.size(); ++f) {
+                const FieldType type = im.fields[f].type;
+                unsigned char* p = rec.data() + im.offsets[f];
+                if (isBlobType(type) && type != FieldType::Bytes &&
+                    !isNull(im.decode(static_cast<int>(f), p)))
+                    throw im.error("row " + std::to_string(r + 1) + ": field \"" +
+                                   im.fields[f].name + "\" (" + typeLetter(type) +
+                                   ") holds data in a memo file, which cannot be copied");
+                if (recode && type == FieldType::Alpha)
+                    om.encode(static_cast<int>(f), im.decode(static_cast<int>(f), p), p);
+            }
+            om.appendRecord(rec.data());
+        }
+        om.autoInc = im.autoInc;
+        om.writeHeaderCounts();
+        om.sync();
+        out.close();
+    } catch (...) {
+        out = Table();
+        std::filesystem::remove(dest, ec);
+        throw;
     }
-    om.autoInc = im.autoInc;
-    om.writeHeaderCounts();
-    om.sync();
-    out.close();
 }
 
 } // namespace rd780::paradox

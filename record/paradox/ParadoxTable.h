@@ -191,7 +191,9 @@ public:
     std::uint64_t capacity() const;
 
     // Writes a new table at dest (replacing it) with the same fields and every row, with no
-    // primary index, and makes it durable. Blob fields cannot be copied: throws Error.
+    // primary index, and makes it durable. Alpha texts keep their characters (a table without
+    // a code page number becomes 1252). A memo or blob that holds data cannot be copied
+    // (its text lives in the .MB file): throws Error and leaves no destination behind.
     void copyTo(const std::filesystem::path& dest) const;
 
     struct Impl; // opaque: the file's state lives in the implementation

@@ -188,6 +188,41 @@ TEST(Fixtures, KeyedTablesCodePagesAndTypes) {
     EXPECT_EQ(ts, px::makeTimestamp(px::makeDate(2020, 2, 1), px::makeTime(1, 0, 1)));
 }
 
+TEST(Fixtures, CopiesKeepTextsAndRefuseMemoData) {
+    const auto dir = fixtureDir();
+    if (dir.empty()) GTEST_SKIP() << "shared fixtures not present";
+    namespace px = rd780::paradox;
+    ScratchDir tmp;
+
+    // HP Roman-8 has no code page number: the copy is written as 1252 with the same text.
+    px::Table::open(dir / "ROMAN8.db", px::OpenMode::ReadOnly).copyTo(tmp / "roman.db");
+    auto roman = px::Table::open(tmp / "roman.db", px::OpenMode::ReadOnly);
+    EXPECT_EQ(roman.codePage(), 1252);
+    EXPECT_EQ(roman.readValue(0, 0), px::Value(std::string("\u0160\u00BD\u0192\u00B6")));
+
+    // A keyed table with 224 rows copies into an unkeyed one in the same order.
+    auto orders = px::Table::open(dir / "ORDERS.DB", px::OpenMode::ReadOnly);
+    orders.copyTo(tmp / "orders.db");
+    auto copy = px::Table::open(tmp / "orders.db", px::OpenMode::ReadOnly);
+    EXPECT_FALSE(copy.hasPrimaryIndex());
+    ASSERT_EQ(copy.rowCount(), 224u);
+    for (std::uint32_t r = 0; r < 224; r += 37)
+        EXPECT_EQ(copy.readRow(r), orders.readRow(r));
+
+    // Bytes live in the record and copy; memo text lives in the .MB file and does not.
+    px::Table::open(dir / "bytes.db", px::OpenMode::ReadOnly).copyTo(tmp / "bytes.db");
+    EXPECT_EQ(px::Table::open(tmp / "bytes.db", px::OpenMode::ReadOnly).readValue(0, 0),
+              px::Value(px::BlobSize{255}));
+    auto memo = px::Table::open(dir / "memo.db", px::OpenMode::ReadOnly);
+    try {
+        memo.copyTo(tmp / "memo.db");
+        ADD_FAILURE() << "memo data copied without its .MB file";
+    } catch (const px::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("memo"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(tmp / "memo.db"));
+}
+
 TEST(Tool, ReportsMissingFileAndUsage) {
     ScratchDir tmp;
     const ToolRun run = runTool(tmp / "missing.db");
