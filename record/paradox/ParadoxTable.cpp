@@ -938,6 +938,9 @@ void Table::setSyncInterval(int ms) {
 void Table::emptyTable() {
     auto& im = need(d);
     if (!im.writable) throw im.error("the table is open read-only");
+    if (hasPrimaryIndex())
+        throw im.error("the table has a primary index; emptying it without its index file "
+                       "would leave that index pointing at rows that are gone, so it is refused");
     // Counts first, so a crash in between leaves an empty table, never a short chain.
     im.blocks.clear();
     im.rows = 0;

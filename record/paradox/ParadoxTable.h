@@ -182,6 +182,7 @@ public:
     void setSyncInterval(int ms);
 
     // Removes all rows (the file keeps its header and no blocks). Durable on return.
+    // Refused for a table with a primary index, whose .PX would then be stale.
     void emptyTable();
     // True when the table is keyed (has a .PX primary index).
     bool hasPrimaryIndex() const;

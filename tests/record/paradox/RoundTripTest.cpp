@@ -249,6 +249,8 @@ TEST(Keyed, AppendRefusedCopyMakesAnUnkeyedTable) {
     const std::string msg = messageOf([&] { t.appendRow(readingRow(3)); });
     EXPECT_NE(msg.find("primary index"), std::string::npos) << msg;
     EXPECT_EQ(t.rowCount(), 2u);
+    EXPECT_NE(messageOf([&] { t.emptyTable(); }).find("primary index"), std::string::npos);
+    EXPECT_EQ(t.rowCount(), 2u);
 
     const auto copy = tmp / "copy.DB";
     t.copyTo(copy);
