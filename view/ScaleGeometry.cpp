@@ -25,7 +25,9 @@ ScaleGeometry scaleGeometry(int panelWidth, int panelHeight) {
     g.R = denom != 0.0f ? (4.0f * g.h * g.h + g.w * g.w) / denom : 1e9f;
     const float below = g.R - g.h;
     const float half = g.w / 2.0f;
-    const float halfSweep = below != 0.0f ? std::atan(half / below) : std::copysign(Pi / 2, half);
+    // atan2 keeps the sweep right when the arc is more than a half circle (R < h), as on
+    // an enlarged panel; for R > h it is the plain atan((w/2) / (R - h)).
+    const float halfSweep = std::atan2(half, below);
     g.A = 2.0f * halfSweep * 180.0f / 3.1415f;
     g.S = (180.0f - g.A) / 2.0f;
     return g;

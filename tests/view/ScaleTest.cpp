@@ -48,6 +48,25 @@ TEST(ScaleGeometry, PointerAtEndsAndQuarter) {
     EXPECT_EQ(zero.tip.y, 34);
 }
 
+TEST(ScaleGeometry, TallPanelGivesMoreThanHalfCircle) {
+    // An enlarged panel: the arc's top lies higher above the chord than the radius.
+    const ScaleGeometry g = scaleGeometry(713, 440);
+    ASSERT_LT(g.R, g.h);
+    EXPECT_GT(g.A, 180.0f);
+    EXPECT_LT(g.S, 0.0f);
+    FaceSettings s;
+    const FacePlan plan = planFace(g, s);
+    // Still read left to right, and the ends meet the chord's ends.
+    EXPECT_LT(plan.arc.front().at.x, plan.arc.back().at.x);
+    EXPECT_NEAR(plan.arc.front().at.x, 20 - 3, 2);
+    EXPECT_NEAR(plan.arc.front().at.y, 30 + g.h, 3);
+    EXPECT_LT(findLabel(plan, "-40")->at.x, findLabel(plan, "0")->at.x);
+    EXPECT_LT(findLabel(plan, "0")->at.x, findLabel(plan, "40")->at.x);
+    const PointerLine zero = pointerLine(g, 400, 80, false);
+    EXPECT_EQ(zero.tip.x, zero.base.x);
+    EXPECT_EQ(zero.tip.y, 34);
+}
+
 TEST(ScaleGeometry, FixedModeShiftsAndRescales) {
     const ScaleGeometry g = stored();
     // Fixed mode runs 0 to 1000 and adds 100: -100 is the left end, 900 the right one.
