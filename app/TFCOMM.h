@@ -134,12 +134,32 @@ public:
     void SendDataClick();
 
     // ---- Serial link (link/serial/SerialLinkControl.cpp) ----------------------------------
+    class TSerialPortDriver* COMM2 = nullptr; // child of the window; COM1 at 2400
+    // Serial bytes into chunks for FrameHex. shared_ptr: its deleter is made where the type
+    // is complete, so the window's destructor need not see it.
+    std::shared_ptr<class SerialChunker> SerialFrames;
+    long SerialFramesAssembled = 0; // whole frames the serial link handed to the decoder
+    QPushButton* BTCon = nullptr; // "Connect" and "Disconnect" lie on top of each other
+    QPushButton* BtDiscon = nullptr;
+    QToolButton* COMCon = nullptr; // hidden, like everything below it
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* BtCOM1 = nullptr;
+    QLabel* BtCOM2 = nullptr;
+    QLabel* BtCOM3 = nullptr;
+    QLabel* BtCOM4 = nullptr;
+    QPushButton* BtExit = nullptr;
     void buildSerialSide();
     void destroySerialSide();
     void BindSerialReceiveHandler(); // FormCreate step 9: COMM2.OnReceiveData := H520RData
     void H520RData(void* Sender, const uint8_t* DataPtr, int DataSize);
+    void H520RIdle(); // a poll tick without bytes: the pause that ends a chunk
     void FormResize();
+    void BTCon1Click();
     void BtDiscon1Click();
+    void COMConClick();
+    void Button3Click();
+    void Button2Click();
 
     // ---- Recording and data files (record/RecordingControl.cpp) ---------------------------
     RecordingSide* Rec = nullptr; // reading table, recording rule, recall clock, grid model

@@ -1,13 +1,246 @@
-// Serial link controls of the main window.
+// Serial link controls of the main window: connect, disconnect, line speed, and the
+// assembly of the received bytes into frames.
 #include "app/TFCOMM.h"
+#include "link/serial/SerialChunker.h"
+#include "link/serial/SerialPortDriver.h"
+#include "meter/core/FrameAssembler.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace rd780 {
 
-void TFCOMM::buildSerialSide() {}
-void TFCOMM::destroySerialSide() {}
-void TFCOMM::BindSerialReceiveHandler() {}
-void TFCOMM::H520RData(void*, const uint8_t*, int) {}
-void TFCOMM::FormResize() {}
-void TFCOMM::BtDiscon1Click() {}
+namespace {
+
+// "Connect"/"Disconnect"/"Exit": panels with a raised bevel, blue with yellow bold italic.
+QPushButton* makePanelButton(QWidget* parent, const char* name, const char* caption,
+                             int fontPixels) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setStyleSheet(QStringLiteral("QPushButton { background: rgb(0,128,255); color: yellow;"
+                                    " font: bold italic %1px 'Arial';"
+                                    " border: 2px outset rgb(110,180,255); }"
+                                    "QPushButton:pressed { border-style: inset; }")
+                         .arg(fontPixels));
+    return b;
+}
+
+QLabel* makePortPanel(QWidget* parent, const char* name, const char* caption) {
+    auto* p = new QLabel(caption, parent);
+    p->setObjectName(name);
+    p->setAlignment(Qt::AlignCenter);
+    p->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    p->setGeometry(430, 470, 90, 22);
+    p->hide();
+    return p;
+}
+
+} // namespace
+
+void TFCOMM::buildSerialSide() {
+    COMM2 = new TSerialPortDriver(this);
+    COMM2->setObjectName("COMM2");
+    COMM2->SetComPort(pnCOM1);
+    COMM2->SetComPortSpeed(br2400);
+    if (!Options.serialPort.isEmpty())
+        COMM2->SetPortDevice(pnCOM1, Options.serialPort.toLocal8Bit().toStdString());
+
+    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the chunker
+    // and FrameHex are only ever touched here, one tick at a time; nobody waits for anybody.
+    // The bytes belong to the driver and are copied into the chunk during the call.
+    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& chunk) {
+        if (!flushChunk(S.FrameHex, chunk)) return;
+        ++SerialFramesAssembled;
+        LcdDisplay520();
+    });
+    COMM2->OnIdlePoll = [this] { H520RIdle(); };
+    COMM2->OnReadError = [this](const std::string& why) {
+        AddHistoryLine("Serial port read failed: " + QString::fromStdString(why));
+    };
+
+    BTCon = makePanelButton(Client, "BTCon", "Connect", 19);
+    BTCon->setGeometry(527, 468, 105, 26);
+    connect(BTCon, &QPushButton::clicked, this, [this] { Guarded([this] { BTCon1Click(); }); });
+    BtDiscon = makePanelButton(Client, "BtDiscon", "Disconnect", 16);
+    BtDiscon->setGeometry(527, 468, 105, 26);
+    BtDiscon->hide();
+    connect(BtDiscon, &QPushButton::clicked, this,
+            [this] { Guarded([this] { BtDiscon1Click(); }); });
+    connect(STOP1, &QAction::triggered, this, [this] { Guarded([this] { BtDiscon1Click(); }); });
+
+    COMCon = new QToolButton(Client);
+    COMCon->setObjectName("COMCon");
+    COMCon->setText("KV310 COM");
+    COMCon->setCheckable(true);
+    COMCon->setGeometry(340, 470, 80, 24);
+    COMCon->hide();
+    connect(COMCon, &QToolButton::clicked, this, [this] { Guarded([this] { COMConClick(); }); });
+
+    Button3 = new QPushButton("KV520 COM", Client);
+    Button3->setObjectName("Button3");
+    Button3->setGeometry(340, 500, 80, 24);
+    Button3->hide();
+    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+    Button2 = new QPushButton("SET Baud Rate", Client);
+    Button2->setObjectName("Button2");
+    Button2->setGeometry(430, 500, 90, 24);
+    Button2->hide();
+    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+
+    BtCOM1 = makePortPanel(Client, "BtCOM1", "COM 1");
+    BtCOM2 = makePortPanel(Client, "BtCOM2", "COM 2");
+    BtCOM3 = makePortPanel(Client, "BtCOM3", "COM 3");
+    BtCOM4 = makePortPanel(Client, "BtCOM4", "COM 4");
+
+    BtExit = makePanelButton(Client, "BtExit", "Exit", 16);
+    BtExit->setGeometry(637, 468, 70, 26);
+    BtExit->hide();
+    connect(BtExit, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+
+    // The Connect panel sits in the strip the start-up height hides. Someone who named a
+    // serial port on the command line came to use it: open the window at its full height.
+    if (!Options.serialPort.isEmpty()) {
+        QTimer::singleShot(0, this, [this] {
+            resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596));
+        });
+    }
+}
+
+void TFCOMM::destroySerialSide() {
+    if (!COMM2) return;
+    COMM2->Disconnect();
+    // The driver outlives this body (the window's children go last): cut its calls back.
+    COMM2->SetOnReceiveData({});
+    COMM2->OnIdlePoll = nullptr;
+    COMM2->OnReadError = nullptr;
+    SerialFrames.reset();
+}
+
+void TFCOMM::BindSerialReceiveHandler() {
+    COMM2->SetOnReceiveData({this, &TFCOMM::H520RData});
+}
+
+void TFCOMM::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
+    // Called from the driver's tick, outside any click handler: guard it here.
+    Guarded([&] {
+        if (SerialFrames && DataPtr && DataSize > 0)
+            SerialFrames->receive(DataPtr, static_cast<std::size_t>(DataSize));
+    });
+}
+
+void TFCOMM::H520RIdle() {
+    Guarded([this] {
+        if (SerialFrames) SerialFrames->idle();
+    });
+}
+
+namespace {
+
+// Which device could not be opened and why; the panels switch all the same.
+void tellOpenResult(TFCOMM& w, bool opened) {
+    TSerialPortDriver& d = *w.COMM2;
+    if (opened) {
+        w.AddHistoryLine(QStringLiteral("Serial port COM%1 open: %2, %3 baud")
+                             .arg(d.ComPort() + 1)
+                             .arg(QString::fromStdString(d.PortDevice(d.ComPort())))
+                             .arg(ComPortBaudTable[d.ComPortSpeed()]));
+    } else {
+        w.AddHistoryLine(QStringLiteral("Serial port COM%1 could not be opened: %2")
+                             .arg(d.ComPort() + 1)
+                             .arg(QString::fromStdString(d.LastOpenError())));
+    }
+}
+
+bool openSerial(TFCOMM& w) {
+    const bool wasOpen = w.COMM2->Connected();
+    const bool opened = w.COMM2->Connect();
+    if (!wasOpen) {
+        // A chunk left from an earlier session must not join the new line's bytes.
+        if (w.SerialFrames) w.SerialFrames->clear();
+        tellOpenResult(w, opened);
+    }
+    return opened;
+}
+
+} // namespace
+
+void TFCOMM::BTCon1Click() {
+    START1->setChecked(true);
+    START1->setEnabled(false);
+    STOP1->setEnabled(true);
+    STOP1->setChecked(false);
+    openSerial(*this);
+    BTCon->hide();
+    BtDiscon->show();
+    for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
+        p->setEnabled(false);
+}
+
+void TFCOMM::BtDiscon1Click() {
+    START1->setChecked(false);
+    START1->setEnabled(true);
+    STOP1->setEnabled(false);
+    STOP1->setChecked(true);
+    COMM2->Disconnect();
+    if (SerialFrames) SerialFrames->clear();
+    BTCon->show();
+    BtDiscon->hide();
+    for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
+        p->setEnabled(true);
+}
+
+void TFCOMM::COMConClick() {
+    if (COMCon->isChecked()) {
+        // Toggle group 1, all may be up: pressing one down releases the others without
+        // running their handlers.
+        for (const char* name : {"USBCon", "ReadBtn"}) {
+            if (auto* other = Client->findChild<QAbstractButton*>(name)) {
+                const QSignalBlocker quiet(other);
+                other->setChecked(false);
+            }
+        }
+        BTCon1Click();
+    } else {
+        BtDiscon1Click();
+    }
+}
+
+void TFCOMM::Button3Click() {
+    BindSerialReceiveHandler();
+    openSerial(*this);
+}
+
+void TFCOMM::Button2Click() {
+    // Five tests one after another, each on the speed the ones before it left; no later
+    // test matches what an earlier one set, so one click is one step.
+    struct Step {
+        TComPortBaudRate from, to;
+        const char* message;
+    };
+    static constexpr Step steps[] = {
+        {br1200, br1200, "Baud Rate:1200"},   {br19200, br1200, "Baud Rate:1200"},
+        {br9600, br19200, "Baud Rate:19200"}, {br4800, br9600, "Baud Rate:9600"},
+        {br2400, br4800, "Baud Rate:4800"},
+    };
+    for (const Step& s : steps) {
+        if (COMM2->ComPortSpeed() != s.from) continue;
+        COMM2->SetComPortSpeed(s.to); // applied at once, with a purge, when open
+        if (COMM2->Connected() && SerialFrames) SerialFrames->clear();
+        ShowMessage(s.message);
+    }
+}
+
+void TFCOMM::FormResize() {
+    if (BtExit) BtExit->move(width() - 80, BtExit->y());
+    if (BTCon) BTCon->move(width() - 190, BTCon->y());
+    if (BtDiscon) BtDiscon->move(width() - 190, BtDiscon->y());
+}
 
 } // namespace rd780

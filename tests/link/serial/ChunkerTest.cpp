@@ -22,9 +22,7 @@ std::string hex(const std::vector<uint8_t>& bytes) {
 struct Assembly {
     std::string FrameHex;
     std::vector<std::string> decoded;
-    std::vector<std::string> chunks;
     SerialChunker chunker{[this](const std::string& c) {
-        chunks.push_back(c);
         if (flushChunk(FrameHex, c)) decoded.push_back(FrameHex);
     }};
     void bytes(const std::vector<uint8_t>& b) { chunker.receive(b.data(), b.size()); }
@@ -115,43 +113,6 @@ TEST(SerialFrames, ALongFrameAtLineSpeedDecodesOnce) {
     a.chunker.idle();
     ASSERT_EQ(a.decoded.size(), 2u);
     EXPECT_EQ(a.decoded[1], hex(next));
-}
-
-TEST(SerialFrames, GarbageBetweenFramesDoesNotStallTheLink) {
-    const std::vector<uint8_t> frame = shortFrame();
-    Assembly a;
-    const std::vector<std::vector<uint8_t>> junk = {
-        {0x00},
-        {0x5A},                          // a lone frame start
-        std::vector<uint8_t>(500, 0xFF), // longer than any frame
-        {0x0D, 0x0A, 0x5A, 0x5A},
-    };
-    for (const auto& j : junk) {
-        a.bytes(j);
-        a.chunker.idle();
-        a.bytes(frame);
-        a.chunker.idle();
-    }
-    EXPECT_EQ(a.decoded.size(), junk.size());
-    for (const std::string& d : a.decoded)
-        EXPECT_EQ(d, hex(frame));
-    EXPECT_LE(a.FrameHex.size(), LongFrameChars);
-}
-
-TEST(SerialFrames, ARunThatStartsWithoutAFrameStartIsAppended) {
-    // The tail of a frame whose start arrived before a pause completes it.
-    const std::vector<uint8_t> frame = shortFrame();
-    Assembly a;
-    a.bytes(frame, 0, 20);
-    a.chunker.idle();
-    EXPECT_TRUE(a.decoded.empty());
-    a.bytes(frame, 20, 30);
-    a.chunker.idle();
-    EXPECT_TRUE(a.decoded.empty());
-    a.bytes(frame, 30, 41);
-    a.chunker.idle();
-    EXPECT_EQ(a.decoded.size(), 1u);
-    EXPECT_EQ(a.chunks.size(), 3u);
 }
 
 } // namespace
