@@ -43,8 +43,22 @@ ReadingTable::~ReadingTable() = default;
 void ReadingTable::adopt(px::Table t) {
     table_.emplace(std::move(t));
     columns_.clear();
-    for (const auto& name : ReadingColumns)
+    names_.clear();
+    readingColumns_ = true;
+    for (const auto& name : ReadingColumns) {
         columns_.push_back(table_->fieldIndex(name));
+        readingColumns_ = readingColumns_ && columns_.back() >= 0;
+    }
+    if (readingColumns_) {
+        names_ = ReadingColumns;
+    } else {
+        // Another program's table: show what it holds rather than six empty columns.
+        columns_.clear();
+        for (size_t i = 0; i < table_->fields().size(); ++i) {
+            columns_.push_back(int(i));
+            names_.push_back(table_->fields()[i].name);
+        }
+    }
     auto idx = [&](const char* n) { return table_->fieldIndex(n); };
     map_ = {idx("no"),   idx("time"), idx("DC/AC"), idx("value"),
             idx("unit"), idx("Auto"), idx("Nval")};
@@ -84,6 +98,8 @@ void ReadingTable::close() {
     px::Table t = std::move(*table_);
     table_.reset();
     columns_.clear();
+    names_.clear();
+    readingColumns_ = false;
     mapComplete_ = false;
     t.close();
 }
@@ -126,6 +142,10 @@ px::Table& ReadingTable::writableTable() {
 
 void ReadingTable::appendReading(const ReadingRow& r) {
     px::Table& t = writableTable();
+    if (t.hasPrimaryIndex())
+        throw AppError("The table " + t.path().string() +
+                       " has a primary index; rows appended out of key order would corrupt it, "
+                       "so nothing is recorded into it");
     if (!mapComplete_) {
         // Name the first missing field the way the engine does.
         for (const char* n : {"no", "time", "DC/AC", "value", "unit", "Auto", "Nval"})

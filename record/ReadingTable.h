@@ -43,10 +43,13 @@ public:
     // True when path names the file of the open table.
     bool isSameFile(const std::filesystem::path& path) const;
 
-    // Field indexes of the six shown columns, -1 where the table has no such field.
+    // The columns shown for the open table: the six reading columns, or, for a table that
+    // lacks one of them, every field of the table in its own order.
+    const std::vector<std::string>& columnNames() const { return names_; }
     const std::vector<int>& columnFields() const { return columns_; }
-    // Display texts of the six columns of row i; throws naming the missing field if
-    // requireAll and the table lacks one of them.
+    bool hasReadingColumns() const { return readingColumns_; }
+    // Display texts of the shown columns of row i; with requireAll, throws naming the first
+    // reading column the table lacks.
     std::vector<std::string> displayRow(uint32_t i, bool requireAll) const;
 
     // ReadingSink
@@ -65,6 +68,8 @@ private:
 
     std::optional<paradox::Table> table_;
     std::vector<int> columns_;
+    std::vector<std::string> names_;
+    bool readingColumns_ = false;
     struct FieldMap {
         int no, time, coupling, value, unit, autoText, nval;
     } map_{};

@@ -36,14 +36,15 @@ int ReadingTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ReadingTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(ReadingColumns.size());
+    return parent.isValid() ? 0 : int(table_.columnNames().size());
 }
 
 QVariant ReadingTableModel::headerData(int section, Qt::Orientation o, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (o == Qt::Horizontal) {
-        if (section < 0 || section >= int(ReadingColumns.size())) return {};
-        return QString::fromStdString(ReadingColumns[size_t(section)]);
+        const auto& names = table_.columnNames();
+        if (section < 0 || section >= int(names.size())) return {};
+        return QString::fromStdString(names[size_t(section)]);
     }
     return {}; // the row indicator column stays blank
 }
@@ -84,12 +85,15 @@ const std::vector<std::string>* ReadingTableModel::cachedRow(int row) const {
 
 QVariant ReadingTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_) return {};
-    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(columnAlignment(index.column()));
+    const bool reading = table_.hasReadingColumns();
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(reading ? columnAlignment(index.column())
+                                           : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     if (role != Qt::DisplayRole) return {};
     const std::vector<std::string>* row = cachedRow(index.row());
     if (!row || size_t(index.column()) >= row->size()) return {};
     const std::string& text = (*row)[size_t(index.column())];
-    if (index.column() == UnitColumn) return QString::fromStdString(unitSymbols(text));
+    if (reading && index.column() == UnitColumn) return QString::fromStdString(unitSymbols(text));
     return QString::fromStdString(text);
 }
 

@@ -64,6 +64,18 @@ std::string toStd(const QString& s) {
     return s.toStdString();
 }
 
+// The reading columns keep their design widths; another table's columns get a plain width.
+void setGridColumns(QTableView* grid, const ReadingTable& table) {
+    if (table.hasReadingColumns()) {
+        const int widths[] = {53, 60, 44, 56, 35};
+        for (int c = 0; c < 5; ++c)
+            grid->setColumnWidth(c, widths[c]);
+    } else {
+        for (int c = 0; c < int(table.columnNames().size()); ++c)
+            grid->setColumnWidth(c, 80);
+    }
+}
+
 } // namespace
 
 void TFCOMM::buildRecordSide() {
@@ -131,9 +143,8 @@ void TFCOMM::buildRecordSide() {
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     DBGrid1->verticalHeader()->setFixedWidth(12);
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    const int widths[] = {53, 60, 44, 56, 35};
-    for (int c = 0; c < 5; ++c)
-        DBGrid1->setColumnWidth(c, widths[c]);
+    connect(Rec->Model, &QAbstractItemModel::modelReset, DBGrid1,
+            [this] { setGridColumns(DBGrid1, Rec->Table); });
 
     Trecord = new QTimer(this);
     Trecord->setObjectName("Trecord");

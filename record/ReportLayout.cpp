@@ -111,7 +111,7 @@ void renderReport(const ReadingTable& table, QPagedPaintDevice& device) {
     if (!painter.begin(&device)) throw AppError("Could not start printing the report");
     // Full page: the painter's origin is the paper's corner.
     const double dotsPerMm = device.logicalDpiX() / 25.4;
-    auto rows = [&](int64_t r) { return table.displayRow(uint32_t(r), false); };
+    auto rows = [&](int64_t r) { return table.displayRow(uint32_t(r), true); };
     for (int64_t p = 0; p < layout.pageCount(); ++p) {
         if (p > 0) device.newPage();
         paintReportPage(painter, layout.page(p, rows), dotsPerMm);

@@ -91,7 +91,9 @@ bool writeTableText(const ReadingTable& table, const std::string& fileName, std:
     }
     line += "\r\n";
     out.add(line);
-    const std::vector<int>& cols = table.columnFields();
+    std::vector<int> cols;
+    for (const auto& name : ReadingColumns)
+        cols.push_back(t.fieldIndex(name));
     const uint32_t n = t.rowCount();
     for (uint32_t i = 0; i < n && !out.failed(); ++i) {
         std::vector<paradox::Value> row = t.readRow(i);

@@ -216,12 +216,59 @@ TEST_F(RecordingWindow, SecondWindowInTheSameFolderIsRefusedTheTable) {
 }
 
 TEST_F(RecordingWindow, ChartBitmapIsWrittenThenAnnounced) {
-    w.BtSaveClick();
+    w.findChild<QToolButton*>("BtSave")->click();
     const QString file = QDir::current().absoluteFilePath("databmp.bmp");
     EXPECT_EQ(f.messages, QStringList{"graphic has saved on " + file});
     QFile bmp(file);
     ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
     EXPECT_EQ(bmp.read(2), "BM");
+}
+
+TEST_F(RecordingWindow, ChartSaveButtonReportsAFailedWrite) {
+    ASSERT_TRUE(QDir(f.dir.path()).mkdir("databmp.bmp")); // a folder where the file should go
+    auto* button = w.findChild<QToolButton*>("BtSave");
+    ASSERT_NE(button, nullptr);
+    button->click();
+    ASSERT_EQ(f.messages.size(), 1);
+    EXPECT_FALSE(f.messages[0].startsWith("graphic has saved")) << f.messages[0].toStdString();
+    EXPECT_TRUE(f.messages[0].contains("databmp.bmp"));
+}
+
+TEST_F(RecordingWindow, KeyedTableIsShownAndCopiedButNotAppendedTo) {
+    const QString fixtures = test::sharedDir() + "/fixtures/paradox";
+    if (test::sharedDir().isEmpty() || !QFile::exists(fixtures + "/long.db"))
+        GTEST_SKIP() << "no shared fixtures";
+    ASSERT_TRUE(QFile::copy(fixtures + "/long.db", path("long.db")));
+    ASSERT_TRUE(QFile::copy(fixtures + "/long.px", path("long.px")));
+    w.OpenDialogHook = [&] { return path("long.db"); };
+    w.OpenDataFiles->click();
+    ASSERT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    ASSERT_EQ(gridRows(), 3);
+    auto* m = w.DBGrid1->model();
+    ASSERT_EQ(m->columnCount(), 2); // the table's own fields
+    EXPECT_EQ(m->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "LONG");
+    const QByteArray before = [&] {
+        QFile file(path("long.db"));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+
+    decode(3);
+    ASSERT_EQ(f.messages.size(), 1); // said once, not once per frame
+    EXPECT_TRUE(f.messages[0].contains("primary index")) << f.messages[0].toStdString();
+    EXPECT_EQ(gridRows(), 3);
+    QFile after(path("long.db"));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
+
+    f.messages.clear();
+    w.SaveDialogHook = [&] { return path("copy.db"); };
+    w.saveas->click();
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    paradox::Table copy =
+        paradox::Table::open(path("copy.db").toStdString(), paradox::OpenMode::ReadOnly);
+    EXPECT_EQ(copy.rowCount(), 3u);
+    EXPECT_FALSE(copy.hasPrimaryIndex());
 }
 
 TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
