@@ -246,7 +246,7 @@ public:
     QToolButton* BtNext = nullptr;
     QToolButton* BTlast = nullptr;
     QToolButton* BtNew = nullptr;
-    QToolButton* BtSave = nullptr; // chart bitmap; its click is bound by the data-file side
+    QToolButton* BtSave = nullptr; // chart bitmap: its click runs BtSaveClick
     QToolButton* TbFd = nullptr;   // enlarge the chart
     QToolButton* TbSx = nullptr;   // restore the chart
     QPushButton* Onescope = nullptr;

@@ -105,6 +105,7 @@ void TFCOMM::buildChartSide() {
     bind(BtNext, &TFCOMM::BtNextClick);
     bind(BTlast, &TFCOMM::BTlastClick);
     bind(BtNew, &TFCOMM::BtNewClick);
+    bind(BtSave, &TFCOMM::BtSaveClick); // the bitmap itself is written by the data-file side
     bind(TbFd, &TFCOMM::TbFdClick);
     bind(TbSx, &TFCOMM::TbFdClick);
     bind(Onescope, &TFCOMM::OnescopeClick);

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -215,6 +216,12 @@ TEST(ViewWindow, TestPatternSeriesChoiceAndNew) {
     EXPECT_FALSE(w.Chtshow->seriesActive(1));
     EXPECT_FALSE(w.Guarded([&] { w.ShowSeries(2); }));
     EXPECT_TRUE(w.Chtshow->seriesActive(0)) << "a bad index leaves the series as they were";
+
+    // Save on the chart's toolbar writes the chart bitmap.
+    f.messages.clear();
+    w.BtSave->click();
+    EXPECT_TRUE(QFileInfo(QDir::current().filePath("databmp.bmp")).size() > 0);
+    EXPECT_EQ(f.messages.size(), 1) << f.messages.join("\n").toStdString();
 }
 
 TEST(ViewWindow, EnlargeAndRestore) {
