@@ -149,6 +149,8 @@ public:
     QLabel* BtCOM3 = nullptr;
     QLabel* BtCOM4 = nullptr;
     QPushButton* BtExit = nullptr;
+    // Beside the panels: which device the link uses, or why it could not be opened.
+    QLabel* SerialNote = nullptr;
     void buildSerialSide();
     void destroySerialSide();
     void BindSerialReceiveHandler(); // FormCreate step 9: COMM2.OnReceiveData := H520RData

@@ -62,7 +62,9 @@ void TFCOMM::buildSerialSide() {
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
-        AddHistoryLine("Serial port read failed: " + QString::fromStdString(why));
+        const QString text = "Serial port read failed: " + QString::fromStdString(why);
+        AddHistoryLine(text);
+        if (SerialNote) SerialNote->setText(text);
     };
 
     BTCon = makePanelButton(Client, "BTCon", "Connect", 19);
@@ -98,6 +100,11 @@ void TFCOMM::buildSerialSide() {
     BtCOM2 = makePortPanel(Client, "BtCOM2", "COM 2");
     BtCOM3 = makePortPanel(Client, "BtCOM3", "COM 3");
     BtCOM4 = makePortPanel(Client, "BtCOM4", "COM 4");
+
+    SerialNote = new QLabel(Client);
+    SerialNote->setObjectName("SerialNote");
+    SerialNote->setGeometry(340, 498, 372, 18);
+    SerialNote->setStyleSheet("color: yellow;");
 
     BtExit = makePanelButton(Client, "BtExit", "Exit", 16);
     BtExit->setGeometry(637, 468, 70, 26);
@@ -143,19 +150,19 @@ void TFCOMM::H520RIdle() {
 
 namespace {
 
-// Which device could not be opened and why; the panels switch all the same.
+// Which device could not be opened and why; the panels switch all the same. Said in the
+// history and beside the panel, never in a box: the user may be away from the desk.
 void tellOpenResult(TFCOMM& w, bool opened) {
     TSerialPortDriver& d = *w.COMM2;
-    if (opened) {
-        w.AddHistoryLine(QStringLiteral("Serial port COM%1 open: %2, %3 baud")
-                             .arg(d.ComPort() + 1)
-                             .arg(QString::fromStdString(d.PortDevice(d.ComPort())))
-                             .arg(ComPortBaudTable[d.ComPortSpeed()]));
-    } else {
-        w.AddHistoryLine(QStringLiteral("Serial port COM%1 could not be opened: %2")
-                             .arg(d.ComPort() + 1)
-                             .arg(QString::fromStdString(d.LastOpenError())));
-    }
+    const QString text = opened ? QStringLiteral("Serial port COM%1 open: %2, %3 baud")
+                                      .arg(d.ComPort() + 1)
+                                      .arg(QString::fromStdString(d.PortDevice(d.ComPort())))
+                                      .arg(ComPortBaudTable[d.ComPortSpeed()])
+                                : QStringLiteral("Serial port COM%1 could not be opened: %2")
+                                      .arg(d.ComPort() + 1)
+                                      .arg(QString::fromStdString(d.LastOpenError()));
+    w.AddHistoryLine(text);
+    w.SerialNote->setText(text);
 }
 
 bool openSerial(TFCOMM& w) {
@@ -188,6 +195,7 @@ void TFCOMM::BtDiscon1Click() {
     START1->setEnabled(true);
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
+    if (COMM2->Connected()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
@@ -232,7 +240,11 @@ void TFCOMM::Button2Click() {
     for (const Step& s : steps) {
         if (COMM2->ComPortSpeed() != s.from) continue;
         COMM2->SetComPortSpeed(s.to); // applied at once, with a purge, when open
-        if (COMM2->Connected() && SerialFrames) SerialFrames->clear();
+        if (COMM2->Connected()) {
+            if (SerialFrames) SerialFrames->clear();
+            SerialNote->setText(
+                QStringLiteral("Serial port now at %1 baud").arg(ComPortBaudTable[s.to]));
+        }
         ShowMessage(s.message);
     }
 }

@@ -112,6 +112,7 @@ TEST_F(SerialWindow, ConnectWithNoDeviceSwitchesAndSaysWhy) {
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a failed open";
     EXPECT_TRUE(lastHistory().contains("/nonexistent/rd780-tty")) << lastHistory().toStdString();
     EXPECT_TRUE(lastHistory().contains("No such file")) << lastHistory().toStdString();
+    EXPECT_EQ(w->SerialNote->text(), lastHistory()) << "also shown beside the panel";
 
     w->BtDiscon->click();
     EXPECT_EQ(controls(*w), ShownClosed);
