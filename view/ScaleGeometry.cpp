@@ -83,27 +83,27 @@ FaceColour arcDotColour(int k, int zeroOffset, const LimitMarks& limits) {
     return FaceColour::Black;
 }
 
-const std::vector<LabelSpec>& labelSet(const std::string& set, bool fixedMode) {
-    static const std::vector<LabelSpec> four = {
+const std::vector<LabelPlace>& labelSet(const std::string& set, bool fixedMode) {
+    static const std::vector<LabelPlace> four = {
         {0, "-40", -5, -7},   {10, "-30", -8, -6}, {20, "-20", -10, -5},
         {30, "-10", -10, -4}, {40, "0", -3, -4},   {50, "10", -5, -5},
         {60, "20", -8, -5},   {70, "30", -10, -6}, {80, "40", -12, -7}};
-    static const std::vector<LabelSpec> six = {
+    static const std::vector<LabelPlace> six = {
         {0, "-60", -5, -7},   {15, "-45", -8, -6},  {30, "-30", -10, -5},
         {45, "-15", -10, -4}, {60, "0", -3, -4},    {75, "15", -5, -5},
         {90, "30", -8, -5},   {105, "45", -10, -6}, {120, "60", -11, -7}};
-    static const std::vector<LabelSpec> two = {
+    static const std::vector<LabelPlace> two = {
         {0, "-20", -5, -7},  {5, "-15", -8, -6},  {10, "-10", -10, -5},
         {15, "-5", -10, -4}, {20, "0", -3, -4},   {25, "5", -5, -5},
         {30, "10", -8, -5},  {35, "15", -10, -6}, {40, "20", -12, -7}};
-    static const std::vector<LabelSpec> thirtyFour = {
+    static const std::vector<LabelPlace> thirtyFour = {
         {4, "-30", -8, -6}, {14, "-20", -10, -5}, {24, "-10", -10, -4}, {34, "0", -3, -4},
         {44, "10", -5, -5}, {54, "20", -8, -5},   {64, "30", -10, -6}};
-    static const std::vector<LabelSpec> fixed = {
+    static const std::vector<LabelPlace> fixed = {
         {0, "-50", -5, -7},  {10, "-40", -8, -6}, {20, "-30", -10, -5}, {30, "-20", -10, -4},
         {40, "-10", -5, -4}, {50, "0", -3, -3},   {60, "10", -8, -5},   {70, "20", -8, -5},
         {80, "30", -9, -4},  {90, "40", -12, -9}, {100, "50", -14, -11}};
-    static const std::vector<LabelSpec> none;
+    static const std::vector<LabelPlace> none;
     if (fixedMode) return fixed;
     if (set == "4") return four;
     if (set == "6") return six;

@@ -77,14 +77,14 @@ struct FaceSettings {
 std::int64_t dotComparisonValue(int k, int zeroOffset);
 FaceColour arcDotColour(int k, int zeroOffset, const LimitMarks& limits);
 
-struct LabelSpec {
+struct LabelPlace {
     int index;
     const char* text;
     int dx;
     int dy;
 };
 // The labels of a set at their division indexes; fixed mode has its own set.
-const std::vector<LabelSpec>& labelSet(const std::string& set, bool fixedMode);
+const std::vector<LabelPlace>& labelSet(const std::string& set, bool fixedMode);
 // The division mark at index i, if the set has one there.
 bool divisionMark(const std::string& set, bool fixedMode, int i, FaceColour& colour);
 

@@ -20,10 +20,10 @@ namespace {
 
 // A long frame carrying a damped two-tone wave, as a meter's scope mode might send it.
 std::string waveFrame() {
-    test::FrameSpec spec;
-    spec.display = " 12.48 ";
-    spec.offset = 0xFC; // -4
-    auto b = test::frameBytes(spec, true);
+    test::FrameSpec meter;
+    meter.display = " 12.48 ";
+    meter.offset = 0xFC; // -4
+    auto b = test::frameBytes(meter, true);
     for (int i = 0; i < 160; ++i) {
         const double t = i / 160.0;
         const double v =

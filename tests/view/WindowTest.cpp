@@ -24,9 +24,9 @@ namespace {
 
 // A long frame whose sample pairs are (a, b) everywhere, except pair 10 which is (c, d).
 std::string waveFrame(int a, int b, int offset, int c = 0, int d = 0) {
-    test::FrameSpec spec;
-    spec.offset = offset;
-    auto bytes = test::frameBytes(spec, true);
+    test::FrameSpec meter;
+    meter.offset = offset;
+    auto bytes = test::frameBytes(meter, true);
     for (int i = 0; i < 160; ++i) {
         bytes[41 + 2 * i] = static_cast<uint8_t>(i == 10 ? c : a);
         bytes[42 + 2 * i] = static_cast<uint8_t>(i == 10 ? d : b);
@@ -82,9 +82,9 @@ TEST(ViewWindow, StartState) {
 TEST(ViewWindow, FramesDrawAndEmptyTheChartAndMoveThePointer) {
     test::WindowFixture f;
     TFCOMM& w = *f.w;
-    test::FrameSpec spec;
-    spec.display = "-01.23 ";
-    w.S.FrameHex = test::frameText(spec);
+    test::FrameSpec meter;
+    meter.display = "-01.23 ";
+    w.S.FrameHex = test::frameText(meter);
     w.LcdDisplay520();
     EXPECT_EQ(w.KdPanel->pointerValue(), 388);
     EXPECT_EQ(w.KdPanel->pointer(), view::pointerLine(w.KdPanel->faceGeometry(), 388, 80, false));
