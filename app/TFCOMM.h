@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -49,6 +50,9 @@ class WaveChart;
 } // namespace view
 class RecordingSide;
 class THidDevice;
+class THidDeviceController;
+class HidServices;
+class SimulatedHidServices;
 
 struct ProgramOptions {
     bool simulateMeter = false; // add the simulated cable to the HID device list
@@ -127,11 +131,37 @@ public:
     QCheckBox* B2400 = nullptr; // FormCreate hides the three baud boxes
     QCheckBox* B4800 = nullptr;
     QCheckBox* B9600 = nullptr;
+    QPushButton* SendData = nullptr;
+    QToolButton* ClearBtn = nullptr;
+    QListWidget* DevListBox = nullptr; // hidden; each line's device is kept in DevListObjects
+    QPushButton* SetFeature = nullptr;
+    QToolButton* ReadBtn = nullptr;
+    QToolButton* InfoBtn = nullptr;
+    QTimer* ConTimer = nullptr;
+    THidDeviceController* HidCtl = nullptr;
+    std::vector<THidDevice*> DevListObjects; // checked out by the window, one per line
+    THidDevice* SelectedHidDevice = nullptr; // not owned
+    // Tests give the window their own services; otherwise hidraw (plus the simulated cable
+    // with --simulate-meter). Read once, when the controller is created.
+    static std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> MakeHidServices;
+    std::shared_ptr<SimulatedHidServices> SimulatedHid; // set with --simulate-meter
     void buildUsbSide();
     void createHidController();
     void destroyHidController();
     void USBConClick();
+    void SetFeatureClick();
     void SendDataClick();
+    void ReadBtnClick();
+    void ClearBtnClick();
+    QString DescribeDevice(THidDevice* HidDev);
+    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
+    void HidCtlArrival(THidDevice* HidDev);
+    void HidCtlRemoval(THidDevice* HidDev);
+    void HidCtlDeviceChange(QObject* Sender);
+    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
+    void ConTimerTimer();
+    THidDevice* TakeSelectedDevice();
+    void releaseDeviceList();
 
     // ---- Serial link (link/serial/SerialLinkControl.cpp) ----------------------------------
     class TSerialPortDriver* COMM2 = nullptr; // child of the window; COM1 at 2400

@@ -1,22 +1,315 @@
-// USB link controls of the main window.
+// USB link controls of the main window and the link timer.
 #include "app/TFCOMM.h"
+#include "link/hid/HidControllerClass.h"
+#include "link/hid/SimulatedHidServices.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <array>
 
 namespace rd780 {
 
+namespace {
+const QString NotConnectedText =
+    QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
+const QString MeterNotReadyText = QStringLiteral(
+    "USB interface cable is securely connected, please check if the meter is ready.");
+const QString CableProduct = QStringLiteral("USB to Serial");
+
+// Both outgoing reports are built in a buffer of the report ID and up to 64 bytes.
+constexpr std::size_t ReportBufferSize = 65;
+
+QString hexLine(const std::uint8_t* bytes, std::size_t n) {
+    QString line;
+    for (std::size_t i = 0; i < n; ++i)
+        line += QStringLiteral("%1 ").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    return line;
+}
+
+QToolButton* speedButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setText(caption);
+    return b;
+}
+} // namespace
+
+std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> TFCOMM::MakeHidServices;
+
 void TFCOMM::buildUsbSide() {
-    USBCon = new QToolButton(Client);
-    USBCon->setObjectName("USBCon");
-    USBCon->setText("Connect");
+    USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
     USBCon->setGeometry(3, 7, 102, 22);
+
+    ReadBtn = speedButton(Client, "ReadBtn", "Read");
+    ReadBtn->setCheckable(true);
+    ReadBtn->setGeometry(600, 500, 50, 24);
+    ReadBtn->hide();
+
+    // Toggle group: pressing one down releases the others without running their handlers.
+    connect(USBCon, &QToolButton::clicked, this, [this](bool down) {
+        if (down) {
+            ReadBtn->setChecked(false);
+            if (COMCon) COMCon->setChecked(false);
+        }
+        Guarded([this] { USBConClick(); });
+    });
+    connect(ReadBtn, &QToolButton::clicked, this, [this](bool down) {
+        if (down) {
+            USBCon->setChecked(false);
+            if (COMCon) COMCon->setChecked(false);
+        }
+        Guarded([this] { ReadBtnClick(); });
+    });
+    if (START1)
+        connect(START1, &QAction::triggered, this, [this] {
+            // The menu item runs the handler without toggling the button.
+            Guarded([this] { USBConClick(); });
+        });
+
+    SendData = new QPushButton("USBSendData", Client);
+    SendData->setObjectName("SendData");
+    SendData->setGeometry(340, 530, 90, 24);
+    connect(SendData, &QPushButton::clicked, this,
+            [this] { Guarded([this] { SendDataClick(); }); });
+
+    ClearBtn = speedButton(Client, "ClearBtn", "Clear");
+    ClearBtn->setGeometry(430, 530, 60, 24);
+    connect(ClearBtn, &QToolButton::clicked, this,
+            [this] { Guarded([this] { ClearBtnClick(); }); });
+
+    DevListBox = new QListWidget(Client);
+    DevListBox->setObjectName("DevListBox");
+    DevListBox->setGeometry(340, 556, 250, 36);
+    DevListBox->hide();
+
+    SetFeature = new QPushButton("SetFeature", Client);
+    SetFeature->setObjectName("SetFeature");
+    SetFeature->setGeometry(500, 530, 80, 24);
+    SetFeature->hide();
+    connect(SetFeature, &QPushButton::clicked, this,
+            [this] { Guarded([this] { SetFeatureClick(); }); });
+
+    InfoBtn = speedButton(Client, "InfoBtn", "Info");
+    InfoBtn->setGeometry(655, 500, 50, 24);
+    InfoBtn->hide();
+
+    const std::array<std::pair<QCheckBox**, const char*>, 3> bauds = {
+        {{&B2400, "2400"}, {&B4800, "4800"}, {&B9600, "9600"}}};
+    int x = 590;
+    for (auto [box, caption] : bauds) {
+        *box = new QCheckBox(caption, Client);
+        (*box)->setObjectName(QStringLiteral("B") + caption);
+        (*box)->setGeometry(x, 532, 55, 20);
+        x += 40;
+    }
+    B9600->setChecked(true);
+
+    ConTimer = new QTimer(this);
+    ConTimer->setObjectName("ConTimer");
+    ConTimer->setInterval(100);
+    connect(ConTimer, &QTimer::timeout, this, [this] { Guarded([this] { ConTimerTimer(); }); });
+    ConTimer->start();
 }
 
-void TFCOMM::createHidController() {}
-void TFCOMM::destroyHidController() {}
-void TFCOMM::USBConClick() {}
-void TFCOMM::SendDataClick() {}
+void TFCOMM::createHidController() {
+    std::shared_ptr<HidServices> services;
+    if (MakeHidServices) {
+        services = MakeHidServices(Options);
+    } else {
+        services = makeLinuxHidServices();
+        if (Options.simulateMeter) {
+            SimulatedHid = std::make_shared<SimulatedHidServices>(services);
+            SimulatedHid->addDevice();
+            services = SimulatedHid;
+        }
+    }
+    if (!SimulatedHid) SimulatedHid = std::dynamic_pointer_cast<SimulatedHidServices>(services);
+    HidCtl = new THidDeviceController(this, services);
+    HidCtl->SetDevThreadSleepTime(100);
+    HidCtl->SetOnArrival(THidPlugEvent(this, &TFCOMM::HidCtlArrival));
+    HidCtl->SetOnEnumerate(THidEnumerateEvent(this, &TFCOMM::HidCtlEnumerate));
+    HidCtl->SetOnDeviceDataError(THidDataErrorEvent(this, &TFCOMM::HidCtlDeviceDataError));
+    HidCtl->SetOnRemoval(THidPlugEvent(this, &TFCOMM::HidCtlRemoval));
+    // Bound last: this fires the first device change, which fills DevListBox.
+    HidCtl->SetOnDeviceChange(TNotifyEvent(this, &TFCOMM::HidCtlDeviceChange));
+}
+
+void TFCOMM::destroyHidController() {
+    if (!HidCtl) return;
+    // Give our devices back first: their read threads stop here, on the GUI thread.
+    releaseDeviceList();
+    delete HidCtl;
+    HidCtl = nullptr;
+}
+
+void TFCOMM::releaseDeviceList() {
+    SelectedHidDevice = nullptr;
+    std::vector<THidDevice*> devices;
+    devices.swap(DevListObjects);
+    for (THidDevice* d : devices)
+        delete d; // check-in
+    if (DevListBox) DevListBox->clear();
+}
+
+THidDevice* TFCOMM::TakeSelectedDevice() {
+    SelectedHidDevice = nullptr;
+    if (!DevListBox || DevListBox->count() == 0) return nullptr;
+    const int row = DevListBox->currentRow();
+    if (row < 0 || !DevListBox->item(row)->isSelected()) return nullptr;
+    if (row < static_cast<int>(DevListObjects.size())) SelectedHidDevice = DevListObjects[row];
+    return SelectedHidDevice;
+}
+
+QString TFCOMM::DescribeDevice(THidDevice* HidDev) {
+    const std::u16string product = HidDev->ProductText();
+    QString text = !product.empty() ? QString::fromStdU16String(product)
+                                    : QString::asprintf("Device VID=%.4X PID=%.4X",
+                                                        HidDev->VendorID(), HidDev->ProductID());
+    const std::u16string serial = HidDev->SerialText();
+    if (!serial.empty())
+        text += QStringLiteral(" (Serial=%1)").arg(QString::fromStdU16String(serial));
+    return text;
+}
+
+bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
+    if (DevListBox) {
+        DevListBox->addItem(DescribeDevice(HidDev));
+        THidDevice* out = nullptr;
+        HidCtl->CheckOutAt(Idx, out);
+        DevListObjects.push_back(out);
+    }
+    return true;
+}
+
+void TFCOMM::HidCtlDeviceChange(QObject*) {
+    ReadBtn->setChecked(false);
+    ReadBtnClick();
+    if (DevListBox) {
+        releaseDeviceList();
+        HidCtl->EnumerateDevices();
+    }
+    int pick = -1;
+    for (int i = 0; i < DevListBox->count(); ++i)
+        if (DevListBox->item(i)->text() == CableProduct) pick = i;
+    DevListBox->setCurrentRow(pick);
+    if (pick < 0) DevListBox->clearSelection();
+}
+
+void TFCOMM::HidCtlArrival(THidDevice* HidDev) {
+    if (HistoryListBox) AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
+}
+
+void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
+    if (HistoryListBox) AddHistoryLine("Removal of " + DescribeDevice(HidDev));
+    USBCon->setChecked(false);
+}
+
+void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
+    const std::string text =
+        HidCtl && HidCtl->Services() ? HidCtl->Services()->errorText(Error) : std::string();
+    AddHistoryLine(QStringLiteral("READ ERROR: %1 (%2)")
+                       .arg(QString::fromStdString(text))
+                       .arg(QString::number(Error, 16).toUpper()));
+}
+
+void TFCOMM::ClearBtnClick() {
+    HistoryListBox->clear();
+}
+
+void TFCOMM::ReadBtnClick() {
+    THidDevice* dev = TakeSelectedDevice();
+    if (!dev) return;
+    if (!dev->HasReadWriteAccess()) {
+        ReadBtn->setChecked(false);
+    } else if (!ReadBtn->isChecked()) {
+        dev->SetDataHandler({});
+    }
+}
+
+void TFCOMM::SetFeatureClick() {
+    THidDevice* dev = TakeSelectedDevice();
+    if (!dev) {
+        ShowMessage(NotConnectedText);
+        USBCon->setChecked(false);
+        return;
+    }
+    std::array<std::uint8_t, ReportBufferSize> buf{};
+    if (B9600->isChecked()) buf[1] = 0x80, buf[2] = 0x25;
+    if (B4800->isChecked()) buf[1] = 0xC0, buf[2] = 0x12;
+    if (B2400->isChecked()) buf[1] = 0x60, buf[2] = 0x09;
+    buf[5] = 0x03;
+    dev->SendFeatureReport(buf.data(), 10); // a failure is not reported; the bytes are listed
+    AddHistoryLine(hexLine(buf.data() + 1, 10));
+}
+
+void TFCOMM::SendDataClick() {
+    THidDevice* dev = TakeSelectedDevice();
+    if (!dev) {
+        ShowMessage(NotConnectedText);
+        USBCon->setChecked(false);
+        return;
+    }
+    // A longer output report is padded with zeros; the buffer is never read past its end.
+    const std::size_t length = dev->QueryCaps().OutputReportByteLength;
+    std::vector<std::uint8_t> buf(std::max(length, ReportBufferSize), 0);
+    buf[1] = 0x02;
+    buf[2] = 0x5A;
+    std::size_t written = 10;
+    dev->WriteOutputReport(buf.data(), length, written);
+    // The listing starts at position 1, so it shows at most the buffer's bytes after the ID.
+    AddHistoryLine(hexLine(buf.data() + 1, std::min(written, buf.size() - 1)));
+}
+
+void TFCOMM::USBConClick() {
+    ReadBtnClick();
+    SetFeatureClick();
+    S.UsbIdleReports = 0;
+    S.UsbPollReports = 0;
+    THidDevice* dev = TakeSelectedDevice();
+    if (!dev) return;
+    if (!dev->HasReadWriteAccess()) {
+        USBCon->setChecked(false);
+        return;
+    }
+    if (USBCon->isChecked()) {
+        S.ReportChunk.clear();
+        ReadBtnClick();
+        SendDataClick();
+        // The read thread hands each report to HidDeviceData on this thread and waits.
+        if (SelectedHidDevice)
+            SelectedHidDevice->SetDataHandler(THidDataEvent(this, &TFCOMM::HidDeviceData));
+    } else {
+        dev->SetDataHandler({});
+    }
+}
+
+void TFCOMM::ConTimerTimer() {
+    if (S.LinkIdleTicks != 2) {
+        ++S.LinkIdleTicks;
+        return;
+    }
+    if (S.UsbPollReports >= 600) {
+        SendDataClick();
+        S.UsbPollReports = 0;
+    }
+    if (S.UsbIdleReports >= 3000) {
+        S.UsbIdleReports = 0;
+        USBCon->setChecked(false);
+        if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
+        ShowMessage(MeterNotReadyText);
+    }
+    CONok->hide();
+    CONokN->show();
+    S.LinkIdleTicks = 0;
+}
 
 } // namespace rd780
