@@ -1,0 +1,271 @@
+// The window's USB side end to end: the real window, the real read threads and the
+// simulated cable with its meter.
+#include "HidTestSupport.h"
+#include "app/TFCOMM.h"
+#include "link/hid/HidControllerClass.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstring>
+#include <memory>
+
+using namespace rd780;
+using rd780::test::waitUntil;
+using rd780::test::Watchdog;
+
+namespace {
+
+const QString NotConnected =
+    "USB interface cable is not securely connected, please check and re-try.";
+const QString NotReady =
+    "USB interface cable is securely connected, please check if the meter is ready.";
+
+struct UsbWindow {
+    QTemporaryDir dir;
+    QString oldCwd = QDir::currentPath();
+    QStringList messages;
+    std::shared_ptr<SimulatedHidServices> sim = std::make_shared<SimulatedHidServices>();
+    std::unique_ptr<TFCOMM> w;
+
+    void start() {
+        QDir::setCurrent(dir.path());
+        TFCOMM::MakeHidServices = [this](const ProgramOptions&) { return sim; };
+        ProgramOptions options;
+        options.messageHook = [this](const QString& m) { messages << m; };
+        w = std::make_unique<TFCOMM>(options);
+        TFCOMM::MakeHidServices = nullptr;
+    }
+    ~UsbWindow() {
+        w.reset();
+        QDir::setCurrent(oldCwd);
+    }
+    QStringList history() const {
+        QStringList out;
+        for (int i = 0; i < w->HistoryListBox->count(); ++i)
+            out << w->HistoryListBox->item(i)->text();
+        return out;
+    }
+    int historyWith(const QString& prefix) const {
+        int n = 0;
+        for (const QString& l : history())
+            n += l.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+    QString selectedDeviceLine() const {
+        auto* item = w->DevListBox->currentItem();
+        return item && item->isSelected() ? item->text() : QString();
+    }
+};
+
+SimDeviceConfig fastCable() {
+    SimDeviceConfig c;
+    c.reportInterval = std::chrono::microseconds(500);
+    c.meterPeriod = std::chrono::milliseconds(0);
+    return c;
+}
+
+} // namespace
+
+TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
+    Watchdog dog(60, "connect and decode");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    SimDeviceConfig mouse;
+    mouse.product = u"Optical Mouse";
+    mouse.hasMeter = false;
+    f.sim->addDevice(mouse);
+    f.start();
+    // The first device change ran while the window was built.
+    ASSERT_EQ(f.w->DevListBox->count(), 2);
+    EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
+    EXPECT_FALSE(f.w->DevListBox->isVisible());
+    EXPECT_TRUE(f.w->B9600->isChecked());
+    EXPECT_FALSE(f.w->B2400->isChecked() || f.w->B4800->isChecked());
+
+    f.w->USBCon->click();
+    EXPECT_TRUE(f.w->USBCon->isChecked());
+    ASSERT_GE(f.history().size(), 2);
+    EXPECT_EQ(f.history()[0], "80 25 00 00 03 00 00 00 00 00 ");
+    EXPECT_EQ(f.history()[1], "02 5A 00 00 00 00 00 00 00 ");
+    EXPECT_EQ(f.sim->baud(cable), 9600u);
+
+    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 5; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return !f.w->S.ReadingUnit.empty(); }));
+    // The meter only sends after a poll, and every decoded frame is followed by one.
+    const int polls = f.sim->polls(cable);
+    const auto frames = static_cast<int>(f.sim->framesSent(cable));
+    EXPECT_TRUE(polls == frames || polls == frames + 1)
+        << polls << " polls, " << frames << " frames";
+    EXPECT_EQ(f.historyWith("02 5A "), polls);
+    EXPECT_GT(f.historyWith("R 00  F"), 5); // one line per data report
+    EXPECT_TRUE(f.w->CONok->isVisibleTo(f.w->CONok->parentWidget()));
+    EXPECT_TRUE(f.messages.isEmpty());
+
+    // Second press: configured once more, reading stops.
+    f.w->USBCon->click();
+    EXPECT_FALSE(f.w->USBCon->isChecked());
+    EXPECT_EQ(f.sim->featureReports(cable), 2);
+    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    const int after = f.sim->polls(cable);
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(f.sim->polls(cable), after);
+
+    f.w->ClearBtn->click();
+    EXPECT_EQ(f.w->HistoryListBox->count(), 0);
+}
+
+TEST(UsbLink, UnplugAndReplugShowInTheHistoryAndReleaseTheButton) {
+    Watchdog dog(60, "unplug and replug");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    f.w->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 2; }, 20000));
+    f.sim->unplug(cable);
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") > 0; }));
+    EXPECT_EQ(f.history().filter("Removal of ").front(), "Removal of USB to Serial");
+    EXPECT_FALSE(f.w->USBCon->isChecked());
+    EXPECT_EQ(f.w->DevListBox->count(), 0);
+    EXPECT_EQ(f.selectedDeviceLine(), "");
+
+    f.sim->plug(cable);
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") > 0; }));
+    // A newly arrived device cannot be opened before it is enumerated: VID and PID only.
+    EXPECT_EQ(f.history().filter("Arrival of ").front(), "Arrival of Device VID=1A86 PID=E008");
+    EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
+    EXPECT_FALSE(f.w->USBCon->isChecked());
+    ASSERT_NE(f.w->DevListObjects.at(0), nullptr);
+    EXPECT_FALSE(f.w->DevListObjects.at(0)->IsReading());
+    // And it connects again.
+    f.w->USBCon->click();
+    const auto frames = f.sim->framesSent(cable);
+    EXPECT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) > frames + 1; }, 20000));
+    EXPECT_TRUE(f.messages.isEmpty());
+}
+
+TEST(UsbLink, SilentMeterIsPolledAgainAt600AndDroppedAt3000Reports) {
+    Watchdog dog(90, "silent meter");
+    UsbWindow f;
+    SimDeviceConfig c = fastCable();
+    c.reportInterval = std::chrono::microseconds(200);
+    const int cable = f.sim->addDevice(c);
+    f.sim->setMeterSilent(cable, true);
+    f.start();
+    f.w->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return !f.messages.isEmpty(); }, 60000));
+    EXPECT_EQ(f.messages, QStringList{NotReady});
+    EXPECT_GE(f.sim->reportsSent(cable), 3000u);
+    // The first poll, then a new one each time the timer saw 600 reports since the last.
+    EXPECT_GE(f.sim->polls(cable), 3);
+    EXPECT_LE(f.sim->polls(cable), 6);
+    EXPECT_FALSE(f.w->USBCon->isChecked());
+    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    EXPECT_LE(f.w->S.UsbIdleReports, 1); // at most the delivery run while stopping
+    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+}
+
+TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
+    Watchdog dog(30, "no cable");
+    {
+        UsbWindow f;
+        f.start();
+        EXPECT_EQ(f.w->DevListBox->count(), 0);
+        f.w->USBCon->click();
+        EXPECT_EQ(f.messages, QStringList{NotConnected});
+        EXPECT_FALSE(f.w->USBCon->isChecked());
+        EXPECT_EQ(f.w->HistoryListBox->count(), 0);
+    }
+    {
+        UsbWindow f;
+        SimDeviceConfig c = fastCable();
+        c.serial = u"0001A";
+        const int cable = f.sim->addDevice(c);
+        f.start();
+        ASSERT_EQ(f.w->DevListBox->count(), 1);
+        EXPECT_EQ(f.w->DevListBox->item(0)->text(), "USB to Serial (Serial=0001A)");
+        EXPECT_EQ(f.selectedDeviceLine(), "");
+        f.w->USBCon->click();
+        EXPECT_EQ(f.messages, QStringList{NotConnected});
+        EXPECT_EQ(f.sim->featureReports(cable), 0);
+    }
+}
+
+TEST(UsbLink, ReadErrorsAreListedWithTheirCodeAndCableWithoutWriteAccessStaysUp) {
+    Watchdog dog(30, "read errors");
+    {
+        UsbWindow f;
+        const int cable = f.sim->addDevice(fastCable());
+        f.sim->setReadFailure(cable, EIO);
+        f.start();
+        f.w->USBCon->click();
+        ASSERT_TRUE(waitUntil([&] { return f.historyWith("READ ERROR: ") >= 2; }));
+        EXPECT_EQ(f.history().filter("READ ERROR: ").front(),
+                  QString("READ ERROR: %1 (5)").arg(QString::fromStdString(std::strerror(EIO))));
+        waitUntil([] { return false; }, 300);
+        EXPECT_LE(f.historyWith("READ ERROR: "), 8); // one per slice, not a flood
+    }
+    {
+        UsbWindow f;
+        SimDeviceConfig c = fastCable();
+        c.grantsReadWrite = false;
+        const int cable = f.sim->addDevice(c);
+        f.start();
+        EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
+        f.w->USBCon->click();
+        EXPECT_FALSE(f.w->USBCon->isChecked());
+        EXPECT_TRUE(f.messages.isEmpty());
+        EXPECT_EQ(f.sim->polls(cable), 0);
+    }
+}
+
+TEST(UsbLink, PollOfALongOutputReportIsPaddedWithZerosNotReadPastTheBuffer) {
+    UsbWindow f;
+    SimDeviceConfig c = fastCable();
+    c.outputReportLength = 129;
+    const int cable = f.sim->addDevice(c);
+    f.start();
+    f.w->SendData->click();
+    EXPECT_EQ(f.sim->polls(cable), 1);
+    const QString line = f.history().back();
+    EXPECT_TRUE(line.startsWith("02 5A 00 "));
+    EXPECT_EQ(line.size(), 128 * 3);
+    EXPECT_EQ(line.count("00 "), 126);
+}
+
+TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    f.w->ConTimer->stop();
+    f.w->S.LinkIdleTicks = 0;
+    f.w->S.UsbPollReports = 599;
+    for (int i = 0; i < 3; ++i)
+        f.w->ConTimerTimer();
+    EXPECT_EQ(f.sim->polls(cable), 0);
+    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+    f.w->S.UsbPollReports = 600;
+    for (int i = 0; i < 3; ++i)
+        f.w->ConTimerTimer();
+    EXPECT_EQ(f.sim->polls(cable), 1);
+    EXPECT_EQ(f.w->S.UsbPollReports, 0);
+    // While frames keep coming (ticks reset by each decode), nothing happens.
+    f.w->S.UsbPollReports = 5000;
+    f.w->S.UsbIdleReports = 5000;
+    for (int i = 0; i < 10; ++i) {
+        f.w->S.LinkIdleTicks = 0;
+        f.w->ConTimerTimer();
+    }
+    EXPECT_EQ(f.sim->polls(cable), 1);
+    EXPECT_TRUE(f.messages.isEmpty());
+}
