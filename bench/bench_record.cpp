@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,6 +115,46 @@ void BM_GridViewShowAndScroll1M(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GridViewShowAndScroll1M)->Unit(benchmark::kMillisecond);
+
+// One recorded row as the window handles it on a shown million-row grid: append, announce
+// the new row, select it and scroll to it.
+void BM_GridFollowAppend1M(benchmark::State& state) {
+    const fs::path copy = millionRowTable().parent_path() / "follow.DB";
+    fs::copy_file(millionRowTable(), copy, fs::copy_options::overwrite_existing);
+    rd780::ReadingTable t;
+    t.open(copy);
+    rd780::ReadingTableModel model(t);
+    QTableView view;
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.verticalHeader()->setDefaultSectionSize(18);
+    view.resize(334, 260);
+    view.setModel(&model);
+    view.show();
+    QCoreApplication::processEvents();
+    rd780::ReadingRow r{0, 0, "DC", "00.66", " V", "", 0.66};
+    using Clock = std::chrono::steady_clock;
+    Clock::duration inTable{}, inView{};
+    for (auto _ : state) {
+        ++r.No;
+        auto t0 = Clock::now();
+        t.appendReading(r);
+        auto t1 = Clock::now();
+        model.refresh();
+        view.setCurrentIndex(model.index(model.rowCount() - 1, 0));
+        view.scrollToBottom();
+        QCoreApplication::processEvents();
+        inTable += t1 - t0;
+        inView += Clock::now() - t1;
+    }
+    auto us = [&](Clock::duration d) {
+        return std::chrono::duration<double, std::micro>(d).count() / double(state.iterations());
+    };
+    state.counters["table us"] = us(inTable);
+    state.counters["grid us"] = us(inView);
+    t.close();
+    fs::remove(copy);
+}
+BENCHMARK(BM_GridFollowAppend1M)->Unit(benchmark::kMicrosecond);
 
 // Only the bytes: read the whole file in 64 KiB pieces and touch every byte.
 void BM_BareFileRead1M(benchmark::State& state) {
