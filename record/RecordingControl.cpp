@@ -89,6 +89,7 @@ void TFCOMM::buildRecordSide() {
     RepeatSet->setObjectName("RepeatSet");
     RepeatSet->setToolTip("Repeage Record");
     RepeatSet->setGeometry(3, 181, 54, 20);
+    RepeatSet->setFont(pixelFont("Arial", 11)); // the caption must fit its 54 pixels
 
     RecordSI = new QCheckBox("Sampling Interval           'S", Client);
     RecordSI->setObjectName("RecordSI");
