@@ -3,11 +3,13 @@
 // bytes as the floor either could reach.
 #include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
+#include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QPdfWriter>
 #include <QTableView>
 
 #include <benchmark/benchmark.h>
@@ -155,6 +157,30 @@ void BM_GridFollowAppend1M(benchmark::State& state) {
     fs::remove(copy);
 }
 BENCHMARK(BM_GridFollowAppend1M)->Unit(benchmark::kMicrosecond);
+
+// The printed report of 37,000 rows (1,000 pages) written as PDF: the work the preview does
+// before it shows its first page.
+void BM_Report1000PagesPdf(benchmark::State& state) {
+    const fs::path p = millionRowTable().parent_path() / "report.DB";
+    {
+        rd780::ReadingTable t;
+        t.openOrCreate(p);
+        rd780::ReadingRow r{0, 0, "DC", "00.66", "k*", "AUTO", 0.66};
+        for (int i = 0; i < 37'000; ++i) {
+            r.No = i + 1;
+            t.appendReading(r);
+        }
+    }
+    rd780::ReadingTable t;
+    t.open(p);
+    const QString pdf =
+        QString::fromStdString((millionRowTable().parent_path() / "r.pdf").string());
+    for (auto _ : state) {
+        QPdfWriter writer(pdf);
+        rd780::renderReport(t, writer);
+    }
+}
+BENCHMARK(BM_Report1000PagesPdf)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Only the bytes: read the whole file in 64 KiB pieces and touch every byte.
 void BM_BareFileRead1M(benchmark::State& state) {

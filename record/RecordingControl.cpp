@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -20,17 +21,22 @@
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 
+#include <climits>
+#include <memory>
+
 namespace rd780 {
 
 namespace {
 
 const char* const ReadingTableFile = "Kv400db.DB";
+constexpr int64_t ReportPagesWithoutProgress = 100;
 
 // Calls back on one kind of event of the watched object and lets the event go on.
 class EventTap : public QObject {
@@ -416,8 +422,27 @@ void TFCOMM::BtPrintClick() {
     printer.setFullPage(true);
     QPrintPreviewDialog preview(&printer, this);
     preview.setObjectName("DataReport1");
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* p) { Guarded([this, p] { renderReport(Rec->Table, *p); }); });
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this, &preview](QPrinter* p) {
+        Guarded([this, p, &preview] {
+            // A long table takes a while to lay out: show how far it got and let the user
+            // stop, keeping the pages made so far, rather than freeze.
+            const int64_t pages = ReportLayout(Rec->Table.rowCount()).pageCount();
+            std::unique_ptr<QProgressDialog> bar;
+            if (pages > ReportPagesWithoutProgress) {
+                bar = std::make_unique<QProgressDialog>("Preparing the report...", "Stop", 0,
+                                                        int(std::min<int64_t>(pages, INT_MAX)),
+                                                        &preview);
+                bar->setWindowModality(Qt::WindowModal);
+                bar->setMinimumDuration(0);
+            }
+            renderReport(Rec->Table, *p, [&bar](int64_t done, int64_t) {
+                if (!bar || done % 20 != 0) return true;
+                bar->setValue(int(std::min<int64_t>(done, INT_MAX)));
+                QCoreApplication::processEvents();
+                return !bar->wasCanceled();
+            });
+        });
+    });
     if (PreviewHook)
         PreviewHook(&preview);
     else

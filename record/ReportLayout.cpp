@@ -100,7 +100,8 @@ void paintReportPage(QPainter& painter, const std::vector<ReportText>& texts, do
     painter.restore();
 }
 
-void renderReport(const ReadingTable& table, QPagedPaintDevice& device) {
+void renderReport(const ReadingTable& table, QPagedPaintDevice& device,
+                  const ReportProgress& progress) {
     ReportLayout layout(table.isOpen() ? table.rowCount() : 0);
     if (layout.pageCount() == 0) return;
     for (const auto& name : ReadingColumns)
@@ -115,6 +116,7 @@ void renderReport(const ReadingTable& table, QPagedPaintDevice& device) {
     for (int64_t p = 0; p < layout.pageCount(); ++p) {
         if (p > 0) device.newPage();
         paintReportPage(painter, layout.page(p, rows), dotsPerMm);
+        if (progress && !progress(p + 1, layout.pageCount())) break;
     }
     painter.end();
 }

@@ -50,8 +50,12 @@ private:
 // Paints one laid-out page with dotsPerMm device pixels per millimetre.
 void paintReportPage(QPainter& painter, const std::vector<ReportText>& texts, double dotsPerMm);
 
+// Told after each painted page; returns false to stop there (the pages painted so far stay).
+using ReportProgress = std::function<bool(int64_t pagesDone, int64_t pageCount)>;
+
 // Renders the whole report of the table onto a printer or PDF writer (A4, full page).
 // An empty table paints nothing. Throws if the device cannot be painted on.
-void renderReport(const ReadingTable& table, QPagedPaintDevice& device);
+void renderReport(const ReadingTable& table, QPagedPaintDevice& device,
+                  const ReportProgress& progress = {});
 
 } // namespace rd780

@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -306,6 +308,30 @@ TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
     w.BtPrint->click();
     EXPECT_TRUE(shown);
     EXPECT_EQ(pages, 2); // 37 rows a page
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+}
+
+TEST_F(RecordingWindow, LongReportShowsProgressAndCanBeStopped) {
+    ReadingRow r;
+    r.Value = "1.000";
+    for (int i = 1; i <= 37 * 150; ++i) {
+        r.No = i;
+        w.Rec->Table.appendReading(r);
+    }
+    int pages = -1;
+    w.PreviewHook = [&](QWidget* preview) {
+        // Stop the layout from inside its own progress dialog, as the user would.
+        QTimer::singleShot(0, preview, [preview] {
+            if (auto* bar = preview->findChild<QProgressDialog*>()) bar->cancel();
+        });
+        preview->show();
+        QCoreApplication::processEvents();
+        if (auto* widget = preview->findChild<QPrintPreviewWidget*>()) pages = widget->pageCount();
+        preview->close();
+    };
+    w.BtPrint->click();
+    EXPECT_GT(pages, 0);
+    EXPECT_LT(pages, 150);
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
 }
 

@@ -261,6 +261,22 @@ TEST_F(TableFiles, ReportRendersOnePdfPagePerThirtySevenRows) {
     EXPECT_TRUE(inkInBand(280.6, 286)); // footer
 }
 
+TEST_F(TableFiles, StoppedReportKeepsThePagesMadeSoFar) {
+    for (int i = 1; i <= 37 * 5; ++i)
+        table.appendReading(row(i, 0, "1", " V"));
+    int64_t told = 0;
+    {
+        QPdfWriter pdf(dir.filePath("part.pdf"));
+        renderReport(table, pdf, [&](int64_t done, int64_t pages) {
+            EXPECT_EQ(pages, 5);
+            told = done;
+            return done < 2;
+        });
+    }
+    EXPECT_EQ(told, 2);
+    EXPECT_EQ(pdfPages(slurp(at("part.pdf"))), 2);
+}
+
 TEST_F(TableFiles, EmptyTablePrintsNothing) {
     {
         QPdfWriter pdf(dir.filePath("empty.pdf"));
