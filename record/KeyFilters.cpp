@@ -8,10 +8,6 @@ bool isDigitKey(QChar c) {
     return (c >= u'0' && c <= u'9') || c == QChar(8);
 }
 
-bool isSignedDigitKey(QChar c) {
-    return isDigitKey(c) || c == u'+' || c == u'-';
-}
-
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
@@ -21,7 +17,7 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (text.isEmpty()) return false;
     for (QChar c : text) {
         if (c < QChar(32) && c != QChar(8)) return false; // Enter, Tab, Escape keep their role
-        if (!(allowSigns_ ? isSignedDigitKey(c) : isDigitKey(c))) return true;
+        if (!isDigitKey(c)) return true;
     }
     return false;
 }

@@ -7,20 +7,14 @@ namespace rd780 {
 
 // Digits and backspace.
 bool isDigitKey(QChar c);
-// Digits, backspace, "+" and "-" (the limit edits).
-bool isSignedDigitKey(QChar c);
 
 class KeyFilter : public QObject {
     Q_OBJECT
 public:
-    explicit KeyFilter(bool allowSigns, QObject* parent = nullptr)
-        : QObject(parent), allowSigns_(allowSigns) {}
+    explicit KeyFilter(QObject* parent = nullptr) : QObject(parent) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    bool allowSigns_;
 };
 
 } // namespace rd780

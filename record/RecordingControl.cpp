@@ -88,7 +88,7 @@ void TFCOMM::buildRecordSide() {
     Rec = new RecordingSide(S, this);
     Rec->OnFlushError = [this](const std::string& e) { ShowMessage(fromStd(e)); };
 
-    auto digitFilter = new KeyFilter(false, this);
+    auto digitFilter = new KeyFilter(this);
     auto guardedChange = [this] { Guarded([this] { RecordSITimeChange(); }); };
 
     RepeatSet = new QCheckBox("Repeat", Client);
