@@ -46,7 +46,14 @@ QVariant ReadingTableModel::headerData(int section, Qt::Orientation o, int role)
         if (section < 0 || section >= int(names.size())) return {};
         return QString::fromStdString(names[size_t(section)]);
     }
-    return {}; // the row indicator column stays blank
+    return section == current_ ? QStringLiteral("\u25B6") : QString(); // row indicator
+}
+
+void ReadingTableModel::setCurrentRow(int row) {
+    const int old = current_;
+    current_ = row;
+    if (old >= 0 && old < rows_) emit headerDataChanged(Qt::Vertical, old, old);
+    if (row >= 0 && row < rows_) emit headerDataChanged(Qt::Vertical, row, row);
 }
 
 Qt::ItemFlags ReadingTableModel::flags(const QModelIndex& index) const {

@@ -29,6 +29,9 @@ public:
     // Forgets everything; for a table that was emptied, closed or replaced.
     void reload();
 
+    // The row the grid's indicator column marks.
+    void setCurrentRow(int row);
+
     // Rows read from the file so far (to check that scrolling reads only what it shows).
     uint64_t rowsRead() const { return rowsRead_; }
 
@@ -39,6 +42,7 @@ private:
 
     const ReadingTable& table_;
     int rows_ = 0;
+    int current_ = -1;
     // A few chunks of consecutive rows, most recently used first.
     struct Chunk {
         int first = -1;

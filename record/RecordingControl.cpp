@@ -16,6 +16,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QImage>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -148,8 +149,10 @@ void TFCOMM::buildRecordSide() {
     // Fixed row heights let the view place any of millions of rows without measuring them.
     DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
-    DBGrid1->verticalHeader()->setFixedWidth(12);
+    DBGrid1->verticalHeader()->setFixedWidth(14);
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, Rec->Model,
+            [this](const QModelIndex& current) { Rec->Model->setCurrentRow(current.row()); });
     connect(Rec->Model, &QAbstractItemModel::modelReset, DBGrid1,
             [this] { setGridColumns(DBGrid1, Rec->Table); });
 

@@ -52,6 +52,9 @@ TEST_F(RecordingWindow, DecodedFramesBecomeRowsOnDiskAndInTheGrid) {
     EXPECT_EQ(cell(1, 3), "00.66");
     EXPECT_EQ(cell(1, 4), " V");
     EXPECT_EQ(w.DBGrid1->currentIndex().row(), 1); // the grid follows the new row
+    auto* m = w.DBGrid1->model();
+    EXPECT_EQ(m->headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("▶"));
+    EXPECT_EQ(m->headerData(0, Qt::Vertical, Qt::DisplayRole).toString(), QString());
     EXPECT_EQ(w.S.RecordNo, 3);
     paradox::Table disk =
         paradox::Table::open(path("Kv400db.DB").toStdString(), paradox::OpenMode::ReadOnly);
