@@ -135,12 +135,26 @@ void TFCOMM::createHidController() {
     if (!SimulatedHid) SimulatedHid = std::dynamic_pointer_cast<SimulatedHidServices>(services);
     HidCtl = new THidDeviceController(this, services);
     HidCtl->SetDevThreadSleepTime(100);
-    HidCtl->SetOnArrival(THidPlugEvent(this, &TFCOMM::HidCtlArrival));
-    HidCtl->SetOnEnumerate(THidEnumerateEvent(this, &TFCOMM::HidCtlEnumerate));
-    HidCtl->SetOnDeviceDataError(THidDataErrorEvent(this, &TFCOMM::HidCtlDeviceDataError));
-    HidCtl->SetOnRemoval(THidPlugEvent(this, &TFCOMM::HidCtlRemoval));
+    // Every event runs under the window's error handling, like any other handler. The
+    // bindings carry the handler's name, so binding the same handler again is no change.
+    HidCtl->SetOnArrival(THidPlugEvent(
+        this, "HidCtlArrival", [this](THidDevice* d) { Guarded([&] { HidCtlArrival(d); }); }));
+    HidCtl->SetOnEnumerate(
+        THidEnumerateEvent(this, "HidCtlEnumerate", [this](THidDevice* d, int32_t i) {
+            bool goOn = true;
+            Guarded([&] { goOn = HidCtlEnumerate(d, i); });
+            return goOn;
+        }));
+    HidCtl->SetOnDeviceDataError(
+        THidDataErrorEvent(this, "HidCtlDeviceDataError", [this](THidDevice* d, uint32_t e) {
+            Guarded([&] { HidCtlDeviceDataError(d, e); });
+        }));
+    HidCtl->SetOnRemoval(THidPlugEvent(
+        this, "HidCtlRemoval", [this](THidDevice* d) { Guarded([&] { HidCtlRemoval(d); }); }));
     // Bound last: this fires the first device change, which fills DevListBox.
-    HidCtl->SetOnDeviceChange(TNotifyEvent(this, &TFCOMM::HidCtlDeviceChange));
+    HidCtl->SetOnDeviceChange(TNotifyEvent(this, "HidCtlDeviceChange", [this](QObject* sender) {
+        Guarded([&] { HidCtlDeviceChange(sender); });
+    }));
 }
 
 void TFCOMM::destroyHidController() {
@@ -152,6 +166,10 @@ void TFCOMM::destroyHidController() {
 }
 
 void TFCOMM::releaseDeviceList() {
+    // Stop the readers while the list is intact: a delivery they run while stopping may
+    // still poll the selected device.
+    for (THidDevice* d : DevListObjects)
+        if (d) d->StopReading();
     SelectedHidDevice = nullptr;
     std::vector<THidDevice*> devices;
     devices.swap(DevListObjects);
@@ -284,9 +302,14 @@ void TFCOMM::USBConClick() {
         S.ReportChunk.clear();
         ReadBtnClick();
         SendDataClick();
-        // The read thread hands each report to HidDeviceData on this thread and waits.
+        // The read thread hands each report to HidDeviceData on this thread and waits
+        // until it has run; the report's bytes belong to the thread, valid during the call.
         if (SelectedHidDevice)
-            SelectedHidDevice->SetDataHandler(THidDataEvent(this, &TFCOMM::HidDeviceData));
+            SelectedHidDevice->SetDataHandler(THidDataEvent(
+                this, "HidDeviceData",
+                [this](THidDevice* d, uint8_t id, const uint8_t* data, uint16_t size) {
+                    Guarded([&] { HidDeviceData(d, id, data, size); });
+                }));
     } else {
         dev->SetDataHandler({});
     }

@@ -274,3 +274,15 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     EXPECT_EQ(f.sim->polls(cable), 1);
     EXPECT_TRUE(f.messages.isEmpty());
 }
+
+TEST(UsbLink, ClosingTheWindowWhileConnectedStopsQuietly) {
+    Watchdog dog(30, "close while connected");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    f.w->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 3; }, 20000));
+    f.w.reset();
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    EXPECT_EQ(f.sim->openHandles(), 0);
+}
