@@ -384,9 +384,10 @@ void THidDevice::SetReadSleepTime(int ms) {
 }
 
 void THidDevice::MarkUnplugged() {
+    // Cleared first, so a read thread cannot open the read handle again in between.
+    pluggedIn_ = false;
     CloseMainHandle();
     CloseReadHandle();
-    pluggedIn_ = false;
     const THidPlugEvent h = unplugHandler_;
     unplugHandler_ = {};
     if (h) h(this);
