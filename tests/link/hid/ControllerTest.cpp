@@ -324,3 +324,42 @@ TEST(HidDevice, UnpluggedWhileReadingReportsErrorsUntilReleased) {
     EXPECT_EQ(ctl.Count(), 0);
     EXPECT_EQ(sim->openHandles(), 0);
 }
+
+TEST(HidController, ADeviceCheckedOutWhenTheControllerGoesStaysWithItsHolder) {
+    auto sim = std::make_shared<SimulatedHidServices>();
+    sim->addDevice();
+    Recorder rec;
+    THidDevice* held = nullptr;
+    {
+        THidDeviceController ctl(nullptr, sim);
+        ASSERT_TRUE(ctl.CheckOutAt(0, held));
+        EXPECT_EQ(held->ProductText(), u"USB to Serial");
+        held->SetUnplugHandler(THidPlugEvent(&rec, &Recorder::Unplug));
+        held->SetDataHandler(THidDataEvent(&rec, &Recorder::Data));
+        ASSERT_TRUE(waitUntil([&] { return !rec.reports.empty(); }));
+    }
+    // Unplugged by the controller's end, reading on until the holder lets go.
+    EXPECT_FALSE(held->IsPluggedIn());
+    EXPECT_EQ(held->Controller(), nullptr);
+    EXPECT_EQ(rec.events, std::vector<std::string>{"unplug " + sim->pathOf(1)});
+    EXPECT_EQ(held->ProductText(), u"USB to Serial"); // cached while it could be opened
+    EXPECT_TRUE(held->SerialText().empty());         // never read, and now it cannot be
+    delete held;
+    EXPECT_EQ(sim->openHandles(), 0);
+}
+
+TEST(HidEvent, BindingsAreEqualOnlyForTheSameObjectAndMethod) {
+    Recorder a, b;
+    EXPECT_TRUE(THidPlugEvent(&a, &Recorder::Arrival) == THidPlugEvent(&a, &Recorder::Arrival));
+    EXPECT_FALSE(THidPlugEvent(&a, &Recorder::Arrival) == THidPlugEvent(&b, &Recorder::Arrival));
+    EXPECT_FALSE(THidPlugEvent(&a, &Recorder::Arrival) == THidPlugEvent(&a, &Recorder::Removal));
+    EXPECT_FALSE(THidPlugEvent(&a, &Recorder::Arrival) == THidPlugEvent());
+    EXPECT_TRUE(THidPlugEvent() == THidPlugEvent());
+    EXPECT_FALSE(static_cast<bool>(THidPlugEvent()));
+    int calls = 0;
+    const THidPlugEvent named(&a, "n", [&](THidDevice*) { ++calls; });
+    EXPECT_TRUE(named == THidPlugEvent(&a, "n", [](THidDevice*) {}));
+    EXPECT_FALSE(named == THidPlugEvent(&a, "m", [](THidDevice*) {}));
+    named(nullptr);
+    EXPECT_EQ(calls, 1);
+}
