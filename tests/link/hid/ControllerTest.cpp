@@ -343,7 +343,7 @@ TEST(HidController, ADeviceCheckedOutWhenTheControllerGoesStaysWithItsHolder) {
     EXPECT_EQ(held->Controller(), nullptr);
     EXPECT_EQ(rec.events, std::vector<std::string>{"unplug " + sim->pathOf(1)});
     EXPECT_EQ(held->ProductText(), u"USB to Serial"); // cached while it could be opened
-    EXPECT_TRUE(held->SerialText().empty());         // never read, and now it cannot be
+    EXPECT_TRUE(held->SerialText().empty());          // never read, and now it cannot be
     delete held;
     EXPECT_EQ(sim->openHandles(), 0);
 }
