@@ -104,12 +104,12 @@ void TFCOMM::buildUsbSide() {
 
     const std::array<std::pair<QCheckBox**, const char*>, 3> bauds = {
         {{&B2400, "2400"}, {&B4800, "4800"}, {&B9600, "9600"}}};
-    int x = 590;
+    int x = 585;
     for (auto [box, caption] : bauds) {
         *box = new QCheckBox(caption, Client);
         (*box)->setObjectName(QStringLiteral("B") + caption);
-        (*box)->setGeometry(x, 532, 55, 20);
-        x += 40;
+        (*box)->setGeometry(x, 532, 42, 20);
+        x += 44;
     }
     B9600->setChecked(true);
 
