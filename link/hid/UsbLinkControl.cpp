@@ -295,6 +295,11 @@ void TFCOMM::USBConClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) return;
     if (!dev->HasReadWriteAccess()) {
+        // On Linux this is the usual state before the udev rule is installed: say so in the
+        // history (no box) rather than leave the user with a button that does nothing.
+        if (USBCon->isChecked())
+            AddHistoryLine("No read/write access to " + DescribeDevice(dev) +
+                           ": install the udev rule and re-plug the cable");
         USBCon->setChecked(false);
         return;
     }

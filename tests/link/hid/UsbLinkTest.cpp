@@ -231,6 +231,9 @@ TEST(UsbLink, CableWithoutWriteAccessStaysUpWithoutAMessage) {
         EXPECT_FALSE(f.w->USBCon->isChecked());
         EXPECT_TRUE(f.messages.isEmpty());
         EXPECT_EQ(f.sim->polls(cable), 0);
+        EXPECT_EQ(
+            f.history().back(),
+            "No read/write access to USB to Serial: install the udev rule and re-plug the cable");
     }
 }
 
