@@ -29,9 +29,11 @@ double niceStep(double span) {
 
 } // namespace
 
-WaveChart::WaveChart(QWidget* parent) : QChartView(parent) {
+// The chart is handed to the view at construction: a default-constructed view makes a
+// chart of its own that setChart() would orphan.
+WaveChart::WaveChart(QWidget* parent) : QChartView(new QChart(), parent) {
     setObjectName("Chtshow");
-    auto* chart = new QChart();
+    QChart* chart = this->chart();
     chart->legend()->hide();
     chart->setBackgroundRoundness(0);
     QLinearGradient bg(0, 0, 0, 1);
@@ -44,7 +46,6 @@ WaveChart::WaveChart(QWidget* parent) : QChartView(parent) {
     // Room above the plot for the toolbar laid on the chart.
     chart->setMargins(QMargins(1, 22, 6, 1));
     chart->layout()->setContentsMargins(0, 0, 0, 0);
-    setChart(chart);
     setBackgroundBrush(QColor(192, 221, 248));
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setRenderHint(QPainter::Antialiasing, false);
