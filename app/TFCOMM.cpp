@@ -201,7 +201,7 @@ void TFCOMM::buildCore() {
 
     HistoryListBox = new QListWidget(Client);
     HistoryListBox->setObjectName("HistoryListBox");
-    HistoryListBox->setGeometry(3, 466, 334, 124);
+    HistoryListBox->setGeometry(3, 538, 334, 56); // below the limit panel
 
     Button4 = new QPushButton("Button4", Client);
     Button4->setObjectName("Button4");
