@@ -1,22 +1,17 @@
 #include "view/Waveform.h"
 
+#include "meter/core/FrameAssembler.h"
+
 #include "app/Guard.h"
 
 namespace rd780::view {
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The byte at 1-based character position pos and pos + 1.
 int byteAt(const std::string& text, std::size_t pos) {
-    const int hi = hexDigit(text[pos - 1]);
-    const int lo = hexDigit(text[pos]);
+    const int hi = hexDigitValue(text[pos - 1]);
+    const int lo = hexDigitValue(text[pos]);
     if (hi < 0 || lo < 0)
         throw AppError("'" + text.substr(pos - 1, 2) + "' is not a valid integer value");
     return signedSample(static_cast<unsigned>(hi * 16 + lo));

@@ -10,6 +10,13 @@ bool isHexDigit(char c) {
 }
 } // namespace
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 void appendHex(std::string& text, const uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         text += HexDigits[data[i] >> 4];

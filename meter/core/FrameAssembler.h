@@ -11,6 +11,9 @@ namespace rd780 {
 constexpr std::size_t ShortFrameChars = 82;
 constexpr std::size_t LongFrameChars = 722;
 
+// Value of one hexadecimal digit of either case, or -1.
+int hexDigitValue(char c);
+
 // Appends bytes as two uppercase hexadecimal digits each.
 void appendHex(std::string& text, const uint8_t* data, std::size_t size);
 

@@ -9,21 +9,14 @@ namespace rd780 {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Byte n of the frame (from 0): characters 2n+1 and 2n+2 of the frame text.
 int byteAt(const std::string& frame, int n) {
     const std::size_t first = static_cast<std::size_t>(2 * n);
     if (first + 1 >= frame.size())
         throw DecodeError("Frame text too short for byte " + std::to_string(n) + " (" +
                           std::to_string(frame.size()) + " characters)");
-    const int hi = hexValue(frame[first]);
-    const int lo = hexValue(frame[first + 1]);
+    const int hi = hexDigitValue(frame[first]);
+    const int lo = hexDigitValue(frame[first + 1]);
     if (hi < 0 || lo < 0)
         throw DecodeError("'$" + frame.substr(first, 2) + "' is not a valid integer value");
     return hi * 16 + lo;

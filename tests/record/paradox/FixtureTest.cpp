@@ -75,7 +75,7 @@ ToolRun runTool(const std::filesystem::path& file) {
     return r;
 }
 
-// The dump names each column "name:TYPE(spec)"; spec starts with the Paradox type letter.
+// The dump names each column "name:TYPE(code)"; the code starts with the Paradox type letter.
 struct Column {
     std::string name;
     std::string type;
