@@ -47,8 +47,8 @@ std::string MeterSimulator::formatField(double magnitude, int intDigits) {
     std::snprintf(digits, sizeof digits, "%04ld", scaled);
     std::string s(digits, 4);
     if (decimals == 0) return s + " "; // no point: the fifth byte is unused
-    s.insert(static_cast<std::size_t>(intDigits), ".");
-    return s;
+    const auto at = static_cast<std::size_t>(intDigits);
+    return s.substr(0, at) + "." + s.substr(at);
 }
 
 MeterDisplay MeterSimulator::scene(int index) {

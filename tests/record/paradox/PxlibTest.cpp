@@ -23,10 +23,10 @@ TEST(IndependentReader, ReadsEveryRowWeWrote) {
     constexpr int kRows = 2500; // several blocks
     auto rowOf = [](int i) {
         auto r = readingRow(i + 1);
-        r.push_back(std::int64_t{i % 200 - 100});
-        r.push_back(px::makeDate(1990 + i % 30, 1 + i % 12, 1 + i % 28));
-        r.push_back(i % 2 == 0);
-        r.push_back(i * 0.25 - 10);
+        const std::vector<px::Value> more = {std::int64_t{i % 200 - 100},
+                                             px::makeDate(1990 + i % 30, 1 + i % 12, 1 + i % 28),
+                                             i % 2 == 0, i * 0.25 - 10};
+        r.insert(r.end(), more.begin(), more.end());
         return r;
     };
     {
