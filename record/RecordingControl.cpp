@@ -1,11 +1,12 @@
 // Reading table, recording rule, recall stamps and data files of the main window. The
 // handlers run on the GUI thread only; the work is done by the classes in record/.
 #include "app/TFCOMM.h"
-#include "record/KeyFilters.h"
+#include "record/LimitMarks.h"
 #include "record/RecordingSide.h"
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
+#include "view/KeyFilter.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -89,7 +90,7 @@ void TFCOMM::buildRecordSide() {
     Rec = new RecordingSide(S, this);
     Rec->OnFlushError = [this](const std::string& e) { ShowMessage(fromStd(e)); };
 
-    auto digitFilter = new KeyFilter(this);
+    auto digitFilter = new view::KeyFilter(view::digitKeyAllowed, this);
     auto guardedChange = [this] { Guarded([this] { RecordSITimeChange(); }); };
 
     RepeatSet = new QCheckBox("Repeat", Client);
@@ -291,7 +292,7 @@ void TFCOMM::RecordSITimeChange() {
 }
 
 bool TFCOMM::RecordSITimeKeyPress(QChar key) {
-    return isDigitKey(key);
+    return view::digitKeyAllowed(key.unicode());
 }
 
 void TFCOMM::RecordNewClick() {

@@ -1,8 +1,9 @@
 // The recall clock, the time formats of the table, and the key filters of the number edits.
 #include "record/RecallClock.h"
 #include "app/Guard.h"
-#include "record/KeyFilters.h"
+#include "record/LimitMarks.h"
 #include "record/TimeOfDay.h"
+#include "view/KeyFilter.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -125,7 +126,7 @@ TEST(TimeOfDay, KeepsOnlyTheTimeOfDay) {
 
 TEST(KeyFilter, DigitEditsTakeDigitsAndBackspaceOnly) {
     QLineEdit edit;
-    KeyFilter filter;
+    view::KeyFilter filter(view::digitKeyAllowed, nullptr);
     edit.installEventFilter(&filter);
     QTest::keyClicks(&edit, "1a2-+ 3");
     EXPECT_EQ(edit.text(), QStringLiteral("123"));
