@@ -97,6 +97,16 @@ void BM_GridLastScreen1M(benchmark::State& state) {
 }
 BENCHMARK(BM_GridLastScreen1M)->Unit(benchmark::kMicrosecond);
 
+// Shows a grid the size of the window's, on the model.
+void showGrid(QTableView& view, rd780::ReadingTableModel& model) {
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.verticalHeader()->setDefaultSectionSize(18);
+    view.resize(334, 260);
+    view.setModel(&model);
+    view.show();
+    QCoreApplication::processEvents();
+}
+
 // The grid itself: a view on the million-row table shown, then jumped to its last row.
 void BM_GridViewShowAndScroll1M(benchmark::State& state) {
     rd780::ReadingTable t;
@@ -104,12 +114,7 @@ void BM_GridViewShowAndScroll1M(benchmark::State& state) {
     for (auto _ : state) {
         rd780::ReadingTableModel model(t);
         QTableView view;
-        view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view.verticalHeader()->setDefaultSectionSize(18);
-        view.resize(334, 260);
-        view.setModel(&model);
-        view.show();
-        QCoreApplication::processEvents();
+        showGrid(view, model);
         view.scrollToBottom();
         view.repaint();
         QCoreApplication::processEvents();
@@ -127,12 +132,7 @@ void BM_GridFollowAppend1M(benchmark::State& state) {
     t.open(copy);
     rd780::ReadingTableModel model(t);
     QTableView view;
-    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view.verticalHeader()->setDefaultSectionSize(18);
-    view.resize(334, 260);
-    view.setModel(&model);
-    view.show();
-    QCoreApplication::processEvents();
+    showGrid(view, model);
     rd780::ReadingRow r{0, 0, "DC", "00.66", " V", "", 0.66};
     using Clock = std::chrono::steady_clock;
     Clock::duration inTable{}, inView{};
