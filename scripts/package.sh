@@ -39,7 +39,7 @@ fail() {
 
 # What the package must hold; the programs are whatever the build installed into bin.
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's:^\./:/:')
-has() { grep -qx -- "$1" <<<"$contents" || fail "the package lacks $1"; }
+has() { grep -qxF -- "$1" <<<"$contents" || fail "the package lacks $1"; }
 programs=$(sed -n 's:^/usr/bin/\([^/]\+\)$:\1:p' <<<"$contents")
 [ -n "$programs" ] || fail "the package holds no programs"
 for p in $programs; do has "/usr/share/man/man1/$p.1.gz"; done
