@@ -5,6 +5,7 @@
 #include "meter/core/FrameDecoder.h"
 
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -17,9 +18,22 @@ struct Collect : rd780::DecodeSink {
     void setBar(int p) override { bar = p; }
 };
 
+void usage(std::ostream& to) {
+    to << "usage: rd780-frames < FRAMES\n"
+          "Decodes meter frames, one hexadecimal frame per input line, and prints one line\n"
+          "per frame: text, value, unit, coupling, AUTO, scale pointer, bar position.\n"
+          "  -h, --help  show this help\n";
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        usage(help && argc == 2 ? std::cout : std::cerr);
+        std::cout.flush();
+        return help && argc == 2 ? (std::cout ? 0 : 1) : 2;
+    }
     std::ios::sync_with_stdio(false);
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -36,6 +50,13 @@ int main() {
         } catch (const rd780::DecodeError& e) {
             std::cout << "error\t" << e.what() << '\n';
         }
+    }
+    // A full disk or a closed pipe must not look like a complete decode.
+    std::cout.flush();
+    if (std::cin.bad() || !std::cout) {
+        std::cerr << "rd780-frames: "
+                  << (std::cin.bad() ? "cannot read input" : "cannot write output") << '\n';
+        return 1;
     }
     return 0;
 }
