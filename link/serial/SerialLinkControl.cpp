@@ -52,11 +52,11 @@ void TFCOMM::buildSerialSide() {
     if (!Options.serialPort.isEmpty())
         COMM2->SetPortDevice(pnCOM1, Options.serialPort.toLocal8Bit().toStdString());
 
-    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the chunker
-    // and FrameHex are only ever touched here, one tick at a time; nobody waits for anybody.
-    // The bytes belong to the driver and are copied into the chunk during the call.
-    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& chunk) {
-        if (!flushChunk(S.FrameHex, chunk)) return;
+    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the frame
+    // finder and FrameHex are only ever touched here, one tick at a time. The bytes belong
+    // to the driver and are copied during the call.
+    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& frame) {
+        S.FrameHex = frame;
         ++SerialFramesAssembled;
         LcdDisplay520();
     });
