@@ -62,7 +62,20 @@ void TFCOMM::buildSerialSide() {
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
-        const QString text = "Serial port read failed: " + QString::fromStdString(why);
+        const QString text = "Serial port read failed: " + QString::fromStdString(why) +
+                             "; reading resumes when the device is back";
+        AddHistoryLine(text);
+        if (SerialNote) SerialNote->setText(text);
+        CONok->hide();
+        CONokN->show();
+        // Half a frame from before the loss must not join the bytes after it.
+        if (SerialFrames) SerialFrames->clear();
+    };
+    COMM2->OnDeviceBack = [this] {
+        if (SerialFrames) SerialFrames->clear();
+        const QString text = QStringLiteral("Serial port COM%1 back: %2, reading again")
+                                 .arg(COMM2->ComPort() + 1)
+                                 .arg(QString::fromStdString(COMM2->PortDevice(COMM2->ComPort())));
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
     };
@@ -127,6 +140,7 @@ void TFCOMM::destroySerialSide() {
     COMM2->SetOnReceiveData({});
     COMM2->OnIdlePoll = nullptr;
     COMM2->OnReadError = nullptr;
+    COMM2->OnDeviceBack = nullptr;
     SerialFrames.reset();
 }
 
@@ -195,7 +209,7 @@ void TFCOMM::BtDiscon1Click() {
     START1->setEnabled(true);
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
-    if (COMM2->Connected()) SerialNote->setText("Serial port closed");
+    if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
