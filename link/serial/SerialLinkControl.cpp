@@ -3,7 +3,6 @@
 #include "app/TFCOMM.h"
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
-#include "meter/core/FrameAssembler.h"
 
 #include <QAction>
 #include <QLabel>
