@@ -230,7 +230,7 @@ void TFCOMM::FormCreate() {
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
     S.ScaleDivisions = 80;
-    OpenReadingTable();
+    OpenReadingTableAtStart();
     S.RecordNo = 1;
     S.ScaleFixedMode = false;
     S.RecordLimit = 10000;

@@ -169,7 +169,7 @@ public:
     // is complete, so the window's destructor need not see it.
     std::shared_ptr<class SerialChunker> SerialFrames;
     long SerialFramesAssembled = 0; // whole frames the serial link handed to the decoder
-    QPushButton* BTCon = nullptr; // "Connect" and "Disconnect" lie on top of each other
+    QPushButton* BTCon = nullptr;   // "Connect" and "Disconnect" lie on top of each other
     QPushButton* BtDiscon = nullptr;
     QToolButton* COMCon = nullptr; // hidden, like everything below it
     QPushButton* Button3 = nullptr;
@@ -218,6 +218,9 @@ public:
 
     void buildRecordSide();
     void OpenReadingTable();
+    void OpenReadingTableAtStart();
+    QLabel* TableNote = nullptr; // on the grid while readings are not being recorded
+    void ShowTableState();
     void CloseReadingTable();
     void INDataToTable();
     void TrecordTimer();

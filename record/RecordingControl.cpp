@@ -156,6 +156,13 @@ void TFCOMM::buildRecordSide() {
             [this](const QModelIndex& current) { Rec->Model->setCurrentRow(current.row()); });
     connect(Rec->Model, &QAbstractItemModel::modelReset, DBGrid1,
             [this] { setGridColumns(DBGrid1, Rec->Table); });
+    // On the grid itself, so it stays with it: whenever no table takes the readings.
+    TableNote = new QLabel(DBGrid1);
+    TableNote->setObjectName("TableNote");
+    TableNote->setGeometry(2, DBGrid1->height() - 22, DBGrid1->width() - 4, 20);
+    TableNote->setStyleSheet("QLabel { background: rgb(160,0,0); color: white; }");
+    TableNote->hide();
+    connect(Rec->Model, &QAbstractItemModel::modelReset, TableNote, [this] { ShowTableState(); });
 
     Trecord = new QTimer(this);
     Trecord->setObjectName("Trecord");
@@ -230,9 +237,42 @@ void TFCOMM::buildRecordSide() {
 }
 
 void TFCOMM::OpenReadingTable() {
-    Rec->Table.openOrCreate(QDir::current().absoluteFilePath(ReadingTableFile).toStdString());
+    const QString path = QDir::current().absoluteFilePath(ReadingTableFile);
+    const auto outcome = Rec->Table.openOrCreate(path.toStdString());
+    if (outcome == ReadingTable::OpenOutcome::ReplacedEmpty)
+        AddHistoryLine(QStringLiteral("%1 was empty (0 bytes); a new empty reading table "
+                                      "took its place")
+                           .arg(path));
     Rec->FullReported = false;
     Rec->Model->reload();
+}
+
+void TFCOMM::OpenReadingTableAtStart() {
+    // A table that cannot be opened stops recording, not the rest of the start: the note
+    // on the grid keeps saying so until a table is opened.
+    try {
+        OpenReadingTable();
+    } catch (const std::exception& e) {
+        Rec->TableProblem = QString::fromUtf8(e.what());
+        ShowTableState();
+        AddHistoryLine("Readings are not being recorded: " + Rec->TableProblem);
+        ShowMessage(Rec->TableProblem);
+    }
+}
+
+void TFCOMM::ShowTableState() {
+    if (!TableNote) return;
+    if (Rec->Table.isOpen()) {
+        Rec->TableProblem.clear();
+        TableNote->hide();
+        return;
+    }
+    TableNote->setText("Readings are not being recorded: " +
+                       (Rec->TableProblem.isEmpty() ? QStringLiteral("no reading table is open")
+                                                    : Rec->TableProblem));
+    TableNote->setToolTip(TableNote->text());
+    TableNote->show();
+    TableNote->raise();
 }
 
 void TFCOMM::CloseReadingTable() {
@@ -257,6 +297,8 @@ void TFCOMM::INDataToTable() {
     rule.IntervalOn = RecordSI->isChecked();
     rule.IntervalText = toStd(RecordSITime->text());
     rule.RepeatOn = RepeatSet->isChecked();
+    // Without a table, the note on the grid says so; the readings wait for one.
+    if (!Rec->Table.isOpen()) return;
     const Reading reading{S.ReadingText, S.ReadingValue, S.ReadingUnit, S.ReadingCoupling,
                           S.ReadingAuto};
     const int32_t stamp = timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());

@@ -25,7 +25,7 @@ void onSignal(int) {
 
 struct Options {
     unsigned baud = 2400;
-    int pauseMs = 100; // between frames; must exceed the reader's 50 ms poll
+    int pauseMs = 100; // between frames; 0 sends them back to back
     int longEvery = 8;
     long frames = 0; // 0: until stopped
     unsigned seed = 780;
