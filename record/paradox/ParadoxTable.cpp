@@ -186,6 +186,8 @@ struct Table::Impl {
     std::vector<BlockRef> blocks; // chain order
     std::uint32_t rows = 0;
     std::uint32_t fileBlocks = 0; // highest block number in use
+    // The block the file ends inside (written only as far as its records reach), or 0.
+    std::uint32_t shortBlock = 0;
     std::uint32_t autoInc = 0;
 
     // One cached block for sequential reads.
@@ -242,12 +244,16 @@ void Table::Impl::parseHeader(off_t fileSize) {
     const int kib = fixed[kMaxTableSize];
     version = fixed[kVersion];
 
+    // Text, executables and the like fail these first, so they are not called index files.
+    const bool knownType = fileType <= 8; // 0 and 2 tables, 1 and 3..8 index files
+    if (!knownType || version < 3 || version > 0x0C)
+        throw error("is not a Paradox table (file type " + std::to_string(fileType) + ", version " +
+                    std::to_string(version) + ")");
+    if (kib != 1 && kib != 2 && kib != 3 && kib != 4 && kib != 8 && kib != 16 && kib != 32)
+        throw error("is not a Paradox table (block size code " + std::to_string(kib) +
+                    " is invalid)");
     if (fileType == 1 || fileType > 2)
         throw error("is an index file (type " + std::to_string(fileType) + "), not a table");
-    if (version < 3 || version > 0x0C)
-        throw error("unknown file version " + std::to_string(version) + " (not a Paradox table?)");
-    if (kib != 1 && kib != 2 && kib != 3 && kib != 4 && kib != 8 && kib != 16 && kib != 32)
-        throw error("block size code " + std::to_string(kib) + " is invalid");
     blockSize = kib * 1024;
     if (recordSize < 1 || recordSize > blockSize - kBlockHeader)
         throw error("record size " + std::to_string(recordSize) + " does not fit a block of " +
@@ -346,14 +352,18 @@ void Table::Impl::walkChain(off_t fileSize) {
     const std::uint32_t first = getU16(h + kFirstBlock);
     fileBlocks = getU16(h + kFileBlocks);
     const off_t physical = (fileSize - headerSize) / blockSize;
+    const off_t tail = (fileSize - headerSize) % blockSize;
     blocks.clear();
     rows = 0;
+    shortBlock = 0;
     std::vector<bool> seen(kMaxBlocks + 1, false);
     std::uint32_t number = (headerRows == 0 && fileBlocks == 0) ? 0 : first;
     std::uint32_t highest = 0;
     const std::uint32_t perBlock = rowsPerBlock();
     while (number != 0) {
-        if (static_cast<off_t>(number) > physical)
+        // Some writers end the file after the last block's records.
+        const bool isShort = static_cast<off_t>(number) == physical + 1 && tail >= kBlockHeader;
+        if (static_cast<off_t>(number) > physical && !isShort)
             throw error("block " + std::to_string(number) + " lies beyond the end of the file");
         if (seen[number])
             throw error("the block chain loops back to block " + std::to_string(number));
@@ -372,6 +382,14 @@ void Table::Impl::walkChain(off_t fileSize) {
             if (count > perBlock)
                 throw error("block " + std::to_string(number) + " claims " + std::to_string(count) +
                             " records, more than a block holds");
+        }
+        if (isShort) {
+            const off_t whole = (tail - kBlockHeader) / recordSize;
+            if (whole < static_cast<off_t>(count))
+                throw error("the file ends inside block " + std::to_string(number) +
+                            ", which holds " + std::to_string(whole) + " whole records of the " +
+                            std::to_string(count) + " its header counts");
+            shortBlock = number;
         }
         blocks.push_back(
             {static_cast<std::uint16_t>(number), static_cast<std::uint16_t>(count), rows});
@@ -434,9 +452,13 @@ const unsigned char* Table::Impl::record(std::uint32_t row) const {
     const auto& b = *it;
     const size_t at = kBlockHeader + static_cast<size_t>(row - b.firstRow) * recordSize;
     if (cachedBlock != b.number) {
-        cache.resize(static_cast<size_t>(blockSize));
+        cache.assign(static_cast<size_t>(blockSize), 0);
         cachedBlock = 0;
-        if (!preadAll(fd, cache.data(), cache.size(), blockOffset(b.number)))
+        // The short block is read as far as the file goes; its records all lie within.
+        size_t length = cache.size();
+        if (b.number == shortBlock)
+            length = kBlockHeader + static_cast<size_t>(b.rows) * static_cast<size_t>(recordSize);
+        if (!preadAll(fd, cache.data(), length, blockOffset(b.number)))
             throw error("cannot read block " + std::to_string(b.number) + ": " + errnoText());
         cachedBlock = b.number;
     }
@@ -630,6 +652,12 @@ void Table::Impl::encode(int field, const Value& v, unsigned char* p) const {
 }
 
 void Table::Impl::appendRecord(const unsigned char* rec) {
+    if (shortBlock != 0) {
+        // Whole blocks again before anything is written after the short one.
+        if (::ftruncate(fd, blockOffset(shortBlock) + blockSize) != 0)
+            throw error("cannot extend block " + std::to_string(shortBlock) + ": " + errnoText());
+        shortBlock = 0;
+    }
     if (!blocks.empty() && blocks.back().rows < rowsPerBlock()) {
         // Room in the last block: the record, then the block's count, then the header.
         BlockRef& b = blocks.back();
@@ -945,6 +973,7 @@ void Table::emptyTable() {
     im.blocks.clear();
     im.rows = 0;
     im.fileBlocks = 0;
+    im.shortBlock = 0;
     im.cachedBlock = 0;
     im.writeHeaderCounts();
     if (::ftruncate(im.fd, im.headerSize) != 0) throw im.error("cannot truncate: " + errnoText());
