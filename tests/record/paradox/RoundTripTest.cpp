@@ -1,5 +1,6 @@
 // Writing tables and reading them back: every writable type, NULLs, limits, locking.
 #include "TableTestSupport.h"
+#include "record/paradox/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,27 @@ TEST(RoundTrip, CodePagesConvertTexts) {
         EXPECT_EQ(t.codePage(), c.cp);
         EXPECT_EQ(t.readValue(0, 0), px::Value(c.text));
     }
+}
+
+TEST(RoundTrip, EveryByteOfWindowsLatinSurvives) {
+    EXPECT_EQ(px::windows1252ToUtf8("\xB5V"), "\u00B5V");
+    EXPECT_EQ(px::windows1252ToUtf8("\x80\x9F\xFF"), "\u20AC\u0178\u00FF");
+    EXPECT_EQ(px::windows1252ToUtf8("\x81\x9D"), "\u0081\u009D");
+
+    ScratchDir tmp;
+    const auto file = tmp / "bytes.db";
+    std::string bytes;
+    for (int c = 1; c < 256; ++c)
+        bytes += static_cast<char>(c);
+    const std::string text = px::windows1252ToUtf8(bytes);
+    {
+        auto t = px::Table::create(file, {{"T", px::FieldType::Alpha, 255}});
+        t.appendRow({text});
+    }
+    // The record holds the bytes themselves, and reads back as the same text.
+    const std::string disk = readFile(file);
+    EXPECT_NE(disk.find(bytes), std::string::npos);
+    EXPECT_EQ(px::Table::open(file, px::OpenMode::ReadOnly).readValue(0, 0), px::Value(text));
 }
 
 TEST(RoundTrip, BadValuesAreRefusedAndWriteNothing) {
