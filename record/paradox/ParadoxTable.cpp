@@ -159,6 +159,50 @@ int checkedFieldSize(const Field& f, const std::string& where) {
     }
 }
 
+// True for the names of the index files Paradox keeps beside a table called base:
+// base.PX (primary), base.Xnn / base.Ynn and base.XGn / base.YGn (secondary), any case.
+bool isIndexFileOf(const std::string& name, const std::string& base) {
+    if (name.size() <= base.size() + 1 || lower(name.substr(0, base.size())) != lower(base) ||
+        name[base.size()] != '.')
+        return false;
+    const std::string ext = lower(name.substr(base.size() + 1));
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    if (ext == "px") return true;
+    if (ext.size() != 3 || (ext[0] != 'x' && ext[0] != 'y')) return false;
+    return (ext[1] == 'g' || hex(ext[1])) && hex(ext[2]);
+}
+
+// A table written without a key must not be paired with a stale index of an earlier
+// table of that name, which other programs would trust.
+void removeIndexFilesOf(const std::filesystem::path& table) {
+    const std::string base = table.stem().string();
+    auto dir = table.parent_path();
+    if (dir.empty()) dir = ".";
+    std::error_code ec;
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path());
+    if (ec) throw Error(table.string() + ": cannot look for old index files: " + ec.message());
+    // An index named in another case belongs to the table of its own name when that exists.
+    auto ownedElsewhere = [&](const std::filesystem::path& index) {
+        const std::string stem = index.stem().string();
+        if (stem == base) return false;
+        return std::any_of(names.begin(), names.end(), [&](const std::filesystem::path& p) {
+            std::error_code e;
+            return p.stem().string() == stem && lower(p.extension().string()) == ".db" &&
+                   !std::filesystem::equivalent(p, table, e);
+        });
+    };
+    std::vector<std::filesystem::path> stale;
+    for (const auto& p : names)
+        if (isIndexFileOf(p.filename().string(), base) && !ownedElsewhere(p)) stale.push_back(p);
+    for (const auto& p : stale)
+        if (!std::filesystem::remove(p, ec) && ec)
+            throw Error(table.string() + ": cannot remove the old index file " + p.string() + ": " +
+                        ec.message());
+    if (!stale.empty()) syncDirectory(table);
+}
+
 } // namespace
 
 struct BlockRef {
@@ -1031,6 +1075,7 @@ void Table::copyTo(const std::filesystem::path& dest) const {
         om.writeHeaderCounts();
         om.sync();
         out.close();
+        removeIndexFilesOf(dest);
     } catch (...) {
         out = Table();
         std::filesystem::remove(dest, ec);

@@ -275,6 +275,35 @@ TEST(Fixtures, FileEndingInsideItsLastBlockKeepsEveryRecord) {
     EXPECT_EQ(t.readRow(original.rowCount()), added);
 }
 
+TEST(Fixtures, CopyOverAKeyedTableRemovesItsIndexFilesOnly) {
+    namespace px = rd780::paradox;
+    ScratchDir tmp;
+    const std::string keyed = readFile(fixtures() / "ORDERS.DB");
+    const std::string index = readFile(fixtures() / "ORDERS.PX");
+    writeFile(tmp / "Sales.db", keyed);
+    for (const char* name : {"Sales.PX", "SALES.X02", "sales.YG1", "Sales.xgf"})
+        writeFile(tmp / name, index);
+    const std::vector<std::string> others = {"Sales.MB",  "Sales.VAL", "Sales2.PX", "Sales.PXX",
+                                             "Sales.txt", "Other.PX",  "Sales.X0G", "Sales.Z01",
+                                             "KEEP.DB",   "KEEP.PX"};
+    for (const auto& name : others)
+        writeFile(tmp / name, "not ours");
+
+    auto orders = px::Table::open(fixtures() / "ORDERS.DB", px::OpenMode::ReadOnly);
+    orders.copyTo(tmp / "Sales.db");
+    for (const char* name : {"Sales.PX", "SALES.X02", "sales.YG1", "Sales.xgf"})
+        EXPECT_FALSE(std::filesystem::exists(tmp / name)) << name;
+    for (const auto& name : others)
+        EXPECT_EQ(readFile(tmp / name), "not ours") << name;
+    auto copy = px::Table::open(tmp / "Sales.db", px::OpenMode::ReadOnly);
+    EXPECT_FALSE(copy.hasPrimaryIndex());
+    EXPECT_EQ(copy.rowCount(), 224u);
+
+    // KEEP.PX belongs to KEEP.DB, which stays, not to the new Keep.db beside it.
+    orders.copyTo(tmp / "Keep.db");
+    EXPECT_EQ(readFile(tmp / "KEEP.PX"), "not ours");
+}
+
 TEST(Tool, NamesFilesThatAreNoParadoxFileAtAll) {
     ScratchDir tmp;
     std::string text;
