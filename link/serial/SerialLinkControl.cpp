@@ -183,7 +183,7 @@ void TFCOMM::BTCon1Click() {
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    openSerial(*this);
+    if (openSerial(*this)) WatchConnected(LinkKind::Serial);
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
@@ -197,6 +197,7 @@ void TFCOMM::BtDiscon1Click() {
     STOP1->setChecked(true);
     if (COMM2->Connected()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
+    WatchDisconnected(LinkKind::Serial);
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
     BtDiscon->hide();

@@ -1,6 +1,7 @@
 // The window's serial controls, and meter frames arriving on a pseudo-terminal becoming
 // readings.
 #include "app/TFCOMM.h"
+#include "view/HistoryList.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/FrameDecoder.h"
@@ -55,8 +56,8 @@ struct SerialWindow : ::testing::Test {
         QDir::setCurrent(oldDir);
     }
     QString lastHistory() const {
-        auto* item = w->HistoryListBox->currentItem();
-        return item ? item->text() : QString();
+        const int row = w->HistoryListBox->currentRow();
+        return row >= 0 ? w->HistoryListBox->text(row) : QString();
     }
     speed_t lineSpeed() const {
         termios t{};
@@ -318,7 +319,7 @@ TEST_F(SerialFramesEndToEnd, APulledAdapterIsReportedOnce) {
     test::waitUntil([] { return false; }, 300);
     int failures = 0;
     for (int i = 0; i < w->HistoryListBox->count(); ++i)
-        failures += w->HistoryListBox->item(i)->text().contains("read failed") ? 1 : 0;
+        failures += w->HistoryListBox->text(i).contains("read failed") ? 1 : 0;
     EXPECT_EQ(failures, 1);
 }
 
