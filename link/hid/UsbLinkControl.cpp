@@ -129,7 +129,11 @@ void TFCOMM::createHidController() {
         services = makeLinuxHidServices();
         if (Options.simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
-            SimulatedHid->addDevice();
+            // Paced like a real cable: a report every 10 ms whether read or not.
+            SimDeviceConfig cable;
+            cable.paced = true;
+            cable.reportInterval = std::chrono::milliseconds(10);
+            SimulatedHid->addDevice(cable);
             services = SimulatedHid;
         }
     }

@@ -1,6 +1,7 @@
 // The simulated meter's frames decode with the program's decoder, and the hidraw read
 // path works on a character device without any HID hardware (a pseudo-terminal).
 #include "link/hid/LinuxHidServices.h"
+#include "link/hid/SimulatedHidServices.h"
 #include "meter/core/FrameDecoder.h"
 #include "meter/core/MeterSimulator.h"
 
@@ -15,6 +16,7 @@
 #include <set>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace rd780;
@@ -152,4 +154,38 @@ TEST(LinuxHidServices, OpenFailuresAndAReadOnACharacterDevice) {
     EXPECT_EQ(waiter.get().status, HidReadStatus::Failed);
     EXPECT_EQ(services->readReport(h, buf, sizeof buf, 10).status, HidReadStatus::Failed);
     ::close(master);
+}
+
+// The paced cable makes reports on its own clock and keeps at most a kernel's worth; a
+// reader that falls behind loses the rest, as it would with a real cable.
+TEST(SimulatedCable, PacedReportsQueueUpToTheKernelsLimitAndTheRestAreDropped) {
+    SimulatedHidServices sim;
+    SimDeviceConfig c;
+    c.paced = true;
+    c.reportInterval = std::chrono::microseconds(1000);
+    const int id = sim.addDevice(c);
+    const HidHandle h = sim.open(sim.pathOf(id), HidAccess::ReadOnly);
+    ASSERT_NE(h, InvalidHidHandle);
+    std::uint8_t buf[16];
+    // Read promptly: one report per interval, no faster.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(sim.readReport(h, buf, sizeof buf, 1000).status, HidReadStatus::Completed);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29));
+    EXPECT_EQ(sim.reportsDropped(id), 0u);
+
+    // Not read for a while: the time passing is what is tested here.
+    const auto idleFrom = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto idle = std::chrono::steady_clock::now() - idleFrom;
+    int queued = 0;
+    while (sim.readReport(h, buf, sizeof buf, 0).status == HidReadStatus::Completed && queued < 500)
+        ++queued;
+    EXPECT_GE(queued, static_cast<int>(SimulatedHidServices::PacedQueueLength));
+    EXPECT_LE(queued, static_cast<int>(SimulatedHidServices::PacedQueueLength) + 150);
+    const auto missed = std::chrono::duration_cast<std::chrono::milliseconds>(idle).count() -
+                        static_cast<long>(SimulatedHidServices::PacedQueueLength) - 20;
+    EXPECT_GE(static_cast<long>(sim.reportsDropped(id)), missed);
+    EXPECT_EQ(sim.reportsRead(id), 30u + static_cast<std::uint64_t>(queued));
+    sim.close(h);
 }
