@@ -3,6 +3,7 @@
 #include "meter/LcdPanel.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/FrameDecoder.h"
+#include "view/HistoryList.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,14 +38,16 @@ double toDateTime(const QDateTime& t) {
     return static_cast<double>(epoch.daysTo(d)) + tm.msecsSinceStartOfDay() / 86400000.0;
 }
 
-// The link lamp: green with a plug when frames arrive, grey when none do.
-QPixmap lampPixmap(bool ok) {
+// The link lamp: green with a plug when frames arrive, grey when none do; amber (stalled)
+// and red (cable gone) carry the cross too.
+QPixmap lampPixmap(bool ok, QColor fill = {}) {
     QPixmap pm(25, 24);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
-    p.setBrush(ok ? QColor(40, 200, 60) : QColor(170, 170, 170));
+    if (!fill.isValid()) fill = ok ? QColor(40, 200, 60) : QColor(170, 170, 170);
+    p.setBrush(fill);
     p.drawEllipse(QRectF(1.5, 1.5, 21, 21));
     p.setPen(QPen(ok ? Qt::white : QColor(110, 110, 110), 2.2, Qt::SolidLine, Qt::RoundCap));
     if (ok) {
@@ -68,6 +71,7 @@ public:
         w_.CONok->show();
         w_.CONokN->hide();
         w_.S.LinkIdleTicks = 0;
+        w_.WatchFrame();
     }
     void showPointShape(int position) override { lcd().showPointShape(position); }
     void showSign(bool negative) override { lcd().showSign(negative); }
@@ -98,7 +102,8 @@ private:
 } // namespace
 
 TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
-    : QMainWindow(parent), Options(options), MessageHook(options.messageHook) {
+    : QMainWindow(parent), Options(options), MessageHook(options.messageHook),
+      Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now) {
     // The window as loaded from its design: every component first, the HID controller last
     // (its first device change fills the device list), then the create event.
     buildCore();
@@ -112,6 +117,10 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     CONokN->setObjectName("CONokN");
     CONokN->setPixmap(lampPixmap(false));
     CONokN->setGeometry(5, 5, 25, 24);
+    CONalarm = new QLabel(KD);
+    CONalarm->setObjectName("CONalarm");
+    CONalarm->setGeometry(5, 5, 25, 24);
+    CONalarm->hide();
     buildChartSide();
     buildRecordSide();
     buildLimitSide();
@@ -199,7 +208,7 @@ void TFCOMM::buildCore() {
     PBar2->setValue(1);
     PBar2->setTextVisible(false);
 
-    HistoryListBox = new QListWidget(Client);
+    HistoryListBox = new view::HistoryList(HistoryLimit, Client);
     HistoryListBox->setObjectName("HistoryListBox");
     HistoryListBox->setGeometry(3, 538, 334, 56); // below the limit panel
 
@@ -268,11 +277,7 @@ void TFCOMM::ShowMessage(const QString& text) {
 }
 
 void TFCOMM::AddHistoryLine(const QString& line) {
-    // A run of days must not exhaust memory: keep the newest lines only.
-    while (HistoryListBox->count() >= HistoryLimit)
-        delete HistoryListBox->takeItem(0);
-    HistoryListBox->addItem(line);
-    HistoryListBox->setCurrentRow(HistoryListBox->count() - 1);
+    HistoryListBox->addLine(line);
 }
 
 void TFCOMM::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
@@ -307,6 +312,7 @@ bool TFCOMM::LcdDisplay520() {
         ReportFrameError(e.what());
         return false;
     }
+    ++FramesDecoded;
     return true;
 }
 
@@ -316,6 +322,48 @@ void TFCOMM::ReportFrameError(const std::string& text) {
     LastFrameError = text;
     LastFrameErrorAt = now;
     AddHistoryLine("Frame error: " + QString::fromStdString(text));
+}
+
+void TFCOMM::WatchConnected(LinkKind kind) {
+    Watch.connected(kind);
+    ShowLinkState();
+}
+
+void TFCOMM::WatchDisconnected(LinkKind kind) {
+    // Stopping one link leaves the other's watch alone.
+    if (Watch.kind() != kind) return;
+    Watch.disconnected();
+    ShowLinkState();
+}
+
+void TFCOMM::WatchFrame() {
+    if (!Watch.frame()) return;
+    AddHistoryLine("Link live again");
+    ShowLinkState();
+}
+
+void TFCOMM::WatchTick() {
+    if (!Watch.tick()) return;
+    AddHistoryLine("Link stalled: no frame for 5 s");
+    ShowLinkState();
+}
+
+void TFCOMM::ShowLinkState() {
+    switch (Watch.state()) {
+    case LinkWatch::State::Stalled:
+        CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
+        CONalarm->setToolTip("Link stalled: no frame for 5 s");
+        break;
+    case LinkWatch::State::CableGone:
+        CONalarm->setPixmap(lampPixmap(false, QColor(220, 40, 40)));
+        CONalarm->setToolTip("Cable removed");
+        break;
+    default:
+        CONalarm->hide();
+        return;
+    }
+    CONalarm->raise();
+    CONalarm->show();
 }
 
 void TFCOMM::resizeEvent(QResizeEvent* event) {

@@ -13,6 +13,7 @@
 //   view/ChartControl.cpp          waveform chart and paging
 #include "app/FcommState.h"
 #include "app/Guard.h"
+#include "app/LinkWatch.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -45,6 +46,7 @@ namespace rd780 {
 
 class LcdPanel;
 namespace view {
+class HistoryList;
 class ScalePanel;
 class WaveChart;
 } // namespace view
@@ -59,6 +61,8 @@ struct ProgramOptions {
     QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
     // Receives the information boxes instead of a modal dialog (tests, headless runs).
     std::function<void(const QString&)> messageHook;
+    // The link watch's clock (tests); empty: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> linkClock;
 };
 
 class TFCOMM : public QMainWindow {
@@ -103,12 +107,12 @@ public:
         return runGuarded([this](const std::string& e) { ShowMessage(QString::fromStdString(e)); },
                           std::forward<F>(f));
     }
-    // Adds a line to HistoryListBox, selects it and keeps the list bounded.
+    // Adds a line to HistoryListBox, selected, keeping the newest HistoryLimit lines.
     void AddHistoryLine(const QString& line);
     static constexpr int HistoryLimit = 5000;
 
     // ---- Frame assembly, decoding and the LCD ---------------------------------------------
-    QListWidget* HistoryListBox = nullptr;
+    view::HistoryList* HistoryListBox = nullptr;
     QPushButton* Button4 = nullptr;
     LcdPanel* Panel1 = nullptr;
     QProgressBar* PBar2 = nullptr;
@@ -121,10 +125,20 @@ public:
     // Decodes FrameHex. Returns false when the frame's conversion failed; the failure is
     // reported without blocking.
     bool LcdDisplay520();
+    long FramesDecoded = 0; // frames decoded without error, on either link
     // A decode failure is listed at most once a second per repeated text.
     void ReportFrameError(const std::string& text);
     std::string LastFrameError;
     std::chrono::steady_clock::time_point LastFrameErrorAt{};
+
+    // ---- Link watch: live, stalled, cable gone --------------------------------------------
+    LinkWatch Watch;
+    QLabel* CONalarm = nullptr; // over the lamp: amber when stalled, red when the cable left
+    void WatchConnected(LinkKind kind);
+    void WatchDisconnected(LinkKind kind);
+    void WatchFrame();
+    void WatchTick();
+    void ShowLinkState();
 
     // ---- USB link (link/hid/UsbLinkControl.cpp) -------------------------------------------
     QToolButton* USBCon = nullptr;
@@ -162,6 +176,8 @@ public:
     void ConTimerTimer();
     THidDevice* TakeSelectedDevice();
     void releaseDeviceList();
+    void AttachUsbDataHandler();
+    CableIdentity IdentityOf(THidDevice* HidDev);
 
     // ---- Serial link (link/serial/SerialLinkControl.cpp) ----------------------------------
     class TSerialPortDriver* COMM2 = nullptr; // child of the window; COM1 at 2400

@@ -2,6 +2,7 @@
 #include "app/TFCOMM.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "view/HistoryList.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -128,7 +129,11 @@ void TFCOMM::createHidController() {
         services = makeLinuxHidServices();
         if (Options.simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
-            SimulatedHid->addDevice();
+            // Paced like a real cable: a report every 10 ms whether read or not.
+            SimDeviceConfig cable;
+            cable.paced = true;
+            cable.reportInterval = std::chrono::milliseconds(10);
+            SimulatedHid->addDevice(cable);
             services = SimulatedHid;
         }
     }
@@ -209,6 +214,10 @@ bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
 }
 
 void TFCOMM::HidCtlDeviceChange(QObject*) {
+    // A change that leaves the cable in use present must not end the reading.
+    const bool wasReading = USBCon->isChecked() && SelectedHidDevice &&
+                            SelectedHidDevice->DataHandler() && SelectedHidDevice->PnPInfo();
+    const std::uint32_t readingInstance = wasReading ? SelectedHidDevice->PnPInfo()->DevInst : 0;
     ReadBtn->setChecked(false);
     ReadBtnClick();
     if (DevListBox) {
@@ -216,10 +225,30 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
         HidCtl->EnumerateDevices();
     }
     int pick = -1;
-    for (int i = 0; i < DevListBox->count(); ++i)
+    int same = -1;
+    int awaited = -1;
+    for (int i = 0; i < DevListBox->count(); ++i) {
+        THidDevice* d = i < static_cast<int>(DevListObjects.size()) ? DevListObjects[i] : nullptr;
         if (DevListBox->item(i)->text() == CableProduct) pick = i;
+        if (!d) continue;
+        if (wasReading && d->PnPInfo() && d->PnPInfo()->DevInst == readingInstance) same = i;
+        if (Watch.awaits(IdentityOf(d))) awaited = i;
+    }
+    if (same >= 0)
+        pick = same;
+    else if (awaited >= 0)
+        pick = awaited;
     DevListBox->setCurrentRow(pick);
     if (pick < 0) DevListBox->clearSelection();
+
+    if (same >= 0) {
+        AttachUsbDataHandler();
+    } else if (awaited >= 0) {
+        // The same cable is back (a new connection): configure and poll as Connect does.
+        AddHistoryLine("Cable back: reading resumed");
+        USBCon->setChecked(true);
+        USBConClick();
+    }
 }
 
 void TFCOMM::HidCtlArrival(THidDevice* HidDev) {
@@ -228,7 +257,17 @@ void TFCOMM::HidCtlArrival(THidDevice* HidDev) {
 
 void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
     if (HistoryListBox) AddHistoryLine("Removal of " + DescribeDevice(HidDev));
+    // Another device leaving does not concern the link.
+    if (HidDev != SelectedHidDevice) return;
     USBCon->setChecked(false);
+    if (Watch.cableGone(IdentityOf(HidDev))) {
+        AddHistoryLine("Cable removed: reading stopped until it is plugged in again");
+        ShowLinkState();
+    }
+}
+
+CableIdentity TFCOMM::IdentityOf(THidDevice* HidDev) {
+    return {HidDev->VendorID(), HidDev->ProductID(), HidDev->ProductText(), HidDev->SerialText()};
 }
 
 void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
@@ -294,7 +333,10 @@ void TFCOMM::USBConClick() {
     S.UsbIdleReports = 0;
     S.UsbPollReports = 0;
     THidDevice* dev = TakeSelectedDevice();
-    if (!dev) return;
+    if (!dev) {
+        WatchDisconnected(LinkKind::Usb);
+        return;
+    }
     if (!dev->HasReadWriteAccess()) {
         // On Linux this is the usual state before the udev rule is installed: say so in the
         // history (no box) rather than leave the user with a button that does nothing.
@@ -302,26 +344,34 @@ void TFCOMM::USBConClick() {
             AddHistoryLine("No read/write access to " + DescribeDevice(dev) +
                            ": install the udev rule and re-plug the cable");
         USBCon->setChecked(false);
+        WatchDisconnected(LinkKind::Usb);
         return;
     }
     if (USBCon->isChecked()) {
         S.ReportChunk.clear();
         ReadBtnClick();
         SendDataClick();
-        // The read thread hands each report to HidDeviceData on this thread and waits
-        // until it has run; the report's bytes belong to the thread, valid during the call.
-        if (SelectedHidDevice)
-            SelectedHidDevice->SetDataHandler(THidDataEvent(
-                this, "HidDeviceData",
-                [this](THidDevice* d, uint8_t id, const uint8_t* data, uint16_t size) {
-                    Guarded([&] { HidDeviceData(d, id, data, size); });
-                }));
+        AttachUsbDataHandler();
+        WatchConnected(LinkKind::Usb);
     } else {
         dev->SetDataHandler({});
+        WatchDisconnected(LinkKind::Usb);
     }
 }
 
+void TFCOMM::AttachUsbDataHandler() {
+    // The read thread hands each report to HidDeviceData on this thread and waits until it
+    // has run; the report's bytes belong to the thread, valid during the call.
+    if (TakeSelectedDevice())
+        SelectedHidDevice->SetDataHandler(
+            THidDataEvent(this, "HidDeviceData",
+                          [this](THidDevice* d, uint8_t id, const uint8_t* data, uint16_t size) {
+                              Guarded([&] { HidDeviceData(d, id, data, size); });
+                          }));
+}
+
 void TFCOMM::ConTimerTimer() {
+    WatchTick();
     if (S.LinkIdleTicks != 2) {
         ++S.LinkIdleTicks;
         return;
@@ -334,6 +384,7 @@ void TFCOMM::ConTimerTimer() {
         S.UsbIdleReports = 0;
         USBCon->setChecked(false);
         if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
+        WatchDisconnected(LinkKind::Usb);
         ShowMessage(MeterNotReadyText);
     }
     CONok->hide();

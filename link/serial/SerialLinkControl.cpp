@@ -67,6 +67,7 @@ void TFCOMM::buildSerialSide() {
         if (SerialNote) SerialNote->setText(text);
         CONok->hide();
         CONokN->show();
+        if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
         if (SerialFrames) SerialFrames->clear();
     };
@@ -77,6 +78,7 @@ void TFCOMM::buildSerialSide() {
                                  .arg(QString::fromStdString(COMM2->PortDevice(COMM2->ComPort())));
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
+        WatchConnected(LinkKind::Serial);
     };
 
     BTCon = makePanelButton(Client, "BTCon", "Connect", 19);
@@ -196,7 +198,7 @@ void TFCOMM::BTCon1Click() {
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    openSerial(*this);
+    if (openSerial(*this)) WatchConnected(LinkKind::Serial);
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
@@ -210,6 +212,7 @@ void TFCOMM::BtDiscon1Click() {
     STOP1->setChecked(true);
     if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
+    WatchDisconnected(LinkKind::Serial);
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
     BtDiscon->hide();

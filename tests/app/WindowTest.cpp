@@ -2,6 +2,7 @@
 #include "tests/TestSupport.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/meter/FrameBuilder.h"
+#include "view/HistoryList.h"
 
 #include <QAction>
 #include <QLabel>
@@ -115,7 +116,7 @@ TEST(Window, ReportsBecomeReadingsAndHistoryLines) {
     EXPECT_EQ(w.S.ReadingUnit, "mA");
     EXPECT_EQ(w.S.ReadingCoupling, "AC");
     EXPECT_EQ(w.HistoryListBox->count(), 5) << "one line per data report";
-    EXPECT_TRUE(w.HistoryListBox->item(0)->text().startsWith("R 00  09 5A "));
+    EXPECT_TRUE(w.HistoryListBox->text(0).startsWith("R 00  09 5A "));
     EXPECT_EQ(w.HistoryListBox->currentRow(), 4);
     feedFrame(w, test::frameBytes({" 57.34 "}));
     EXPECT_EQ(w.BarPosition, 57);
@@ -135,7 +136,7 @@ TEST(Window, BadFramesAreListedNotBoxed) {
         EXPECT_FALSE(m.contains("valid integer")) << m.toStdString();
     int errors = 0;
     for (int i = before; i < w.HistoryListBox->count(); ++i)
-        errors += w.HistoryListBox->item(i)->text().startsWith("Frame error: ");
+        errors += w.HistoryListBox->text(i).startsWith("Frame error: ");
     EXPECT_EQ(errors, 1) << "a repeated error is listed at most once a second";
     EXPECT_EQ(w.S.ReadingText, "1.2.3") << "the failed frame keeps what its earlier steps set";
     feedFrame(w, test::frameBytes({" 12.34k", 4}));
@@ -149,7 +150,7 @@ TEST(Window, HistoryStaysBounded) {
     for (int i = 0; i < TFCOMM::HistoryLimit + 25; ++i)
         w.AddHistoryLine(QString::number(i));
     EXPECT_EQ(w.HistoryListBox->count(), TFCOMM::HistoryLimit);
-    EXPECT_EQ(w.HistoryListBox->item(0)->text(), "25");
+    EXPECT_EQ(w.HistoryListBox->text(0), "25");
     EXPECT_EQ(w.HistoryListBox->currentRow(), TFCOMM::HistoryLimit - 1);
 }
 
