@@ -4,6 +4,7 @@
 #include "record/ReadingTable.h"
 #include "record/RecordingSide.h"
 #include "record/paradox/ParadoxTable.h"
+#include "view/HistoryList.h"
 
 #include <QDir>
 #include <QFile>
