@@ -13,6 +13,11 @@ FileWriter::FileWriter(const std::string& name) {
     buf_.reserve(Capacity);
 }
 
+FileWriter::FileWriter(int fd) : fd_(fd) {
+    if (fd_ < 0) fail();
+    buf_.reserve(Capacity);
+}
+
 FileWriter::~FileWriter() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -10,6 +10,8 @@ class FileWriter {
 public:
     // Creates or truncates the file.
     explicit FileWriter(const std::string& name);
+    // Writes to an open descriptor and closes it at the end (pass a dup of one you keep).
+    explicit FileWriter(int fd);
     ~FileWriter();
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
