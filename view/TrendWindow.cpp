@@ -351,6 +351,11 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     refreshTimer_.start();
 }
 
+void TrendWindow::showUnit(const std::string& unit) {
+    plot_->setUnit(unit);
+    refreshUnits();
+}
+
 void TrendWindow::setFollowing(bool on) {
     followBox_->setChecked(on);
     viewport_.setFollowing(on);

@@ -91,6 +91,8 @@ public:
     const TrendData& data() const { return data_; }
     TrendViewport& viewport() { return viewport_; }
     TrendPlot* plot() const { return plot_; }
+    // Shows one unit's trace (as picking it in the unit box does).
+    void showUnit(const std::string& unit);
     bool following() const { return viewport_.following(); }
     void setFollowing(bool on);
 
