@@ -1,5 +1,6 @@
 #include "record/LimitAlarm.h"
 
+#include "meter/core/UnitSymbols.h"
 #include "record/ReadingValue.h"
 
 #include <cmath>
@@ -61,6 +62,16 @@ std::optional<AlarmSide> LimitAlarm::offer(double value, const std::string& text
     if (beyond_ == AlarmSide::None || latched_ != AlarmSide::None) return std::nullopt;
     latched_ = beyond_;
     return beyond_;
+}
+
+std::string crossingText(AlarmSide side, const std::string& timeText,
+                         const std::string& displayText, const std::string& unitCodes) {
+    std::string value = displayText;
+    while (!value.empty() && value.front() == ' ')
+        value.erase(value.begin());
+    const std::string unit = readingUnitText(unitCodes);
+    return timeText + " Limit alarm: " + value + (unit.empty() ? "" : " " + unit) +
+           (side == AlarmSide::Low ? " below SetMin" : " above SetMax");
 }
 
 } // namespace rd780

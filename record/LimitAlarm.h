@@ -44,4 +44,8 @@ private:
     AlarmSide beyond_ = AlarmSide::None;
 };
 
+// The history and status line of a crossing: "14:05:09 Limit alarm: 1.901 V above SetMax".
+std::string crossingText(AlarmSide side, const std::string& timeText,
+                         const std::string& displayText, const std::string& unitCodes);
+
 } // namespace rd780

@@ -96,5 +96,12 @@ TEST(LimitAlarm, SwitchingALimitOffReleasesItsCrossing) {
     EXPECT_EQ(alarm.offer(150, "150"), std::nullopt);
 }
 
+TEST(LimitAlarm, CrossingLineNamesTimeValueUnitAndSide) {
+    EXPECT_EQ(crossingText(AlarmSide::High, "14:05:09", "1.901", " V"),
+              "14:05:09 Limit alarm: 1.901 V above SetMax");
+    EXPECT_EQ(crossingText(AlarmSide::Low, "00:00:01", "-0.L", "k*"),
+              "00:00:01 Limit alarm: -0.L k\u03A9 below SetMin");
+}
+
 } // namespace
 } // namespace rd780
