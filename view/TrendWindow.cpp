@@ -104,7 +104,8 @@ void TrendPlot::paint(QPainter& p, const QRect& area) {
     }
     viewport_.update(trace->firstTime(), trace->lastTime());
     const int64_t t0 = viewport_.t0(), t1 = viewport_.t1();
-    trace->reduce(t0, t1, r.width(), columns_);
+    // The end is inclusive: following, the newest reading sits exactly on it.
+    trace->reduce(t0, t1 + 1, r.width(), columns_);
 
     // The value axis spans what is visible, with a little room above and below.
     double lo = 0, hi = 0;

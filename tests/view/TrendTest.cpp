@@ -279,6 +279,20 @@ TEST_F(TrendWindowTest, LimitLinesAreDrawnInTheShownUnitsNumbers) {
         }
     EXPECT_GT(left, 50);
     EXPECT_GT(right, 50);
+
+    // Following, the newest reading lies on the right edge and is drawn there.
+    w.addReading(11200, "1.100", " V");
+    img.fill(Qt::white);
+    QPainter again(&img);
+    w.plot()->paint(again, img.rect());
+    again.end();
+    int edge = 0;
+    for (int y = area.top() + 1; y < area.bottom(); ++y)
+        for (int x = area.right() - 3; x < area.right(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            edge += c.blue() > 150 && c.red() < 80;
+        }
+    EXPECT_GT(edge, 0) << "newest reading not drawn";
 }
 
 TEST_F(TrendWindowTest, LoadsATablesTimesAgainstItsValuesPerUnit) {
