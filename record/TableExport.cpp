@@ -1,66 +1,12 @@
 #include "record/TableExport.h"
 
 #include "app/Guard.h"
+#include "record/FileWriter.h"
 #include "record/ReadingTable.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace rd780 {
 
 namespace {
-
-// Writes through a fixed buffer so a million rows cost a few hundred system calls.
-class FileWriter {
-public:
-    explicit FileWriter(const std::string& name) {
-        fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd_ < 0) fail();
-        buf_.reserve(Capacity);
-    }
-    ~FileWriter() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    void add(const std::string& s) {
-        buf_ += s;
-        if (buf_.size() >= Capacity) drain();
-    }
-    // Returns false with error set on any failure, including the final close.
-    bool finish() {
-        drain();
-        int fd = fd_;
-        fd_ = -1;
-        if (fd >= 0 && ::close(fd) != 0) fail();
-        return error_.empty();
-    }
-    bool failed() const { return !error_.empty(); }
-    const std::string& error() const { return error_; }
-
-private:
-    static constexpr size_t Capacity = 1 << 16;
-    void fail() {
-        if (error_.empty()) error_ = std::strerror(errno);
-    }
-    void drain() {
-        size_t off = 0;
-        while (!failed() && off < buf_.size()) {
-            ssize_t n = ::write(fd_, buf_.data() + off, buf_.size() - off);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n == 0) errno = EIO;
-                fail();
-                break;
-            }
-            off += size_t(n);
-        }
-        buf_.clear();
-    }
-    int fd_ = -1;
-    std::string buf_;
-    std::string error_;
-};
 
 void refuseOwnFile(const ReadingTable& table, const std::string& fileName) {
     if (table.isSameFile(fileName))

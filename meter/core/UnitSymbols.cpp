@@ -33,4 +33,16 @@ std::string unitSymbols(std::string_view codes) {
     return out;
 }
 
+std::string readingUnitText(std::string_view unit) {
+    while (!unit.empty() && unit.front() == ' ')
+        unit.remove_prefix(1);
+    while (!unit.empty() && unit.back() == ' ')
+        unit.remove_suffix(1);
+    // A 'u' before a unit letter is the micro prefix; "Duty" and the like keep theirs.
+    if (unit.size() >= 2 && unit[0] == 'u' &&
+        (unit[1] == 'A' || unit[1] == 'V' || unit[1] == 'F' || unit[1] == '*' || unit[1] == 'H'))
+        return unitSymbol('+') + unitSymbols(unit.substr(1));
+    return unitSymbols(unit);
+}
+
 } // namespace rd780

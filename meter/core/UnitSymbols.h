@@ -11,5 +11,8 @@ namespace rd780 {
 std::string unitSymbol(char code);
 // UTF-8 text for a whole unit text such as "k*" or "V)".
 std::string unitSymbols(std::string_view codes);
+// A reading's unit as the LCD shows it: without the padding space of an empty prefix, and
+// with the micro prefix the decoder writes as 'u' ("uA") shown as the micro sign.
+std::string readingUnitText(std::string_view unit);
 
 } // namespace rd780

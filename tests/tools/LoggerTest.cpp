@@ -1,0 +1,423 @@
+#include "TestSupport.h"
+#include "link/serial/PtyPair.h"
+#include "meter/core/FrameAssembler.h"
+#include "meter/core/MeterSimulator.h"
+#include "record/CsvExport.h"
+#include "record/ReadingTable.h"
+#include "record/ReadingValue.h"
+#include "record/paradox/TableTestSupport.h"
+#include "tools/log/LogOptions.h"
+#include "tools/log/LogSession.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+namespace rd780 {
+namespace {
+
+using log::LinkKind;
+using log::parseArguments;
+using test::ScratchDir;
+
+// ---- Options, in-process ----
+
+TEST(LogOptions, EachOptionLandsInItsField) {
+    auto r = parseArguments({"--simulate-meter", "--table", "t.DB", "--csv", "-", "--duration",
+                             "2.5", "--limit", "40", "--interval", "3", "--repeat"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->link, LinkKind::Simulated);
+    EXPECT_EQ(r.options->table, "t.DB");
+    EXPECT_EQ(r.options->csv, "-");
+    EXPECT_EQ(r.options->durationSeconds, 2.5);
+    EXPECT_EQ(r.options->limit, 40);
+    EXPECT_EQ(r.options->intervalSeconds, 3);
+    EXPECT_TRUE(r.options->skipRepeats);
+
+    r = parseArguments({"--serial-port", "/dev/ttyUSB0"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->link, LinkKind::Serial);
+    EXPECT_EQ(r.options->serialDevice, "/dev/ttyUSB0");
+    EXPECT_FALSE(r.options->skipRepeats);
+    EXPECT_EQ(r.options->durationSeconds, 0);
+
+    r = parseArguments({"--usb", "--device", "/dev/hidraw3"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->link, LinkKind::Usb);
+    EXPECT_EQ(r.options->usbDevice, "/dev/hidraw3");
+    r = parseArguments({});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->link, LinkKind::Usb);
+}
+
+TEST(LogOptions, BadArgumentsAreRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--bogus"},
+        {"--table"},
+        {"--csv"},
+        {"--serial-port"},
+        {"--duration", "-1"},
+        {"--duration", "0"},
+        {"--duration", "abc"},
+        {"--duration", "5s"},
+        {"--limit", "0"},
+        {"--limit", "-3"},
+        {"--limit", "99999999999"},
+        {"--interval", "1.5"},
+        {"--interval", "0"},
+        {"--simulate-meter", "--usb"},
+        {"--simulate-meter", "--serial-port", "/dev/ttyS0"},
+        {"--simulate-meter", "--device", "/dev/hidraw0"},
+        {"--table", "same", "--csv", "same"},
+        {"extra"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        SCOPED_TRACE(joined);
+        const auto r = parseArguments(args);
+        EXPECT_FALSE(r.options);
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+// ---- Whole runs of the program ----
+
+struct Outcome {
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    std::string out, err;
+};
+
+QProcessEnvironment headless() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    return env;
+}
+
+class Logger {
+public:
+    Logger(const QStringList& args, const QString& dir) {
+        p_.setProcessEnvironment(headless());
+        p_.setWorkingDirectory(dir);
+        p_.start(RD780_LOG_BINARY, args);
+        started_ = p_.waitForStarted(10000);
+    }
+    bool started() const { return started_; }
+    void signal(int sig) { ::kill(static_cast<pid_t>(p_.processId()), sig); }
+    Outcome wait(int ms = 60000) {
+        Outcome r;
+        if (!p_.waitForFinished(ms)) {
+            p_.kill();
+            p_.waitForFinished(5000);
+        }
+        r.exitCode = p_.exitCode();
+        r.status = p_.exitStatus();
+        r.out = p_.readAllStandardOutput().toStdString();
+        r.err = p_.readAllStandardError().toStdString();
+        return r;
+    }
+
+private:
+    QProcess p_;
+    bool started_ = false;
+};
+
+Outcome runLogger(const QStringList& args, const QString& dir = QDir::tempPath()) {
+    Logger l(args, dir);
+    EXPECT_TRUE(l.started());
+    return l.wait();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            out.push_back(text.substr(at)); // an unfinished line
+            break;
+        }
+        out.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out(1);
+    for (char c : line) {
+        if (c == ',')
+            out.emplace_back();
+        else
+            out.back() += c;
+    }
+    return out;
+}
+
+// The one summary line, and the rows it counts.
+long summaryRows(const std::string& err) {
+    const auto at = err.find("rd780-log: ");
+    const auto rows = err.find(" rows,");
+    if (at == std::string::npos || rows == std::string::npos) return -1;
+    const auto comma = err.rfind(", ", rows);
+    return std::stol(err.substr(comma + 2, rows - comma - 2));
+}
+
+// Checks that the table and the CSV hold the same rows in the same order; returns the count.
+std::size_t expectSameRows(const std::filesystem::path& db, const std::filesystem::path& csv) {
+    ReadingTable table;
+    table.open(db);
+    const auto csvLines = lines(test::readFile(csv));
+    EXPECT_GE(csvLines.size(), 1u);
+    if (csvLines.empty()) return 0;
+    EXPECT_EQ(csvLines[0], "Timestamp,No,Value,Unit,Coupling,Auto,SIValue,SIUnit");
+    const std::size_t n = static_cast<std::size_t>(table.rowCount());
+    EXPECT_EQ(csvLines.size(), n + 1);
+    for (std::size_t i = 0; i < n && i + 1 < csvLines.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i) + ": " + csvLines[i + 1]);
+        const auto row =
+            table.displayRow(static_cast<uint32_t>(i), true); // No Time DC/AC Value Unit AUTO
+        const auto f = fields(csvLines[i + 1]);
+        EXPECT_EQ(f.size(), 8u);
+        if (f.size() != 8) continue;
+        EXPECT_EQ(f[1], row[0]);
+        // Same time of day: the timestamp is "YYYY-MM-DDTHH:MM:SS.mmm+hh:mm".
+        EXPECT_EQ(f[0].size(), 29u);
+        EXPECT_EQ(f[0].substr(10, 1), "T");
+        EXPECT_EQ(f[0].substr(11, 8), row[1]);
+        EXPECT_EQ(f[4], row[2]);
+        EXPECT_EQ(f[2], row[3]);
+        EXPECT_EQ(f[5], row[5]);
+        // The stored unit codes ("k*"), not the shown text, give the base unit.
+        const auto stored = table.table().readRow(static_cast<uint32_t>(i));
+        const auto* unit =
+            std::get_if<std::string>(&stored[size_t(table.table().fieldIndex("Unit"))]);
+        EXPECT_EQ(f[6], siValueText(row[3], unit ? *unit : std::string()));
+    }
+    return n;
+}
+
+std::vector<uint8_t> frameBytes(const char* field) {
+    MeterDisplay d;
+    d.function = 4;
+    d.prefix = 'k';
+    d.field = field;
+    return MeterSimulator::encode(d);
+}
+
+std::string frameOf(const char* field) {
+    const auto bytes = frameBytes(field);
+    std::string hex;
+    appendHex(hex, bytes.data(), bytes.size());
+    return hex;
+}
+
+TEST(LogSession, RepeatDropsRepeatedReadingsButUsesUpTheirNumbers) {
+    for (bool skip : {true, false}) {
+        SCOPED_TRACE(skip);
+        ScratchDir dir;
+        log::LogOptions o;
+        o.csv = (dir / "r.csv").string();
+        o.table = (dir / "r.DB").string();
+        o.skipRepeats = skip;
+        log::LogSession session(o, {});
+        std::string error;
+        ASSERT_TRUE(session.openFiles(error)) << error;
+        for (const char* f : {"4.700", "4.700", "4.700", "4.701", "4.700"})
+            session.frame(frameOf(f));
+        session.frame("5A00ZZ"); // does not decode: an error, no row
+        ASSERT_TRUE(session.finish(error)) << error;
+        EXPECT_EQ(session.frames(), 6u);
+        EXPECT_EQ(session.errors(), 1u);
+        std::vector<std::string> got;
+        for (const auto& line : lines(test::readFile(dir / "r.csv")))
+            got.push_back(line.substr(line.find(',') + 1, 8)); // No and Value
+        const std::vector<std::string> want =
+            skip ? std::vector<std::string>{"No,Value", "1,4.700,", "4,4.701,", "5,4.700,"}
+                 : std::vector<std::string>{"No,Value", "1,4.700,", "2,4.700,",
+                                            "3,4.700,", "4,4.701,", "5,4.700,"};
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(session.rows(), want.size() - 1);
+        EXPECT_EQ(expectSameRows(dir / "r.DB", dir / "r.csv"), want.size() - 1);
+    }
+}
+
+TEST(LogRun, SimulatedMeterGivesATableAndACsvThatAgreeRowForRow) {
+    ScratchDir dir;
+    const Outcome r =
+        runLogger({"--simulate-meter", "--duration", "6", "--table", "t.DB", "--csv", "t.csv"},
+                  QString::fromStdString(dir.path().string()));
+    ASSERT_EQ(r.status, QProcess::NormalExit);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::size_t n = expectSameRows(dir / "t.DB", dir / "t.csv");
+    // About six frames a second come from the simulated meter.
+    EXPECT_GE(n, 15u);
+    EXPECT_EQ(summaryRows(r.err), static_cast<long>(n)) << r.err;
+    // One summary line, nothing else, on standard error.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    // The first scene is DC volts: the SI value is the displayed number in volts.
+    const auto f = fields(lines(test::readFile(dir / "t.csv"))[1]);
+    EXPECT_EQ(f[3], "V");
+    EXPECT_EQ(f[7], "V");
+    EXPECT_FALSE(f[6].empty());
+}
+
+// Waits (with a watchdog) until the CSV holds at least n rows.
+bool csvReaches(const std::filesystem::path& csv, std::size_t n) {
+    return test::waitUntil(
+        [&] {
+            const auto l = lines(test::readFile(csv));
+            return l.size() >= n + 1 && !l.back().empty();
+        },
+        30000);
+}
+
+TEST(LogRun, SigtermAndSigintFlushEveryPostedRowIntoBothFiles) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        ScratchDir dir;
+        Logger l({"--simulate-meter", "--table", "t.DB", "--csv", "t.csv"},
+                 QString::fromStdString(dir.path().string()));
+        ASSERT_TRUE(l.started());
+        ASSERT_TRUE(csvReaches(dir / "t.csv", 4));
+        l.signal(sig);
+        const Outcome r = l.wait();
+        ASSERT_EQ(r.status, QProcess::NormalExit);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::size_t n = expectSameRows(dir / "t.DB", dir / "t.csv");
+        EXPECT_GE(n, 4u);
+        EXPECT_EQ(summaryRows(r.err), static_cast<long>(n)) << r.err;
+    }
+}
+
+TEST(LogRun, LimitEndsTheRunWithExactlyThatManyRows) {
+    ScratchDir dir;
+    const Outcome r =
+        runLogger({"--simulate-meter", "--limit", "5", "--csv", "-", "--table", "t.DB"},
+                  QString::fromStdString(dir.path().string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto l = lines(r.out);
+    ASSERT_EQ(l.size(), 6u) << r.out;
+    EXPECT_EQ(l[0], "Timestamp,No,Value,Unit,Coupling,Auto,SIValue,SIUnit");
+    EXPECT_EQ(fields(l[5])[1], "5");
+    ReadingTable t;
+    t.open(dir / "t.DB");
+    EXPECT_EQ(t.rowCount(), 5);
+    EXPECT_EQ(summaryRows(r.err), 5);
+}
+
+long summaryFrames(const std::string& err) {
+    const auto at = err.find(" frames,");
+    if (at == std::string::npos) return -1;
+    return std::stol(err.substr(err.rfind(' ', at - 1) + 1));
+}
+
+TEST(LogRun, IntervalRecordsOneRowPerTimerPeriod) {
+    ScratchDir dir;
+    const Outcome r =
+        runLogger({"--simulate-meter", "--interval", "1", "--duration", "3.5", "--csv", "i.csv"},
+                  QString::fromStdString(dir.path().string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const long rows = summaryRows(r.err), frames = summaryFrames(r.err);
+    EXPECT_EQ(lines(test::readFile(dir / "i.csv")).size(), std::size_t(rows + 1));
+    // The first reading, then one per tick of the one-second recording timer, while frames
+    // come about every 150 ms.
+    EXPECT_GE(rows, 2) << r.err;
+    EXPECT_LE(rows, 5) << r.err;
+    EXPECT_GT(frames, rows + 3) << r.err;
+}
+
+TEST(LogRun, SerialPortFramesBecomeRows) {
+    ScratchDir dir;
+    test::PtyPair pty;
+    Logger l({"--serial-port", QString::fromStdString(pty.slavePath()), "--csv", "s.csv"},
+             QString::fromStdString(dir.path().string()));
+    ASSERT_TRUE(l.started());
+    const auto csv = dir / "s.csv";
+    auto lastValueIs = [&](const std::string& value, int timeoutMs) {
+        return test::waitUntil(
+            [&] {
+                const auto l = lines(test::readFile(csv));
+                return l.size() >= 2 && !l.back().empty() && fields(l.back())[2] == value;
+            },
+            timeoutMs);
+    };
+    // The port empties its queues once opened: a frame sent before then is lost, so the
+    // first one is offered again until it shows.
+    bool open = false;
+    for (int attempt = 0; attempt < 20 && !open; ++attempt) {
+        pty.send(frameBytes("1.000"));
+        open = lastValueIs("1.000", 1500);
+    }
+    ASSERT_TRUE(open);
+    for (const char* v : {"4.700", "4.701", "4.699"}) {
+        pty.send(frameBytes(v));
+        ASSERT_TRUE(lastValueIs(v, 30000)) << v;
+    }
+    l.signal(SIGTERM);
+    const Outcome r = l.wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto rows = lines(test::readFile(csv));
+    ASSERT_GE(rows.size(), 5u);
+    const auto& row = rows[rows.size() - 2];
+    EXPECT_EQ(fields(row)[2], "4.701");
+    EXPECT_EQ(fields(row)[3], "k\u03A9");
+    EXPECT_EQ(fields(row)[6], "4701");
+    EXPECT_EQ(fields(row)[7], "\u03A9");
+    for (std::size_t i = 1; i + 3 < rows.size(); ++i)
+        EXPECT_EQ(fields(rows[i])[2], "1.000");
+}
+
+TEST(LogRun, ExitCodesForBadArgumentsAndForLinkOrFileErrors) {
+    ScratchDir dir;
+    const QString cwd = QString::fromStdString(dir.path().string());
+    Outcome r = runLogger({"--duration", "soon"}, cwd);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Usage: rd780-log"), std::string::npos) << r.err;
+    EXPECT_EQ(runLogger({"--nonsense"}, cwd).exitCode, 2);
+    EXPECT_EQ(runLogger({"--simulate-meter", "--usb"}, cwd).exitCode, 2);
+
+    r = runLogger({"--help"}, cwd);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("--simulate-meter"), std::string::npos);
+
+    r = runLogger({"--serial-port", (dir / "no-such-tty").c_str(), "--duration", "1"}, cwd);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no-such-tty"), std::string::npos) << r.err;
+
+    r = runLogger({"--usb", "--device", (dir / "no-such-hidraw").c_str(), "--duration", "1"}, cwd);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no-such-hidraw"), std::string::npos) << r.err;
+
+    r = runLogger(
+        {"--simulate-meter", "--table", (dir / "missing" / "t.DB").c_str(), "--duration", "1"},
+        cwd);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("t.DB"), std::string::npos) << r.err;
+
+    r = runLogger(
+        {"--simulate-meter", "--csv", (dir / "missing" / "t.csv").c_str(), "--duration", "1"}, cwd);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("t.csv"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rd780-log: 0 frames, 0 rows, 0 errors"), std::string::npos) << r.err;
+}
+
+TEST(LogRun, NeedsNoGuiModule) {
+    QProcess p;
+    p.start("readelf", {"-d", RD780_LOG_BINARY});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const std::string needed = p.readAllStandardOutput().toStdString();
+    ASSERT_NE(needed.find("libQt6Core"), std::string::npos) << needed;
+    EXPECT_EQ(needed.find("libQt6Gui"), std::string::npos);
+    EXPECT_EQ(needed.find("libQt6Widgets"), std::string::npos);
+}
+
+} // namespace
+} // namespace rd780

@@ -1,0 +1,100 @@
+#include "tools/log/LogOptions.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace rd780::log {
+
+namespace {
+
+std::optional<long> wholeNumber(const std::string& s) {
+    if (s.empty() || s[0] == '-' || s[0] == '+' || s[0] == ' ') return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v > INT_MAX) return std::nullopt;
+    return v;
+}
+
+std::optional<double> seconds(const std::string& s) {
+    if (s.empty() || s[0] == '-' || s[0] == '+' || s[0] == ' ') return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v <= 0 || v > 1e9) return std::nullopt;
+    return v;
+}
+
+} // namespace
+
+std::string usageText() {
+    return "Usage: rd780-log [--simulate-meter | --serial-port DEVICE | --usb [--device PATH]]\n"
+           "                 [--table FILE] [--csv FILE|-] [--duration SECONDS] [--limit N]\n"
+           "                 [--interval SECONDS] [--repeat]\n";
+}
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    LogOptions o;
+    int links = 0;
+    bool deviceGiven = false;
+    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--simulate-meter") {
+            o.link = LinkKind::Simulated;
+            ++links;
+        } else if (a == "--usb") {
+            o.link = LinkKind::Usb;
+            ++links;
+        } else if (a == "--serial-port") {
+            if (!value(o.serialDevice) || o.serialDevice.empty())
+                return fail("--serial-port needs a device");
+            o.link = LinkKind::Serial;
+            ++links;
+        } else if (a == "--device") {
+            if (!value(o.usbDevice) || o.usbDevice.empty()) return fail("--device needs a path");
+            deviceGiven = true;
+        } else if (a == "--table") {
+            if (!value(o.table) || o.table.empty()) return fail("--table needs a file name");
+        } else if (a == "--csv") {
+            if (!value(o.csv) || o.csv.empty()) return fail("--csv needs a file name or -");
+        } else if (a == "--duration") {
+            if (!value(v)) return fail("--duration needs a number of seconds");
+            const auto d = seconds(v);
+            if (!d) return fail("--duration: '" + v + "' is not a positive number of seconds");
+            o.durationSeconds = *d;
+        } else if (a == "--limit") {
+            if (!value(v)) return fail("--limit needs a number of rows");
+            const auto n = wholeNumber(v);
+            if (!n || *n < 1) return fail("--limit: '" + v + "' is not a whole number above 0");
+            o.limit = static_cast<int>(*n);
+        } else if (a == "--interval") {
+            if (!value(v)) return fail("--interval needs a number of seconds");
+            const auto n = wholeNumber(v);
+            if (!n || *n < 1)
+                return fail("--interval: '" + v + "' is not a whole number of seconds above 0");
+            o.intervalSeconds = static_cast<int>(*n);
+        } else if (a == "--repeat") {
+            o.skipRepeats = true;
+        } else {
+            return fail("unknown argument '" + a + "'");
+        }
+    }
+    if (links > 1) return fail("give one of --simulate-meter, --serial-port and --usb");
+    if (deviceGiven && o.link != LinkKind::Usb) return fail("--device goes with --usb");
+    if (o.table == o.csv && !o.table.empty())
+        return fail("the table and the CSV must be different files");
+    return {o, {}};
+}
+
+} // namespace rd780::log

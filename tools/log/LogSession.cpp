@@ -1,0 +1,341 @@
+#include "tools/log/LogSession.h"
+
+#include "link/hid/CableReports.h"
+#include "link/hid/HidControllerClass.h"
+#include "link/hid/SimulatedHidServices.h"
+#include "link/serial/SerialChunker.h"
+#include "link/serial/SerialPortDriver.h"
+#include "meter/core/FrameAssembler.h"
+#include "record/CsvExport.h"
+#include "record/FileWriter.h"
+#include "record/ReadingTable.h"
+
+#include <climits>
+#include <ctime>
+#include <unistd.h>
+
+namespace rd780::log {
+
+namespace {
+
+constexpr int FlushIntervalMs = 200; // as the window makes its rows durable
+constexpr std::uint32_t CableBaud = 9600;
+const std::u16string CableProduct = u"USB to Serial";
+
+struct Stamp {
+    CivilDate date;
+    int32_t timeMs = 0;
+};
+
+Stamp now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::tm tm{};
+    localtime_r(&ts.tv_sec, &tm);
+    return {{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday},
+            ((tm.tm_hour * 60 + tm.tm_min) * 60 + tm.tm_sec) * 1000 +
+                static_cast<int32_t>(ts.tv_nsec / 1000000)};
+}
+
+} // namespace
+
+// Every row the rule appends goes to the table and to the CSV, with one time stamp.
+class LogSession::RowSink : public ReadingSink {
+public:
+    RowSink(ReadingTable* table, FileWriter* csv) : table_(table), csv_(csv) {}
+    Stamp stamp;
+
+    void appendReading(const ReadingRow& row) override {
+        if (table_) table_->appendReading(row);
+        if (csv_) {
+            csv_->add(csvLine({stamp.date, row.TimeMs, std::to_string(row.No), row.Value, row.Unit,
+                               row.Coupling, row.Auto}));
+            // Handed to the system with each row: a reader of the file sees it at once.
+            if (!csv_->flush()) throw std::runtime_error("CSV: " + csv_->error());
+        }
+        ++count_;
+    }
+    int64_t rowCount() const override { return table_ ? table_->rowCount() : count_; }
+    void emptyTable() override {}
+    bool isFull() const override { return table_ && table_->isFull(); }
+
+private:
+    ReadingTable* table_;
+    FileWriter* csv_;
+    int64_t count_ = 0;
+};
+
+// The decoder's step that offers the reading to the recording rule.
+class LogSession::Decoding : public DecodeSink {
+public:
+    Decoding(LogSession& s) : s_(s) {}
+    void showConnection() override { s_.state_.LinkIdleTicks = 0; }
+    void offerForRecording() override {
+        const FcommState& st = s_.state_;
+        const Reading reading{st.ReadingText, st.ReadingValue, st.ReadingUnit, st.ReadingCoupling,
+                              st.ReadingAuto};
+        s_.sink_->stamp = now();
+        outcome = s_.rule_->offer(reading, s_.sink_->stamp.timeMs, *s_.sink_);
+        offered = true;
+    }
+    RecordingRule::Outcome outcome = RecordingRule::Outcome::Waiting;
+    bool offered = false;
+
+private:
+    LogSession& s_;
+};
+
+LogSession::LogSession(const LogOptions& options,
+                       std::function<void(int, const std::string&)> ended)
+    : options_(options), ended_(std::move(ended)) {
+    state_.RecordNo = 1;
+    state_.RecordLimit = options_.limit > 0 ? options_.limit : INT_MAX;
+    state_.OverloadValue = scale_.OverloadValue;
+    rule_ = std::make_unique<RecordingRule>(state_.RecordNo, state_.RecordLimit);
+    rule_->IntervalOn = options_.intervalSeconds > 0;
+    rule_->IntervalText = std::to_string(options_.intervalSeconds);
+    rule_->RepeatOn = options_.skipRepeats;
+}
+
+LogSession::~LogSession() {
+    std::string ignored;
+    finish(ignored);
+}
+
+bool LogSession::start(std::string& error) {
+    if (!openFiles(error)) return false;
+    const bool linked = options_.link == LinkKind::Serial ? openSerial(error) : openUsb(error);
+    if (!linked) return false;
+    connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
+    linkTimer_.start(100);
+    return true;
+}
+
+bool LogSession::openFiles(std::string& error) {
+    try {
+        if (!options_.table.empty()) {
+            table_ = std::make_unique<ReadingTable>();
+            table_->openOrCreate(options_.table);
+        }
+    } catch (const std::exception& e) {
+        error = "table " + options_.table + ": " + e.what();
+        return false;
+    }
+    if (!options_.csv.empty()) {
+        csvDurable_ = options_.csv != "-";
+        csv_ = csvDurable_ ? std::make_unique<FileWriter>(options_.csv)
+                           : std::make_unique<FileWriter>(::dup(STDOUT_FILENO));
+        csv_->add(csvHeader());
+        if (!csv_->flush(csvDurable_)) {
+            error = "CSV " + options_.csv + ": " + csv_->error();
+            return false;
+        }
+    }
+    sink_ = std::make_unique<RowSink>(table_.get(), csv_.get());
+
+    connect(&flushTimer_, &QTimer::timeout, this, [this] { flushFiles(); });
+    flushTimer_.start(FlushIntervalMs);
+    connect(&recordTimer_, &QTimer::timeout, this, [this] { rule_->tick(); });
+    recordTimer_.start(1000);
+    return true;
+}
+
+bool LogSession::openSerial(std::string& error) {
+    serial_ = new TSerialPortDriver(this);
+    serial_->SetComPort(pnCOM1);
+    serial_->SetPortDevice(pnCOM1, options_.serialDevice);
+    serial_->SetComPortSpeed(br2400);
+    chunker_ = std::make_unique<SerialChunker>([this](const std::string& chunk) {
+        if (flushChunk(state_.FrameHex, chunk)) frame(state_.FrameHex);
+    });
+    serial_->OnIdlePoll = [this] { chunker_->idle(); };
+    serial_->OnReadError = [this](const std::string& why) {
+        fail("serial port " + options_.serialDevice + ": " + why);
+    };
+    serial_->SetOnReceiveData({this, &LogSession::serialData});
+    if (!serial_->Connect()) {
+        error = "serial port " + options_.serialDevice + ": " + serial_->LastOpenError();
+        return false;
+    }
+    return true;
+}
+
+void LogSession::serialData(void*, const std::uint8_t* data, int size) {
+    if (data && size > 0) chunker_->receive(data, static_cast<std::size_t>(size));
+}
+
+bool LogSession::openUsb(std::string& error) {
+    if (options_.link == LinkKind::Simulated) {
+        auto sim = std::make_shared<SimulatedHidServices>();
+        sim->addDevice();
+        hidServices_ = sim;
+    } else {
+        hidServices_ = makeLinuxHidServices();
+    }
+    hid_ = new THidDeviceController(this, hidServices_);
+    hid_->SetOnEnumerate(THidEnumerateEvent(this, "enumerate", [this](THidDevice* d, int32_t i) {
+        const bool wanted = options_.usbDevice.empty()
+                                ? d->ProductText() == CableProduct
+                                : d->PnPInfo() && d->PnPInfo()->DevicePath == options_.usbDevice;
+        if (!wanted) return true;
+        hid_->CheckOutAt(i, cable_);
+        return false;
+    }));
+    hid_->SetOnRemoval(THidPlugEvent(this, "removal", [this](THidDevice* d) {
+        if (d == cable_) fail("the USB cable was unplugged");
+    }));
+    hid_->SetOnDeviceDataError(
+        THidDataErrorEvent(this, "dataError", [this](THidDevice*, uint32_t e) {
+            ++errors_;
+            std::fprintf(stderr, "rd780-log: read error: %s\n", hidServices_->errorText(e).c_str());
+        }));
+    hid_->EnumerateDevices();
+    if (!cable_) {
+        error = options_.usbDevice.empty() ? "no USB cable (\"USB to Serial\") found"
+                                           : "no HID device " + options_.usbDevice;
+        return false;
+    }
+    if (!cable_->HasReadWriteAccess()) {
+        error = "no read/write access to " + cable_->PnPInfo()->DevicePath +
+                ": install the udev rule and re-plug the cable";
+        return false;
+    }
+    const auto feature = cableFeatureReport(CableBaud);
+    if (!cable_->SendFeatureReport(feature.data(), CableFeatureLength)) {
+        error = "the USB cable refused its line settings";
+        return false;
+    }
+    poll();
+    cable_->SetDataHandler(THidDataEvent(
+        this, "data", [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
+            const HidReportOutcome r =
+                assembleHidReport({state_.FrameHex, state_.ReportChunk, state_.ChunkPending,
+                                   state_.UsbIdleReports, state_.UsbPollReports},
+                                  id, data, size);
+            if (!r.wholeFrame || over_) return;
+            frame(state_.FrameHex);
+            poll();
+        }));
+    return true;
+}
+
+void LogSession::poll() {
+    if (!cable_) return;
+    const std::size_t length = cable_->QueryCaps().OutputReportByteLength;
+    const auto buf = cablePollReport(length);
+    std::size_t written = 0;
+    cable_->WriteOutputReport(buf.data(), length, written);
+}
+
+void LogSession::linkTick() {
+    // The window's link timer: a silent meter is asked again, and given up on at length.
+    if (state_.LinkIdleTicks != 2) {
+        ++state_.LinkIdleTicks;
+        return;
+    }
+    state_.LinkIdleTicks = 0;
+    if (!cable_) return;
+    if (state_.UsbPollReports >= 600) {
+        poll();
+        state_.UsbPollReports = 0;
+    }
+    if (state_.UsbIdleReports >= 3000)
+        fail("USB interface cable is securely connected, please check if the meter is ready.");
+}
+
+void LogSession::frame(const std::string& frameHex) {
+    if (over_) return;
+    ++frames_;
+    Decoding decoding(*this);
+    try {
+        decodeFrame(frameHex, scale_,
+                    {state_.ReadingText, state_.ReadingValue, state_.ReadingUnit,
+                     state_.ReadingCoupling, state_.ReadingAuto},
+                    decoding);
+    } catch (const DecodeError&) {
+        // A frame that does not convert is skipped, as in the window.
+        ++errors_;
+        if (!decoding.offered) return;
+    } catch (const std::exception& e) {
+        fail(e.what());
+        return;
+    }
+    if (!decoding.offered) return;
+    switch (decoding.outcome) {
+    case RecordingRule::Outcome::Recorded:
+        ++rows_;
+        break;
+    case RecordingRule::Outcome::LimitReached:
+        over_ = true;
+        if (ended_) ended_(0, {});
+        break;
+    case RecordingRule::Outcome::TableFull:
+        fail("the table " + options_.table + " is full");
+        break;
+    default:
+        break;
+    }
+    if (!over_ && rule_->RecordCount >= state_.RecordLimit) {
+        over_ = true;
+        if (ended_) ended_(0, {});
+    }
+}
+
+void LogSession::flushFiles() {
+    try {
+        if (table_) table_->flush();
+        if (csv_ && !csv_->flush(csvDurable_)) throw std::runtime_error("CSV: " + csv_->error());
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+}
+
+void LogSession::fail(const std::string& reason) {
+    if (over_) return;
+    over_ = true;
+    if (ended_) ended_(1, reason);
+}
+
+bool LogSession::finish(std::string& error) {
+    over_ = true;
+    flushTimer_.stop();
+    recordTimer_.stop();
+    linkTimer_.stop();
+    if (cable_) {
+        cable_->SetDataHandler({});
+        delete cable_; // check-in
+        cable_ = nullptr;
+    }
+    delete hid_;
+    hid_ = nullptr;
+    if (serial_) {
+        serial_->Disconnect();
+        delete serial_;
+        serial_ = nullptr;
+    }
+    bool ok = true;
+    if (table_) {
+        try {
+            table_->close();
+        } catch (const std::exception& e) {
+            error = "table " + options_.table + ": " + e.what();
+            ok = false;
+        }
+        table_.reset();
+    }
+    if (csv_) {
+        if (!csv_->flush(csvDurable_) || !csv_->finish()) {
+            if (ok) error = "CSV " + options_.csv + ": " + csv_->error();
+            ok = false;
+        }
+        csv_.reset();
+    }
+    return ok;
+}
+
+std::string LogSession::summary() const {
+    return "rd780-log: " + std::to_string(frames_) + " frames, " + std::to_string(rows_) +
+           " rows, " + std::to_string(errors_) + " errors";
+}
+
+} // namespace rd780::log

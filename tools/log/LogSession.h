@@ -1,0 +1,91 @@
+#pragma once
+// One logging run without a window: the meter's frames come over the chosen link, are
+// assembled and decoded as in the window, offered to the recording rule, and each recorded
+// row goes to the reading table and to the CSV file alike.
+#include "app/FcommState.h"
+#include "meter/core/FrameDecoder.h"
+#include "record/RecordingRule.h"
+#include "tools/log/LogOptions.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace rd780 {
+class FileWriter;
+class ReadingTable;
+class SerialChunker;
+class TSerialPortDriver;
+class THidDevice;
+class THidDeviceController;
+class HidServices;
+} // namespace rd780
+
+namespace rd780::log {
+
+class LogSession : public QObject {
+    Q_OBJECT
+public:
+    // ended(code, reason) runs once when the run must end: 0 when done (limit reached),
+    // 1 on a link or file error with its reason.
+    LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended);
+    ~LogSession() override;
+
+    // Opens the files and the link. Returns false with the reason when one cannot be.
+    bool start(std::string& error);
+    // The first half of start: the table, the CSV and the recording timers.
+    bool openFiles(std::string& error);
+    // Stops the link and makes every recorded row durable in both files. Returns false with
+    // the reason when that fails.
+    bool finish(std::string& error);
+
+    // One whole frame text, as the link's assembly hands it over.
+    void frame(const std::string& frameHex);
+
+    std::uint64_t frames() const { return frames_; }
+    std::uint64_t rows() const { return rows_; }
+    std::uint64_t errors() const { return errors_; }
+    std::string summary() const;
+
+    // The services of a simulated cable, for tests that want its counters.
+    std::shared_ptr<HidServices> hidServices() const { return hidServices_; }
+
+private:
+    class RowSink;
+    class Decoding;
+    bool openUsb(std::string& error);
+    bool openSerial(std::string& error);
+    void serialData(void* sender, const std::uint8_t* data, int size);
+    void poll();
+    void linkTick();
+    void fail(const std::string& reason);
+    void flushFiles();
+
+    LogOptions options_;
+    std::function<void(int, const std::string&)> ended_;
+    bool over_ = false;
+    FcommState state_;
+    ScaleSettings scale_;
+    std::unique_ptr<RecordingRule> rule_;
+    std::unique_ptr<ReadingTable> table_;
+    std::unique_ptr<FileWriter> csv_;
+    bool csvDurable_ = false;
+    std::unique_ptr<RowSink> sink_;
+
+    std::shared_ptr<HidServices> hidServices_;
+    THidDeviceController* hid_ = nullptr;
+    THidDevice* cable_ = nullptr;
+    TSerialPortDriver* serial_ = nullptr;
+    std::unique_ptr<SerialChunker> chunker_;
+
+    QTimer flushTimer_;
+    QTimer recordTimer_;
+    QTimer linkTimer_;
+    std::uint64_t frames_ = 0, rows_ = 0, errors_ = 0;
+};
+
+} // namespace rd780::log
