@@ -3,6 +3,8 @@
 #include "HidTestSupport.h"
 #include "app/TFCOMM.h"
 #include "link/hid/HidControllerClass.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "meter/MeterPanel.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +67,7 @@ struct UsbWindow {
         return n;
     }
     QString selectedDeviceLine() const {
-        auto* item = w->DevListBox->currentItem();
+        auto* item = w->Usb->DevListBox->currentItem();
         return item && item->isSelected() ? item->text() : QString();
     }
 };
@@ -89,14 +91,14 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
     f.sim->addDevice(mouse);
     f.start();
     // The first device change ran while the window was built.
-    ASSERT_EQ(f.w->DevListBox->count(), 2);
+    ASSERT_EQ(f.w->Usb->DevListBox->count(), 2);
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-    EXPECT_FALSE(f.w->DevListBox->isVisible());
-    EXPECT_TRUE(f.w->B9600->isChecked());
-    EXPECT_FALSE(f.w->B2400->isChecked() || f.w->B4800->isChecked());
+    EXPECT_FALSE(f.w->Usb->DevListBox->isVisible());
+    EXPECT_TRUE(f.w->Usb->B9600->isChecked());
+    EXPECT_FALSE(f.w->Usb->B2400->isChecked() || f.w->Usb->B4800->isChecked());
 
-    f.w->USBCon->click();
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    f.w->Usb->USBCon->click();
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
     ASSERT_GE(f.history().size(), 2);
     EXPECT_EQ(f.history()[0], "80 25 00 00 03 00 00 00 00 00 ");
     EXPECT_EQ(f.history()[1], "02 5A 00 00 00 00 00 00 00 ");
@@ -111,19 +113,19 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
         << polls << " polls, " << frames << " frames";
     EXPECT_EQ(f.historyWith("02 5A "), polls);
     EXPECT_GT(f.historyWith("R 00  F"), 5); // one line per data report
-    EXPECT_TRUE(f.w->CONok->isVisibleTo(f.w->CONok->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONok->isVisibleTo(f.w->Meter->CONok->parentWidget()));
     EXPECT_TRUE(f.messages.isEmpty());
 
     // Second press: configured once more, reading stops.
-    f.w->USBCon->click();
-    EXPECT_FALSE(f.w->USBCon->isChecked());
+    f.w->Usb->USBCon->click();
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.sim->featureReports(cable), 2);
-    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    EXPECT_FALSE(f.w->Usb->SelectedHidDevice->IsReading());
     const int after = f.sim->polls(cable);
     waitUntil([] { return false; }, 200);
     EXPECT_EQ(f.sim->polls(cable), after);
 
-    f.w->ClearBtn->click();
+    f.w->Usb->ClearBtn->click();
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
 }
 
@@ -132,13 +134,13 @@ TEST(UsbLink, UnplugAndReplugShowInTheHistoryAndReleaseTheButton) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 2; }, 20000));
     f.sim->unplug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") > 0; }));
     EXPECT_EQ(f.history().filter("Removal of ").front(), "Removal of USB to Serial");
-    EXPECT_FALSE(f.w->USBCon->isChecked());
-    EXPECT_EQ(f.w->DevListBox->count(), 0);
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    EXPECT_EQ(f.w->Usb->DevListBox->count(), 0);
     EXPECT_EQ(f.selectedDeviceLine(), "");
 
     f.sim->plug(cable);
@@ -146,11 +148,11 @@ TEST(UsbLink, UnplugAndReplugShowInTheHistoryAndReleaseTheButton) {
     // A newly arrived device cannot be opened before it is enumerated: VID and PID only.
     EXPECT_EQ(f.history().filter("Arrival of ").front(), "Arrival of Device VID=1A86 PID=E008");
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-    EXPECT_FALSE(f.w->USBCon->isChecked());
-    ASSERT_NE(f.w->DevListObjects.at(0), nullptr);
-    EXPECT_FALSE(f.w->DevListObjects.at(0)->IsReading());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    ASSERT_NE(f.w->Usb->DevListObjects.at(0), nullptr);
+    EXPECT_FALSE(f.w->Usb->DevListObjects.at(0)->IsReading());
     // And it connects again.
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     const auto frames = f.sim->framesSent(cable);
     EXPECT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) > frames + 1; }, 20000));
     EXPECT_TRUE(f.messages.isEmpty());
@@ -164,17 +166,17 @@ TEST(UsbLink, SilentMeterIsPolledAgainAt600AndDroppedAt3000Reports) {
     const int cable = f.sim->addDevice(c);
     f.sim->setMeterSilent(cable, true);
     f.start();
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     ASSERT_TRUE(waitUntil([&] { return !f.messages.isEmpty(); }, 60000));
     EXPECT_EQ(f.messages, QStringList{NotReady});
     EXPECT_GE(f.sim->reportsSent(cable), 3000u);
     // The first poll, then a new one each time the timer saw 600 reports since the last.
     EXPECT_GE(f.sim->polls(cable), 3);
     EXPECT_LE(f.sim->polls(cable), 6);
-    EXPECT_FALSE(f.w->USBCon->isChecked());
-    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    EXPECT_FALSE(f.w->Usb->SelectedHidDevice->IsReading());
     EXPECT_LE(f.w->S.UsbIdleReports, 1); // at most the delivery run while stopping
-    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
 }
 
 TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
@@ -182,10 +184,10 @@ TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
     {
         UsbWindow f;
         f.start();
-        EXPECT_EQ(f.w->DevListBox->count(), 0);
-        f.w->USBCon->click();
+        EXPECT_EQ(f.w->Usb->DevListBox->count(), 0);
+        f.w->Usb->USBCon->click();
         EXPECT_EQ(f.messages, QStringList{NotConnected});
-        EXPECT_FALSE(f.w->USBCon->isChecked());
+        EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
         EXPECT_EQ(f.w->HistoryListBox->count(), 0);
     }
     {
@@ -194,10 +196,10 @@ TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
         c.serial = u"0001A";
         const int cable = f.sim->addDevice(c);
         f.start();
-        ASSERT_EQ(f.w->DevListBox->count(), 1);
-        EXPECT_EQ(f.w->DevListBox->item(0)->text(), "USB to Serial (Serial=0001A)");
+        ASSERT_EQ(f.w->Usb->DevListBox->count(), 1);
+        EXPECT_EQ(f.w->Usb->DevListBox->item(0)->text(), "USB to Serial (Serial=0001A)");
         EXPECT_EQ(f.selectedDeviceLine(), "");
-        f.w->USBCon->click();
+        f.w->Usb->USBCon->click();
         EXPECT_EQ(f.messages, QStringList{NotConnected});
         EXPECT_EQ(f.sim->featureReports(cable), 0);
     }
@@ -210,7 +212,7 @@ TEST(UsbLink, ReadErrorsAreListedWithTheirCode) {
         const int cable = f.sim->addDevice(fastCable());
         f.sim->setReadFailure(cable, EIO);
         f.start();
-        f.w->USBCon->click();
+        f.w->Usb->USBCon->click();
         ASSERT_TRUE(waitUntil([&] { return f.historyWith("READ ERROR: ") >= 2; }));
         EXPECT_EQ(f.history().filter("READ ERROR: ").front(),
                   QString("READ ERROR: %1 (5)").arg(QString::fromStdString(std::strerror(EIO))));
@@ -227,8 +229,8 @@ TEST(UsbLink, CableWithoutWriteAccessStaysUpWithoutAMessage) {
         const int cable = f.sim->addDevice(c);
         f.start();
         EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-        f.w->USBCon->click();
-        EXPECT_FALSE(f.w->USBCon->isChecked());
+        f.w->Usb->USBCon->click();
+        EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
         EXPECT_TRUE(f.messages.isEmpty());
         EXPECT_EQ(f.sim->polls(cable), 0);
         EXPECT_EQ(
@@ -243,7 +245,7 @@ TEST(UsbLink, PollOfALongOutputReportIsPaddedWithZerosNotReadPastTheBuffer) {
     c.outputReportLength = 129;
     const int cable = f.sim->addDevice(c);
     f.start();
-    f.w->SendData->click();
+    f.w->Usb->SendData->click();
     EXPECT_EQ(f.sim->polls(cable), 1);
     const QString line = f.history().back();
     EXPECT_TRUE(line.startsWith("02 5A 00 "));
@@ -255,16 +257,16 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->ConTimer->stop();
+    f.w->Usb->ConTimer->stop();
     f.w->S.LinkIdleTicks = 0;
     f.w->S.UsbPollReports = 599;
     for (int i = 0; i < 3; ++i)
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 0);
-    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
     f.w->S.UsbPollReports = 600;
     for (int i = 0; i < 3; ++i)
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 1);
     EXPECT_EQ(f.w->S.UsbPollReports, 0);
     // While frames keep coming (ticks reset by each decode), nothing happens.
@@ -272,7 +274,7 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     f.w->S.UsbIdleReports = 5000;
     for (int i = 0; i < 10; ++i) {
         f.w->S.LinkIdleTicks = 0;
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     }
     EXPECT_EQ(f.sim->polls(cable), 1);
     EXPECT_TRUE(f.messages.isEmpty());
@@ -283,7 +285,7 @@ TEST(UsbLink, ClosingTheWindowWhileConnectedStopsQuietly) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 3; }, 20000));
     f.w.reset();
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();

@@ -1,7 +1,8 @@
-// USB link controls of the main window and the link timer.
-#include "app/TFCOMM.h"
+#include "link/hid/UsbLinkPanel.h"
+
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "meter/core/FrameAssembler.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,6 +34,11 @@ QString hexLine(const std::uint8_t* bytes, std::size_t n) {
     return line;
 }
 
+// The serial link's hidden toggle shares the group with Connect and Read.
+void uncheckSerialToggle(QWidget* client) {
+    if (auto* comCon = client->findChild<QAbstractButton*>("COMCon")) comCon->setChecked(false);
+}
+
 QToolButton* speedButton(QWidget* parent, const char* name, const QString& caption) {
     auto* b = new QToolButton(parent);
     b->setObjectName(name);
@@ -41,9 +47,10 @@ QToolButton* speedButton(QWidget* parent, const char* name, const QString& capti
 }
 } // namespace
 
-std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> TFCOMM::MakeHidServices;
-
-void TFCOMM::buildUsbSide() {
+UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
+                           UsbReportState& reports, LinkWatchState& link, QAction* START1,
+                           QObject* parent)
+    : Panel(context, parent), reading_(reading), S(reports), link_(link) {
     USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
@@ -58,14 +65,14 @@ void TFCOMM::buildUsbSide() {
     connect(USBCon, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             ReadBtn->setChecked(false);
-            if (COMCon) COMCon->setChecked(false);
+            uncheckSerialToggle(Client);
         }
         Guarded([this] { USBConClick(); });
     });
     connect(ReadBtn, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             USBCon->setChecked(false);
-            if (COMCon) COMCon->setChecked(false);
+            uncheckSerialToggle(Client);
         }
         Guarded([this] { ReadBtnClick(); });
     });
@@ -120,13 +127,10 @@ void TFCOMM::buildUsbSide() {
     ConTimer->start();
 }
 
-void TFCOMM::createHidController() {
-    std::shared_ptr<HidServices> services;
-    if (MakeHidServices) {
-        services = MakeHidServices(Options);
-    } else {
+void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter) {
+    if (!services) {
         services = makeLinuxHidServices();
-        if (Options.simulateMeter) {
+        if (simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
             SimulatedHid->addDevice();
             services = SimulatedHid;
@@ -157,7 +161,7 @@ void TFCOMM::createHidController() {
     }));
 }
 
-void TFCOMM::destroyHidController() {
+void UsbLinkPanel::destroyHidController() {
     if (!HidCtl) return;
     // Give our devices back first: their read threads stop here, on the GUI thread.
     releaseDeviceList();
@@ -165,7 +169,7 @@ void TFCOMM::destroyHidController() {
     HidCtl = nullptr;
 }
 
-void TFCOMM::releaseDeviceList() {
+void UsbLinkPanel::releaseDeviceList() {
     // Stop the readers while the list is intact: a delivery they run while stopping may
     // still poll the selected device.
     for (THidDevice* d : DevListObjects)
@@ -178,7 +182,7 @@ void TFCOMM::releaseDeviceList() {
     if (DevListBox) DevListBox->clear();
 }
 
-THidDevice* TFCOMM::TakeSelectedDevice() {
+THidDevice* UsbLinkPanel::TakeSelectedDevice() {
     SelectedHidDevice = nullptr;
     if (!DevListBox || DevListBox->count() == 0) return nullptr;
     const int row = DevListBox->currentRow();
@@ -187,7 +191,7 @@ THidDevice* TFCOMM::TakeSelectedDevice() {
     return SelectedHidDevice;
 }
 
-QString TFCOMM::DescribeDevice(THidDevice* HidDev) {
+QString UsbLinkPanel::DescribeDevice(THidDevice* HidDev) {
     const std::u16string product = HidDev->ProductText();
     QString text = !product.empty() ? QString::fromStdU16String(product)
                                     : QString::asprintf("Device VID=%.4X PID=%.4X",
@@ -198,7 +202,7 @@ QString TFCOMM::DescribeDevice(THidDevice* HidDev) {
     return text;
 }
 
-bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
+bool UsbLinkPanel::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
     if (DevListBox) {
         DevListBox->addItem(DescribeDevice(HidDev));
         THidDevice* out = nullptr;
@@ -208,7 +212,7 @@ bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
     return true;
 }
 
-void TFCOMM::HidCtlDeviceChange(QObject*) {
+void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
     ReadBtn->setChecked(false);
     ReadBtnClick();
     if (DevListBox) {
@@ -222,16 +226,16 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     if (pick < 0) DevListBox->clearSelection();
 }
 
-void TFCOMM::HidCtlArrival(THidDevice* HidDev) {
-    if (HistoryListBox) AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
+void UsbLinkPanel::HidCtlArrival(THidDevice* HidDev) {
+    AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
 }
 
-void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
-    if (HistoryListBox) AddHistoryLine("Removal of " + DescribeDevice(HidDev));
+void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
+    AddHistoryLine("Removal of " + DescribeDevice(HidDev));
     USBCon->setChecked(false);
 }
 
-void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
+void UsbLinkPanel::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
     const std::string text =
         HidCtl && HidCtl->Services() ? HidCtl->Services()->errorText(Error) : std::string();
     AddHistoryLine(QStringLiteral("READ ERROR: %1 (%2)")
@@ -239,11 +243,11 @@ void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
                        .arg(QString::number(Error, 16).toUpper()));
 }
 
-void TFCOMM::ClearBtnClick() {
-    HistoryListBox->clear();
+void UsbLinkPanel::ClearBtnClick() {
+    if (ClearHistory) ClearHistory();
 }
 
-void TFCOMM::ReadBtnClick() {
+void UsbLinkPanel::ReadBtnClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) return;
     if (!dev->HasReadWriteAccess()) {
@@ -253,7 +257,7 @@ void TFCOMM::ReadBtnClick() {
     }
 }
 
-void TFCOMM::SetFeatureClick() {
+void UsbLinkPanel::SetFeatureClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         ShowMessage(NotConnectedText);
@@ -269,7 +273,7 @@ void TFCOMM::SetFeatureClick() {
     AddHistoryLine(hexLine(buf.data() + 1, 10));
 }
 
-void TFCOMM::SendDataClick() {
+void UsbLinkPanel::SendDataClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         ShowMessage(NotConnectedText);
@@ -287,7 +291,7 @@ void TFCOMM::SendDataClick() {
     AddHistoryLine(hexLine(buf.data() + 1, std::min(written, buf.size() - 1)));
 }
 
-void TFCOMM::USBConClick() {
+void UsbLinkPanel::USBConClick() {
     ReadBtnClick();
     SetFeatureClick();
     S.UsbIdleReports = 0;
@@ -320,9 +324,9 @@ void TFCOMM::USBConClick() {
     }
 }
 
-void TFCOMM::ConTimerTimer() {
-    if (S.LinkIdleTicks != 2) {
-        ++S.LinkIdleTicks;
+void UsbLinkPanel::ConTimerTimer() {
+    if (link_.LinkIdleTicks != 2) {
+        ++link_.LinkIdleTicks;
         return;
     }
     if (S.UsbPollReports >= 600) {
@@ -335,9 +339,21 @@ void TFCOMM::ConTimerTimer() {
         if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
         ShowMessage(MeterNotReadyText);
     }
-    CONok->hide();
-    CONokN->show();
-    S.LinkIdleTicks = 0;
+    if (LinkIdle) LinkIdle();
+    link_.LinkIdleTicks = 0;
+}
+
+void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
+                                 uint16_t Size) {
+    const HidReportOutcome out = assembleHidReport(
+        {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
+        ReportID, Data, Size);
+    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
+    if (out.wholeFrame) {
+        if (Decode) Decode();
+        // Poll even after a failed decode: the meter's next frame may be fine.
+        SendDataClick();
+    }
 }
 
 } // namespace rd780
