@@ -136,7 +136,12 @@ int main(int argc, char** argv) {
         QTemporaryDir work;
         QDir::setCurrent(work.path());
         auto sim = std::make_shared<SimulatedHidServices>();
-        const int cable = sim->addDevice();
+        // Every report full, as fast as it is read: how the frames are cut into reports
+        // then depends on nothing but the frames.
+        SimDeviceConfig config;
+        config.reportInterval = std::chrono::microseconds(0);
+        config.meterPeriod = std::chrono::milliseconds(0);
+        const int cable = sim->addDevice(config);
         TFCOMM::MakeHidServices = [sim](const ProgramOptions&) { return sim; };
         TFCOMM w(options);
         TFCOMM::MakeHidServices = nullptr;
