@@ -193,7 +193,7 @@ void TFCOMM::FormCreate() {
     Usb->B2400->hide();
     Usb->B4800->hide();
     Usb->B9600->hide();
-    S.ScaleLabelSet = "4";
+    S.ScaleLabelSet = std::string(1, '4');
     S.OverloadValue = 60;
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
