@@ -174,6 +174,7 @@ void TFCOMM::buildPanels() {
     Chart->VisibleArea = [this] { return visibleClientArea(); };
     Limits->LimitsChanged = [this] { Scale->KDsetup(1); };
     Serial->Decode = [this] { Meter->LcdDisplay520(); };
+    Serial->LinkLost = [this] { Meter->showLinkLamp(false); };
     Serial->ExitClick = [this] { BitBtn1Click(); };
     Usb->Decode = [this] { Meter->LcdDisplay520(); };
     Usb->LinkIdle = [this] { Meter->showLinkLamp(false); };
@@ -198,7 +199,7 @@ void TFCOMM::FormCreate() {
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
     S.ScaleDivisions = 80;
-    Recording->OpenReadingTable();
+    Recording->OpenReadingTableAtStart();
     S.RecordNo = 1;
     S.ScaleFixedMode = false;
     S.RecordLimit = 10000;

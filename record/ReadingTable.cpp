@@ -2,6 +2,8 @@
 
 #include "app/Guard.h"
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -68,13 +70,20 @@ void ReadingTable::adopt(px::Table t) {
     if (table_->writable()) table_->setSyncInterval(200);
 }
 
-void ReadingTable::openOrCreate(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+ReadingTable::OpenOutcome ReadingTable::openOrCreate(const std::filesystem::path& path) {
+    // lstat: a dangling symbolic link is not a missing file; the engine refuses it.
+    struct stat st {};
+    OpenOutcome outcome = OpenOutcome::Opened;
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+        outcome = OpenOutcome::Created;
+    else if (S_ISREG(st.st_mode) && st.st_size == 0)
+        outcome = OpenOutcome::ReplacedEmpty;
+    if (outcome != OpenOutcome::Opened) {
         px::Table created = px::Table::create(path, readingFields());
         created.close();
     }
     open(path);
+    return outcome;
 }
 
 void ReadingTable::open(const std::filesystem::path& path) {

@@ -28,9 +28,11 @@ public:
     ReadingTable() = default;
     ~ReadingTable() override;
 
+    enum class OpenOutcome { Opened, Created, ReplacedEmpty };
     // Opens the table at path for this process alone, creating an empty reading table
-    // first when the file is missing.
-    void openOrCreate(const std::filesystem::path& path);
+    // first when the file is missing, or in place of a zero-length file (a creation cut
+    // short, with nothing in it to lose). Anything else that is not a table is refused.
+    OpenOutcome openOrCreate(const std::filesystem::path& path);
     // Opens an existing table file. The previous table stays open if this one fails.
     // A table that cannot be written (file permissions) is opened for reading only.
     void open(const std::filesystem::path& path);

@@ -157,6 +157,13 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
             [this](const QModelIndex& current) { Rec->Model->setCurrentRow(current.row()); });
     connect(Rec->Model, &QAbstractItemModel::modelReset, DBGrid1,
             [this] { setGridColumns(DBGrid1, Rec->Table); });
+    // On the grid itself, so it stays with it: whenever no table takes the readings.
+    TableNote = new QLabel(DBGrid1);
+    TableNote->setObjectName("TableNote");
+    TableNote->setGeometry(2, DBGrid1->height() - 22, DBGrid1->width() - 4, 20);
+    TableNote->setStyleSheet("QLabel { background: rgb(160,0,0); color: white; }");
+    TableNote->hide();
+    connect(Rec->Model, &QAbstractItemModel::modelReset, TableNote, [this] { ShowTableState(); });
 
     Trecord = new QTimer(this);
     Trecord->setObjectName("Trecord");
@@ -235,9 +242,42 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
 }
 
 void RecordingPanel::OpenReadingTable() {
-    Rec->Table.openOrCreate(QDir::current().absoluteFilePath(ReadingTableFile).toStdString());
+    const QString path = QDir::current().absoluteFilePath(ReadingTableFile);
+    const auto outcome = Rec->Table.openOrCreate(path.toStdString());
+    if (outcome == ReadingTable::OpenOutcome::ReplacedEmpty)
+        AddHistoryLine(QStringLiteral("%1 was empty (0 bytes); a new empty reading table "
+                                      "took its place")
+                           .arg(path));
     Rec->FullReported = false;
     Rec->Model->reload();
+}
+
+void RecordingPanel::OpenReadingTableAtStart() {
+    // A table that cannot be opened stops recording, not the rest of the start: the note
+    // on the grid keeps saying so until a table is opened.
+    try {
+        OpenReadingTable();
+    } catch (const std::exception& e) {
+        Rec->TableProblem = QString::fromUtf8(e.what());
+        ShowTableState();
+        AddHistoryLine("Readings are not being recorded: " + Rec->TableProblem);
+        ShowMessage(Rec->TableProblem);
+    }
+}
+
+void RecordingPanel::ShowTableState() {
+    if (!TableNote) return;
+    if (Rec->Table.isOpen()) {
+        Rec->TableProblem.clear();
+        TableNote->hide();
+        return;
+    }
+    TableNote->setText("Readings are not being recorded: " +
+                       (Rec->TableProblem.isEmpty() ? QStringLiteral("no reading table is open")
+                                                    : Rec->TableProblem));
+    TableNote->setToolTip(TableNote->text());
+    TableNote->show();
+    TableNote->raise();
 }
 
 void RecordingPanel::CloseReadingTable() {
@@ -262,6 +302,8 @@ void RecordingPanel::INDataToTable() {
     rule.IntervalOn = RecordSI->isChecked();
     rule.IntervalText = toStd(RecordSITime->text());
     rule.RepeatOn = RepeatSet->isChecked();
+    // Without a table, the note on the grid says so; the readings wait for one.
+    if (!Rec->Table.isOpen()) return;
     const Reading reading{reading_.ReadingText, reading_.ReadingValue, reading_.ReadingUnit,
                           reading_.ReadingCoupling, reading_.ReadingAuto};
     const int32_t stamp = timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());

@@ -11,6 +11,7 @@
 class QAction;
 class QCheckBox;
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
@@ -62,6 +63,9 @@ public:
     std::function<void(QWidget* preview)> PreviewHook;
 
     void OpenReadingTable();
+    void OpenReadingTableAtStart();
+    QLabel* TableNote = nullptr; // on the grid while readings are not being recorded
+    void ShowTableState();
     void CloseReadingTable();
     void INDataToTable();
     void TrecordTimer();

@@ -9,6 +9,7 @@
 #include "record/RecordingRule.h"
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -30,6 +31,8 @@ public:
     // Recording errors already shown, so a stream of frames raises each one once.
     std::string LastError;
     bool FullReported = false;
+    // Why no table is open, when opening one failed; shown on the grid until one opens.
+    QString TableProblem;
 
     // Called on the GUI thread when pending rows could not be made durable.
     std::function<void(const std::string&)> OnFlushError;

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth fonts-liberation
   qt6-qpa-plugins
   xdotool x11-apps netpbm
+  scdoc librsvg2-bin lintian appstream dpkg-dev file man-db
 )
 
 missing=()

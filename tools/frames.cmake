@@ -1,3 +1,2 @@
 add_executable(rd780-frames ${CMAKE_CURRENT_SOURCE_DIR}/frames/main.cpp)
 target_link_libraries(rd780-frames PRIVATE rd780_meter_core)
-install(TARGETS rd780-frames RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

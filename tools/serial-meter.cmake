@@ -2,4 +2,3 @@
 # hardware.
 add_executable(rd780-serial-meter ${CMAKE_CURRENT_SOURCE_DIR}/serial-meter/main.cpp)
 target_link_libraries(rd780-serial-meter PRIVATE rd780_meter_core)
-install(TARGETS rd780-serial-meter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -2,7 +2,6 @@
 
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
-#include "meter/core/FrameAssembler.h"
 
 #include <QAction>
 #include <QLabel>
@@ -49,17 +48,29 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
     COMM2->SetComPortSpeed(br2400);
     if (!portDevice.isEmpty()) COMM2->SetPortDevice(pnCOM1, portDevice.toLocal8Bit().toStdString());
 
-    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the chunker
-    // and FrameHex are only ever touched here, one tick at a time; nobody waits for anybody.
-    // The bytes belong to the driver and are copied into the chunk during the call.
-    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& chunk) {
-        if (!flushChunk(frameHex_, chunk)) return;
+    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the frame
+    // finder and FrameHex are only ever touched here, one tick at a time. The bytes belong
+    // to the driver and are copied during the call.
+    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& frame) {
+        frameHex_ = frame;
         ++SerialFramesAssembled;
         if (Decode) Decode();
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
-        const QString text = "Serial port read failed: " + QString::fromStdString(why);
+        const QString text = "Serial port read failed: " + QString::fromStdString(why) +
+                             "; reading resumes when the device is back";
+        AddHistoryLine(text);
+        if (SerialNote) SerialNote->setText(text);
+        if (LinkLost) LinkLost();
+        // Half a frame from before the loss must not join the bytes after it.
+        if (SerialFrames) SerialFrames->clear();
+    };
+    COMM2->OnDeviceBack = [this] {
+        if (SerialFrames) SerialFrames->clear();
+        const QString text = QStringLiteral("Serial port COM%1 back: %2, reading again")
+                                 .arg(COMM2->ComPort() + 1)
+                                 .arg(QString::fromStdString(COMM2->PortDevice(COMM2->ComPort())));
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
     };
@@ -120,6 +131,7 @@ void SerialLinkPanel::destroySerialSide() {
     COMM2->SetOnReceiveData({});
     COMM2->OnIdlePoll = nullptr;
     COMM2->OnReadError = nullptr;
+    COMM2->OnDeviceBack = nullptr;
     SerialFrames.reset();
 }
 
@@ -184,7 +196,7 @@ void SerialLinkPanel::BtDiscon1Click() {
     START1->setEnabled(true);
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
-    if (COMM2->Connected()) SerialNote->setText("Serial port closed");
+    if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();

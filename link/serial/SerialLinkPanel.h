@@ -48,6 +48,8 @@ public:
 
     // Decodes the frame text just assembled.
     std::function<void()> Decode;
+    // The link lost its device: the lamp goes grey.
+    std::function<void()> LinkLost;
     // The panel's own Exit button.
     std::function<void()> ExitClick;
 

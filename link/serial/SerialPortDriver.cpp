@@ -24,6 +24,10 @@ bool TSerialPortDriver::Connected() const {
 
 bool TSerialPortDriver::Connect() {
     if (Connected()) return true;
+    if (waitingForDevice_) {
+        waitingForDevice_ = false;
+        timer_->stop();
+    }
     const std::string& device = devices_[comPort_];
     if (!port_->open(device)) {
         lastOpenError_ = device + ": " + port_->error();
@@ -37,6 +41,10 @@ bool TSerialPortDriver::Connect() {
 }
 
 void TSerialPortDriver::Disconnect() {
+    if (waitingForDevice_) {
+        waitingForDevice_ = false;
+        timer_->stop();
+    }
     if (!Connected()) return;
     timer_->stop();
     port_->close();
@@ -69,6 +77,15 @@ void TSerialPortDriver::PurgeQueues(bool Input, bool Output) {
 }
 
 void TSerialPortDriver::PollReceive() {
+    if (waitingForDevice_) {
+        // Quietly: the failure was said once; the device comes back when it comes back.
+        if (!port_->open(devices_[comPort_])) return;
+        waitingForDevice_ = false;
+        readFailing_ = false;
+        ApplyLineSettings();
+        if (OnDeviceBack) OnDeviceBack();
+        return;
+    }
     if (!Connected()) return;
     // A handler that opens a nested event loop (a message box) must not have its bytes
     // overwritten by the next tick reading into the same buffer.
@@ -81,12 +98,15 @@ void TSerialPortDriver::PollReceive() {
 
     long n = port_->readAvailable(buffer_.data(), buffer_.size());
     if (n < 0) {
+        const std::string why = devices_[comPort_] + ": " + port_->error();
+        // A hung-up tty stays hung up: only a new open of the device reads again.
+        port_->close();
+        waitingForDevice_ = true;
         if (!readFailing_ && OnReadError) {
             readFailing_ = true;
-            OnReadError(devices_[comPort_] + ": " + port_->error());
+            OnReadError(why);
         }
         readFailing_ = true;
-        if (OnIdlePoll) OnIdlePoll();
         return;
     }
     readFailing_ = false;

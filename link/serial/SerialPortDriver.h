@@ -118,7 +118,13 @@ public:
     // A tick of an open port that brought no byte: the pause that ends a run of bytes.
     std::function<void()> OnIdlePoll;
     // The first failed read after good ones (an adapter pulled out, say), with the reason.
+    // The port is then closed and the same device is tried again at every tick until it
+    // opens (the adapter plugged back in under the same name).
     std::function<void(const std::string&)> OnReadError;
+    // The device is back after a failed read: opened and set up as on Connect.
+    std::function<void()> OnDeviceBack;
+    // Closed after a failed read, and trying the device again at every tick.
+    bool WaitingForDevice() const { return waitingForDevice_; }
 
     // Device opened for each port number; pnCOM1..pnCOM4 are /dev/ttyS0..3 unless changed.
     const std::string& PortDevice(TComPortNumber n) const { return devices_[n]; }
@@ -156,6 +162,7 @@ private:
     std::string lastOpenError_;
     bool inPoll_ = false;
     bool readFailing_ = false;
+    bool waitingForDevice_ = false;
 };
 
 } // namespace rd780

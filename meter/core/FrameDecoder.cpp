@@ -194,4 +194,16 @@ void decodeFrame(const std::string& frame, const ScaleSettings& settings, Readin
     if (frame.size() == LongFrameChars) sink.plotWaveform(frame);
 }
 
+bool decodableFrame(const std::string& frameHex) {
+    std::string text, unit, coupling, autoText;
+    float value = 0;
+    DecodeSink quiet;
+    try {
+        decodeFrame(frameHex, ScaleSettings{}, {text, value, unit, coupling, autoText}, quiet);
+    } catch (const DecodeError&) {
+        return false;
+    }
+    return true;
+}
+
 } // namespace rd780

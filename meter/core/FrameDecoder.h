@@ -53,6 +53,10 @@ public:
 void decodeFrame(const std::string& frameHex, const ScaleSettings& settings, ReadingRefs reading,
                  DecodeSink& sink);
 
+// True when the frame text decodes without a DecodeError: what a frame candidate found in a
+// byte stream must pass before it is taken for a frame.
+bool decodableFrame(const std::string& frameHex);
+
 // Decimal integer conversion as the display texts need it: leading spaces skipped, an
 // optional sign, then digits only. Throws DecodeError naming the text.
 int parseDisplayInteger(const std::string& text);

@@ -713,10 +713,21 @@ static std::unique_ptr<Table::Impl> openFile(const std::filesystem::path& path, 
     im->path = path;
     im->where = path.string();
     im->writable = write;
-    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // Without blocking: a FIFO or a device named like a table must be refused at once, not
+    // hang the open. A table opened for writing is never reached through a symbolic link,
+    // which could point anywhere (another user's choice of where we write).
+    int flags = (write ? O_RDWR | O_NOFOLLOW : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
     if (create) flags |= O_CREAT;
     im->fd = ::open(path.c_str(), flags, 0644);
-    if (im->fd < 0) throw im->error("cannot open: " + errnoText());
+    if (im->fd < 0) {
+        if (write && errno == ELOOP)
+            throw im->error("is a symbolic link; a table is never written through one");
+        throw im->error("cannot open: " + errnoText());
+    }
+    struct stat st {};
+    if (::fstat(im->fd, &st) != 0) throw im->error("cannot stat: " + errnoText());
+    if (!S_ISREG(st.st_mode)) throw im->error("is not a regular file");
+    ::fcntl(im->fd, F_SETFL, ::fcntl(im->fd, F_GETFL) & ~O_NONBLOCK);
     if (write && ::flock(im->fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             throw im->error("the table is already open for writing by another program or "
@@ -801,13 +812,46 @@ Table Table::create(const std::filesystem::path& path, const std::vector<Field>&
     putU16(&h[kCodePage], static_cast<std::uint32_t>(options.codePage));
     std::copy(body.begin(), body.end(), h.begin() + kFieldInfo);
 
+    // What the new table replaces: never a symbolic link or anything but a regular file,
+    // and never a table open elsewhere for writing (held locked until the rename).
+    std::unique_ptr<Impl> old;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            throw Error(where + ": is a symbolic link; a table is never written through one");
+        old = openFile(path, true, false);
+    } else if (errno != ENOENT) {
+        throw Error(where + ": cannot stat: " + errnoText());
+    }
+
+    // Written under a temporary name in the same folder and renamed into place once the
+    // header is on disk: a crash or a full disk leaves either no table or a whole one.
+    std::filesystem::path dir = path.parent_path();
+    std::string temp = ((dir.empty() ? std::filesystem::path(".") : dir) /
+                        ("." + path.filename().string() + ".new-XXXXXX"))
+                           .string();
     Table t;
-    t.d = openFile(path, true, true);
+    t.d = std::make_unique<Impl>();
     auto& im = *t.d;
-    // Locked before truncating: a table open elsewhere for writing is never destroyed.
-    if (::ftruncate(im.fd, 0) != 0 || !pwriteAll(im.fd, h.data(), h.size(), 0))
+    im.path = path;
+    im.where = where;
+    im.writable = true;
+    im.fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (im.fd < 0) throw im.error("cannot create the new table: " + errnoText());
+    struct Unlink {
+        const std::string& name;
+        bool keep = false;
+        ~Unlink() {
+            if (!keep) ::unlink(name.c_str());
+        }
+    } cleanup{temp};
+    if (::fchmod(im.fd, 0644) != 0 || ::flock(im.fd, LOCK_EX | LOCK_NB) != 0 ||
+        !pwriteAll(im.fd, h.data(), h.size(), 0) || ::fsync(im.fd) != 0)
         throw im.error("cannot write the new table: " + errnoText());
-    im.sync();
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        throw im.error("cannot put the new table in place: " + errnoText());
+    cleanup.keep = true;
+    old.reset();
     syncDirectory(path);
     im.parseHeader(static_cast<off_t>(h.size()));
     im.walkChain(static_cast<off_t>(h.size()));

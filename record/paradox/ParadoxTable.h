@@ -135,12 +135,15 @@ public:
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
 
-    // Creates a new, empty table (replacing any file at path) and returns it open for
-    // read-write. Field names must be unique (case-insensitive), 1..25 bytes.
+    // Creates a new, empty table and returns it open for read-write. It replaces a regular
+    // file at path that no one holds open for writing; a symbolic link or any other kind of
+    // file there is refused. The table appears whole or not at all. Field names must be
+    // unique (case-insensitive), 1..25 bytes.
     static Table create(const std::filesystem::path& path, const std::vector<Field>& fields,
                         const CreateOptions& options = {});
-    // Opens an existing table. Checks the header and the whole block chain; a damaged,
-    // foreign or encrypted file throws Error. ReadWrite also repairs the counts that a
+    // Opens an existing table: a regular file only (refused at once otherwise), never
+    // through a symbolic link for ReadWrite. Checks the header and the whole block chain; a
+    // damaged, foreign or encrypted file throws Error. ReadWrite also repairs the counts that a
     // crash between writing a row and updating the header may have left behind.
     static Table open(const std::filesystem::path& path, OpenMode mode);
 

@@ -25,19 +25,25 @@ void onSignal(int) {
 
 struct Options {
     unsigned baud = 2400;
-    int pauseMs = 100; // between frames; must exceed the reader's 50 ms poll
+    int pauseMs = 100; // between frames; 0 sends them back to back
     int longEvery = 8;
     long frames = 0; // 0: until stopped
     unsigned seed = 780;
     bool quiet = false;
 };
 
-void usage(const char* prog) {
-    std::fprintf(stderr,
-                 "usage: %s [--baud N] [--pause MS] [--long-every N] [--frames N] [--seed N] "
-                 "[--quiet]\n"
-                 "Opens a pseudo-terminal and sends meter frames on it.\n",
-                 prog);
+void usage(FILE* to) {
+    std::fputs("usage: rd780-serial-meter [--baud N] [--pause MS] [--long-every N] [--frames N] "
+               "[--seed N] [--quiet]\n"
+               "Opens a pseudo-terminal and sends meter frames on it.\n"
+               "  --baud N        line speed, 110 to 115200 (2400)\n"
+               "  --pause MS      pause after each frame, 0 to 60000 ms (100)\n"
+               "  --long-every N  every Nth frame is a long frame, 0 for none (8)\n"
+               "  --frames N      stop after N frames, 0 for never (0)\n"
+               "  --seed N        seed of the simulated readings (780)\n"
+               "  --quiet         print only the device name\n"
+               "  -h, --help      show this help\n",
+               to);
 }
 
 bool parseNumber(const char* text, long min, long max, long& out) {
@@ -93,8 +99,12 @@ std::string describe(const rd780::MeterDisplay& d) {
 
 int main(int argc, char** argv) {
     Options opt;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        usage(stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     if (!parse(argc, argv, opt)) {
-        usage(argv[0]);
+        usage(stderr);
         return 2;
     }
 

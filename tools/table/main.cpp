@@ -3,18 +3,49 @@
 #include "record/paradox/ParadoxTable.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 namespace px = rd780::paradox;
 
+namespace {
+
+void usage(FILE* to) {
+    std::fputs("usage: rd780-table [--] FILE\n"
+               "Prints the Paradox table FILE as tab-separated text: a line of field names,\n"
+               "then one line per row.\n"
+               "  -h, --help  show this help\n",
+               to);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rd780-table FILE\n");
-        return 1;
+    // Exit status 2 for a wrong call, 1 for a table that cannot be read or printed.
+    const char* file = nullptr;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!optionsDone && (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)) {
+            usage(stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (!optionsDone && std::strcmp(a, "--") == 0) {
+            optionsDone = true;
+        } else if ((!optionsDone && a[0] == '-' && a[1] != '\0') || file) {
+            usage(stderr);
+            return 2;
+        } else {
+            file = a;
+        }
+    }
+    if (!file) {
+        usage(stderr);
+        return 2;
     }
     try {
-        const px::Table t = px::Table::open(argv[1], px::OpenMode::ReadOnly);
+        const px::Table t = px::Table::open(file, px::OpenMode::ReadOnly);
         std::string line;
         for (const auto& f : t.fields()) {
             if (!line.empty()) line += '\t';

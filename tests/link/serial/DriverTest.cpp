@@ -8,6 +8,8 @@
 
 #include <termios.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -282,6 +284,108 @@ TEST_F(DriverOnPty, TheTimerPollsByItself) {
     pty.send({0x43});
     test::waitUntil([] { return false; }, 200);
     EXPECT_EQ(rx.events.size(), 1u) << "no tick after Disconnect";
+}
+
+// A port whose device can be pulled out and plugged back in.
+class UnpluggablePort : public SerialPortAccess {
+public:
+    bool present = true;
+    int opens = 0, configures = 0;
+    std::vector<uint8_t> waiting;
+    std::string openedDevice;
+
+    bool open(const std::string& device) override {
+        ++opens;
+        if (!present) {
+            error_ = "No such file or directory";
+            return false;
+        }
+        openedDevice = device;
+        open_ = true;
+        return true;
+    }
+    bool isOpen() const override { return open_; }
+    void close() override { open_ = false; }
+    void configure(const SerialLineSettings&) override { ++configures; }
+    void purge(bool input, bool) override {
+        if (input) waiting.clear();
+    }
+    long readAvailable(uint8_t* buffer, std::size_t max) override {
+        if (!open_) {
+            error_ = "port not open";
+            return -1;
+        }
+        if (!present) {
+            error_ = "the device went away";
+            return -1;
+        }
+        const std::size_t n = std::min(max, waiting.size());
+        std::copy(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<long>(n);
+    }
+    const std::string& error() const override { return error_; }
+
+private:
+    bool open_ = false;
+    std::string error_;
+};
+
+TEST(SerialDriverReplug, AVanishedDeviceIsSaidOnceAndReadAgainWhenItReturns) {
+    auto owned = std::make_unique<UnpluggablePort>();
+    UnpluggablePort& port = *owned;
+    TSerialPortDriver drv(nullptr, std::move(owned));
+    drv.SetPortDevice(pnCOM1, "/dev/ttyUSB0");
+    drv.SetComPort(pnCOM1);
+    Receiver rx;
+    drv.SetOnReceiveData({&rx, &Receiver::H520RData});
+    std::vector<std::string> errors;
+    int back = 0;
+    drv.OnReadError = [&](const std::string& why) { errors.push_back(why); };
+    drv.OnDeviceBack = [&] { ++back; };
+    ASSERT_TRUE(drv.Connect());
+    EXPECT_EQ(port.configures, 1);
+
+    port.present = false;
+    for (int i = 0; i < 5; ++i)
+        drv.PollReceive();
+    ASSERT_EQ(errors.size(), 1u) << "said once, not per tick";
+    EXPECT_EQ(errors[0], "/dev/ttyUSB0: the device went away");
+    EXPECT_FALSE(drv.Connected());
+    EXPECT_TRUE(drv.WaitingForDevice());
+    EXPECT_TRUE(drv.PollTimerActive()) << "the ticks go on looking for the device";
+    EXPECT_EQ(port.opens, 1 + 4) << "each later tick tries the device again";
+    EXPECT_EQ(back, 0);
+
+    port.present = true;
+    port.waiting = {0x5A, 0x01};
+    drv.PollReceive();
+    EXPECT_EQ(back, 1);
+    EXPECT_TRUE(drv.Connected());
+    EXPECT_FALSE(drv.WaitingForDevice());
+    EXPECT_EQ(port.openedDevice, "/dev/ttyUSB0");
+    EXPECT_EQ(port.configures, 2) << "set up as on Connect";
+    EXPECT_TRUE(port.waiting.empty()) << "and purged as on Connect";
+    port.waiting = {0x5A, 0x02};
+    drv.PollReceive();
+    ASSERT_EQ(rx.events.size(), 1u);
+    EXPECT_EQ(rx.events[0], (std::vector<uint8_t>{0x5A, 0x02}));
+
+    // A second loss is said again.
+    port.present = false;
+    drv.PollReceive();
+    EXPECT_EQ(errors.size(), 2u);
+
+    // Disconnect ends the search.
+    drv.Disconnect();
+    EXPECT_FALSE(drv.WaitingForDevice());
+    EXPECT_FALSE(drv.PollTimerActive());
+    const int opens = port.opens;
+    port.present = true;
+    drv.PollReceive();
+    EXPECT_EQ(port.opens, opens);
+    EXPECT_FALSE(drv.Connected());
+    EXPECT_EQ(back, 1);
 }
 
 } // namespace

@@ -35,7 +35,7 @@ public:
     const std::string& slavePath() const { return slave_; }
     int master() const { return master_; }
 
-    // Writes all bytes to the master side and waits until the slave can read them.
+    // Writes all bytes to the master side; the slave side sees them a moment later.
     void send(const std::vector<uint8_t>& bytes) { send(bytes.data(), bytes.size()); }
     void send(const uint8_t* data, std::size_t size) {
         std::size_t done = 0;
@@ -46,7 +46,6 @@ public:
             done += static_cast<std::size_t>(n);
         }
         ::tcdrain(master_);
-        ::usleep(20000); // the pty hands the bytes to the slave side asynchronously
     }
 
     void closeMaster() {
