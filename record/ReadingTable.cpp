@@ -1,6 +1,7 @@
 #include "record/ReadingTable.h"
 
 #include "app/Guard.h"
+#include "record/paradox/CodePage.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -161,7 +162,10 @@ void ReadingTable::appendReading(const ReadingRow& r) {
             t.requireField(n);
     }
     std::vector<px::Value> row = t.blankRow();
-    auto text = [](const std::string& s) { return s.empty() ? px::Value{} : px::Value{s}; };
+    // The meter's bytes as they came: 0xB5 (micro) or 0xFF (overload) are no UTF-8.
+    auto text = [](const std::string& s) {
+        return s.empty() ? px::Value{} : px::Value{px::windows1252ToUtf8(s)};
+    };
     row[size_t(map_.value)] = text(r.Value);
     row[size_t(map_.nval)] = r.Nval;
     row[size_t(map_.time)] = px::TimeOfDay{r.TimeMs};

@@ -10,10 +10,9 @@
 
 namespace rd780::test {
 
-// The shared fixtures folder beside the project, or empty when it is absent.
-inline QString sharedDir() {
-    QDir d(QStringLiteral(RD780_SHARED_DIR));
-    return d.exists() ? d.absolutePath() : QString();
+// The Paradox tables written by other programs, kept with the tests.
+inline QString fixtureDir() {
+    return QDir(QStringLiteral(RD780_FIXTURE_DIR)).absolutePath();
 }
 
 // Runs the event loop until pred holds or the time is up; returns pred's last value.

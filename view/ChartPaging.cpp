@@ -27,8 +27,9 @@ void ChartPaging::setPointsPerPage(int points, int maxPoints, int seriesCount) {
 ChartPaging::Window ChartPaging::window(int maxPoints) const {
     if (pointsPerPage_ < 1) return {0.0, static_cast<double>(std::max(maxPoints - 1, 1))};
     const double first = static_cast<double>(page_ - 1) * pointsPerPage_;
-    // A page of one point still needs a span for the axis.
-    return {first, first + std::max(pointsPerPage_ - 1, 1)};
+    // The axis needs a span: a page of one point is centred on it, so it shows no neighbour.
+    if (pointsPerPage_ == 1) return {first - 0.5, first + 0.5};
+    return {first, first + pointsPerPage_ - 1};
 }
 
 } // namespace rd780::view

@@ -16,8 +16,8 @@ public:
     // A negative size is refused with an error; a page beyond the new count becomes the last.
     void setPointsPerPage(int points, int maxPoints, int seriesCount = 1);
 
-    // Bottom-axis window of the current page, as point indexes. With paging off it spans
-    // every point.
+    // Bottom-axis window of the current page, as point indexes: it holds exactly the page's
+    // point positions. With paging off it spans every point.
     struct Window {
         double first;
         double last;

@@ -85,6 +85,12 @@ public:
     virtual void watchChanges(std::function<void()> notify) = 0;
 };
 
+// Length of the configuration feature report: as the device declares it, 10 when it
+// declares none.
+inline std::size_t featureReportLength(const HidCaps& caps) {
+    return caps.FeatureReportByteLength != 0 ? caps.FeatureReportByteLength : 10;
+}
+
 // The services the program uses: Linux hidraw, plus the simulated cable when asked.
 std::shared_ptr<HidServices> makeLinuxHidServices();
 

@@ -1,4 +1,5 @@
 #include "link/hid/LinuxHidServices.h"
+#include "link/hid/SysfsHidInfo.h"
 
 #include <QSocketNotifier>
 
@@ -13,8 +14,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace rd780 {
 
@@ -26,31 +25,6 @@ bool failWith(int code) {
     return false;
 }
 
-std::map<std::string, std::string> properties(udev_device* d) {
-    std::map<std::string, std::string> m;
-    if (!d) return m;
-    udev_list_entry* e = nullptr;
-    udev_list_entry_foreach(e, udev_device_get_properties_list_entry(d)) {
-        const char* v = udev_list_entry_get_value(e);
-        m[udev_list_entry_get_name(e)] = v ? v : "";
-    }
-    return m;
-}
-
-std::map<std::string, std::string> usbAttributes(udev_device* usb) {
-    std::map<std::string, std::string> m;
-    if (!usb) return m;
-    for (const char* key : {"product", "serial", "manufacturer", "bcdDevice"}) {
-        const char* v = udev_device_get_sysattr_value(usb, key);
-        if (v) m[key] = v;
-    }
-    return m;
-}
-
-std::vector<std::uint8_t> readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
 } // namespace
 
 std::string HidServices::errorText(std::uint32_t code) {
@@ -70,7 +44,8 @@ struct LinuxHidServices::Channel {
     }
 };
 
-LinuxHidServices::LinuxHidServices() : udev_(udev_new()) {}
+LinuxHidServices::LinuxHidServices(std::filesystem::path sysRoot)
+    : udev_(udev_new()), sysRoot_(std::move(sysRoot)) {}
 
 LinuxHidServices::~LinuxHidServices() {
     watchChanges({});
@@ -107,7 +82,6 @@ std::vector<HidInterfaceEntry> LinuxHidServices::enumerate() {
 }
 
 HidHandle LinuxHidServices::open(const std::string& path, HidAccess access) {
-    if (!udev_) return failWith(ENOSYS), InvalidHidHandle;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return failWith(errno), InvalidHidHandle;
     if (!S_ISCHR(st.st_mode)) return failWith(ENODEV), InvalidHidHandle;
@@ -119,19 +93,9 @@ HidHandle LinuxHidServices::open(const std::string& path, HidAccess access) {
     }
     ch->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (ch->wakeFd < 0) return failWith(errno), InvalidHidHandle;
-    udev_device* d = udev_device_new_from_devnum(udev_, 'c', st.st_rdev);
-    if (d) {
-        udev_device* hid = udev_device_get_parent_with_subsystem_devtype(d, "hid", nullptr);
-        udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
-        ch->info = mapUdevProperties(properties(hid), usbAttributes(usb));
-        if (hid) {
-            const char* hidPath = udev_device_get_syspath(hid);
-            if (hidPath)
-                ch->lengths =
-                    parseReportDescriptor(readFile(std::string(hidPath) + "/report_descriptor"));
-        }
-        udev_device_unref(d);
-    }
+    const SysfsHidInfo sys = readSysfsHidInfo(sysRoot_, st.st_rdev);
+    ch->info = sys.info;
+    ch->lengths = sys.lengths;
     std::lock_guard<std::mutex> lk(mutex_);
     const HidHandle h = nextHandle_++;
     channels_[h] = std::move(ch);
@@ -204,9 +168,17 @@ bool LinuxHidServices::getSerialNumberString(HidHandle h, std::u16string& out) {
     return true;
 }
 
-// hidraw offers no way to read string descriptor 0 (the language list): nothing is
-// written, so no serial number is taken as distinct from it.
-void LinuxHidServices::getIndexedString(HidHandle, int, char16_t*, std::size_t) {}
+// Neither hidraw nor sysfs gives string descriptor 0 (the language list). Linux reads the
+// serial number in the device's own first language and leaves it out when the device has
+// none, so the serial can never be the list itself; the list is given as US English, the
+// language nearly every device offers first, so a serial number is kept as it came.
+void LinuxHidServices::getIndexedString(HidHandle h, int index, char16_t* buf, std::size_t words) {
+    auto ch = channel(h);
+    if (!ch || index != 0) return;
+    const char16_t list[2] = {0x0409, 0};
+    for (std::size_t i = 0; i < words && i < 2; ++i)
+        buf[i] = list[i];
+}
 
 bool LinuxHidServices::setFeature(HidHandle h, const std::uint8_t* data, std::size_t length) {
     auto ch = channel(h);

@@ -3,6 +3,7 @@
 #include "link/hid/HidServices.h"
 #include "link/hid/ReportDescriptor.h"
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,7 +16,8 @@ namespace rd780 {
 
 class LinuxHidServices : public HidServices {
 public:
-    LinuxHidServices();
+    // sysRoot is where the device tree is read from; tests point it at a copy.
+    explicit LinuxHidServices(std::filesystem::path sysRoot = "/sys");
     ~LinuxHidServices() override;
     bool available() const { return udev_ != nullptr; }
 
@@ -48,6 +50,7 @@ private:
     std::mutex mutex_;
     std::map<HidHandle, std::shared_ptr<Channel>> channels_;
     HidHandle nextHandle_ = 1;
+    std::filesystem::path sysRoot_;
 };
 
 } // namespace rd780

@@ -110,6 +110,11 @@ int SimulatedHidServices::featureReports(int id) const {
     auto it = devices_.find(id);
     return it == devices_.end() ? 0 : it->second->features;
 }
+std::size_t SimulatedHidServices::lastFeatureLength(int id) const {
+    std::lock_guard<std::mutex> lk(mutex_);
+    auto it = devices_.find(id);
+    return it == devices_.end() ? 0 : it->second->featureLength;
+}
 std::uint32_t SimulatedHidServices::baud(int id) const {
     std::lock_guard<std::mutex> lk(mutex_);
     auto it = devices_.find(id);
@@ -273,6 +278,7 @@ bool SimulatedHidServices::setFeature(HidHandle h, const std::uint8_t* data, std
     if (!d || !d->present) return fail(ENODEV);
     if (hd->access != HidAccess::ReadWrite || length < 6) return fail(EINVAL);
     ++d->features;
+    d->featureLength = length;
     if (data[0] == 0 && data[5] == 0x03)
         d->baud = std::uint32_t(data[1]) | std::uint32_t(data[2]) << 8 |
                   std::uint32_t(data[3]) << 16 | std::uint32_t(data[4]) << 24;

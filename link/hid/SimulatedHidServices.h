@@ -61,6 +61,7 @@ public:
     // What the cable has seen.
     int polls(int id) const;
     int featureReports(int id) const;
+    std::size_t lastFeatureLength(int id) const; // bytes of the last feature report
     std::uint32_t baud(int id) const;
     std::uint64_t reportsSent(int id) const;
     std::uint64_t framesSent(int id) const;
@@ -99,6 +100,7 @@ private:
         std::uint32_t baud = 0;
         int polls = 0;
         int features = 0;
+        std::size_t featureLength = 0;
         std::uint64_t reports = 0;
         MeterSimulator meter;
         std::vector<std::uint8_t> frame; // in flight on the meter's line

@@ -264,12 +264,13 @@ void UsbLinkPanel::SetFeatureClick() {
         USBCon->setChecked(false);
         return;
     }
-    std::array<std::uint8_t, ReportBufferSize> buf{};
+    const std::size_t length = featureReportLength(dev->QueryCaps());
+    std::vector<std::uint8_t> buf(std::max(length, ReportBufferSize), 0);
     if (B9600->isChecked()) buf[1] = 0x80, buf[2] = 0x25;
     if (B4800->isChecked()) buf[1] = 0xC0, buf[2] = 0x12;
     if (B2400->isChecked()) buf[1] = 0x60, buf[2] = 0x09;
     buf[5] = 0x03;
-    dev->SendFeatureReport(buf.data(), 10); // a failure is not reported; the bytes are listed
+    dev->SendFeatureReport(buf.data(), length); // a failure is not reported; the bytes are listed
     AddHistoryLine(hexLine(buf.data() + 1, 10));
 }
 

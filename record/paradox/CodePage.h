@@ -17,7 +17,7 @@ public:
     CodePage& operator=(const CodePage&) = delete;
 
     const std::string& name() const { return name_; }
-    // Bytes the code page cannot map come out as U+FFFD.
+    // Bytes the code page cannot map come out as U+FFFD; in 1252 every byte maps.
     std::string toUtf8(std::string_view bytes) const;
     // False when text holds a character the code page has no byte for.
     bool fromUtf8(std::string_view text, std::string& out) const;
@@ -27,5 +27,9 @@ private:
     iconv_t dec_;
     iconv_t enc_;
 };
+
+// Raw bytes (for example a meter's display) read as Windows Latin, every byte kept: the
+// result encodes back to the same bytes in a 1252 table.
+std::string windows1252ToUtf8(std::string_view bytes);
 
 } // namespace rd780::paradox

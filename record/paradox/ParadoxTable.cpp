@@ -159,6 +159,50 @@ int checkedFieldSize(const Field& f, const std::string& where) {
     }
 }
 
+// True for the names of the index files Paradox keeps beside a table called base:
+// base.PX (primary), base.Xnn / base.Ynn and base.XGn / base.YGn (secondary), any case.
+bool isIndexFileOf(const std::string& name, const std::string& base) {
+    if (name.size() <= base.size() + 1 || lower(name.substr(0, base.size())) != lower(base) ||
+        name[base.size()] != '.')
+        return false;
+    const std::string ext = lower(name.substr(base.size() + 1));
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    if (ext == "px") return true;
+    if (ext.size() != 3 || (ext[0] != 'x' && ext[0] != 'y')) return false;
+    return (ext[1] == 'g' || hex(ext[1])) && hex(ext[2]);
+}
+
+// A table written without a key must not be paired with a stale index of an earlier
+// table of that name, which other programs would trust.
+void removeIndexFilesOf(const std::filesystem::path& table) {
+    const std::string base = table.stem().string();
+    auto dir = table.parent_path();
+    if (dir.empty()) dir = ".";
+    std::error_code ec;
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path());
+    if (ec) throw Error(table.string() + ": cannot look for old index files: " + ec.message());
+    // An index named in another case belongs to the table of its own name when that exists.
+    auto ownedElsewhere = [&](const std::filesystem::path& index) {
+        const std::string stem = index.stem().string();
+        if (stem == base) return false;
+        return std::any_of(names.begin(), names.end(), [&](const std::filesystem::path& p) {
+            std::error_code e;
+            return p.stem().string() == stem && lower(p.extension().string()) == ".db" &&
+                   !std::filesystem::equivalent(p, table, e);
+        });
+    };
+    std::vector<std::filesystem::path> stale;
+    for (const auto& p : names)
+        if (isIndexFileOf(p.filename().string(), base) && !ownedElsewhere(p)) stale.push_back(p);
+    for (const auto& p : stale)
+        if (!std::filesystem::remove(p, ec) && ec)
+            throw Error(table.string() + ": cannot remove the old index file " + p.string() + ": " +
+                        ec.message());
+    if (!stale.empty()) syncDirectory(table);
+}
+
 } // namespace
 
 struct BlockRef {
@@ -186,6 +230,8 @@ struct Table::Impl {
     std::vector<BlockRef> blocks; // chain order
     std::uint32_t rows = 0;
     std::uint32_t fileBlocks = 0; // highest block number in use
+    // The block the file ends inside (written only as far as its records reach), or 0.
+    std::uint32_t shortBlock = 0;
     std::uint32_t autoInc = 0;
 
     // One cached block for sequential reads.
@@ -242,12 +288,16 @@ void Table::Impl::parseHeader(off_t fileSize) {
     const int kib = fixed[kMaxTableSize];
     version = fixed[kVersion];
 
+    // Text, executables and the like fail these first, so they are not called index files.
+    const bool knownType = fileType <= 8; // 0 and 2 tables, 1 and 3..8 index files
+    if (!knownType || version < 3 || version > 0x0C)
+        throw error("is not a Paradox table (file type " + std::to_string(fileType) + ", version " +
+                    std::to_string(version) + ")");
+    if (kib != 1 && kib != 2 && kib != 3 && kib != 4 && kib != 8 && kib != 16 && kib != 32)
+        throw error("is not a Paradox table (block size code " + std::to_string(kib) +
+                    " is invalid)");
     if (fileType == 1 || fileType > 2)
         throw error("is an index file (type " + std::to_string(fileType) + "), not a table");
-    if (version < 3 || version > 0x0C)
-        throw error("unknown file version " + std::to_string(version) + " (not a Paradox table?)");
-    if (kib != 1 && kib != 2 && kib != 3 && kib != 4 && kib != 8 && kib != 16 && kib != 32)
-        throw error("block size code " + std::to_string(kib) + " is invalid");
     blockSize = kib * 1024;
     if (recordSize < 1 || recordSize > blockSize - kBlockHeader)
         throw error("record size " + std::to_string(recordSize) + " does not fit a block of " +
@@ -346,14 +396,18 @@ void Table::Impl::walkChain(off_t fileSize) {
     const std::uint32_t first = getU16(h + kFirstBlock);
     fileBlocks = getU16(h + kFileBlocks);
     const off_t physical = (fileSize - headerSize) / blockSize;
+    const off_t tail = (fileSize - headerSize) % blockSize;
     blocks.clear();
     rows = 0;
+    shortBlock = 0;
     std::vector<bool> seen(kMaxBlocks + 1, false);
     std::uint32_t number = (headerRows == 0 && fileBlocks == 0) ? 0 : first;
     std::uint32_t highest = 0;
     const std::uint32_t perBlock = rowsPerBlock();
     while (number != 0) {
-        if (static_cast<off_t>(number) > physical)
+        // Some writers end the file after the last block's records.
+        const bool isShort = static_cast<off_t>(number) == physical + 1 && tail >= kBlockHeader;
+        if (static_cast<off_t>(number) > physical && !isShort)
             throw error("block " + std::to_string(number) + " lies beyond the end of the file");
         if (seen[number])
             throw error("the block chain loops back to block " + std::to_string(number));
@@ -372,6 +426,14 @@ void Table::Impl::walkChain(off_t fileSize) {
             if (count > perBlock)
                 throw error("block " + std::to_string(number) + " claims " + std::to_string(count) +
                             " records, more than a block holds");
+        }
+        if (isShort) {
+            const off_t whole = (tail - kBlockHeader) / recordSize;
+            if (whole < static_cast<off_t>(count))
+                throw error("the file ends inside block " + std::to_string(number) +
+                            ", which holds " + std::to_string(whole) + " whole records of the " +
+                            std::to_string(count) + " its header counts");
+            shortBlock = number;
         }
         blocks.push_back(
             {static_cast<std::uint16_t>(number), static_cast<std::uint16_t>(count), rows});
@@ -434,9 +496,13 @@ const unsigned char* Table::Impl::record(std::uint32_t row) const {
     const auto& b = *it;
     const size_t at = kBlockHeader + static_cast<size_t>(row - b.firstRow) * recordSize;
     if (cachedBlock != b.number) {
-        cache.resize(static_cast<size_t>(blockSize));
+        cache.assign(static_cast<size_t>(blockSize), 0);
         cachedBlock = 0;
-        if (!preadAll(fd, cache.data(), cache.size(), blockOffset(b.number)))
+        // The short block is read as far as the file goes; its records all lie within.
+        size_t length = cache.size();
+        if (b.number == shortBlock)
+            length = kBlockHeader + static_cast<size_t>(b.rows) * static_cast<size_t>(recordSize);
+        if (!preadAll(fd, cache.data(), length, blockOffset(b.number)))
             throw error("cannot read block " + std::to_string(b.number) + ": " + errnoText());
         cachedBlock = b.number;
     }
@@ -630,6 +696,12 @@ void Table::Impl::encode(int field, const Value& v, unsigned char* p) const {
 }
 
 void Table::Impl::appendRecord(const unsigned char* rec) {
+    if (shortBlock != 0) {
+        // Whole blocks again before anything is written after the short one.
+        if (::ftruncate(fd, blockOffset(shortBlock) + blockSize) != 0)
+            throw error("cannot extend block " + std::to_string(shortBlock) + ": " + errnoText());
+        shortBlock = 0;
+    }
     if (!blocks.empty() && blocks.back().rows < rowsPerBlock()) {
         // Room in the last block: the record, then the block's count, then the header.
         BlockRef& b = blocks.back();
@@ -989,6 +1061,7 @@ void Table::emptyTable() {
     im.blocks.clear();
     im.rows = 0;
     im.fileBlocks = 0;
+    im.shortBlock = 0;
     im.cachedBlock = 0;
     im.writeHeaderCounts();
     if (::ftruncate(im.fd, im.headerSize) != 0) throw im.error("cannot truncate: " + errnoText());
@@ -1046,6 +1119,7 @@ void Table::copyTo(const std::filesystem::path& dest) const {
         om.writeHeaderCounts();
         om.sync();
         out.close();
+        removeIndexFilesOf(dest);
     } catch (...) {
         out = Table();
         std::filesystem::remove(dest, ec);

@@ -198,6 +198,8 @@ public:
     // primary index, and makes it durable. Alpha texts keep their characters (a table without
     // a code page number becomes 1252). A memo or blob that holds data cannot be copied
     // (its text lives in the .MB file): throws Error and leaves no destination behind.
+    // Index files of an earlier table of the same name (.PX, .Xnn, .Ynn, .XGn, .YGn, any
+    // case) are removed once the copy is complete; no other file is touched.
     void copyTo(const std::filesystem::path& dest) const;
 
     struct Impl; // opaque: the file's state lives in the implementation

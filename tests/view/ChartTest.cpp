@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 
 using namespace rd780::view;
@@ -103,6 +104,24 @@ TEST(ChartPaging, CountsClampsAndRefuses) {
     p.setPointsPerPage(0, 160); // paging off: one page, every point
     EXPECT_EQ(p.pageCount(1000), 1);
     EXPECT_DOUBLE_EQ(p.window(1000).last, 999);
+}
+
+TEST(ChartPaging, APageOfNPointsShowsExactlyNPositions) {
+    for (int n : {1, 2, 3, 100}) {
+        ChartPaging p;
+        p.setPointsPerPage(n, 4 * n);
+        for (int page = 1; page <= 4; ++page) {
+            SCOPED_TRACE("n=" + std::to_string(n) + " page " + std::to_string(page));
+            p.setPage(page, 4 * n);
+            const auto w = p.window(4 * n);
+            int shown = 0;
+            for (int x = -2; x < 5 * n + 2; ++x)
+                if (x >= w.first && x <= w.last) ++shown;
+            EXPECT_EQ(shown, n);
+            // The first position shown is the page's first point.
+            EXPECT_EQ(static_cast<int>(std::ceil(w.first)), (page - 1) * n);
+        }
+    }
 }
 
 TEST(WaveChart, SeriesPagingAndAxes) {

@@ -1,6 +1,9 @@
 // The simulated meter's frames decode with the program's decoder, and the hidraw read
 // path works on a character device without any HID hardware (a pseudo-terminal).
+#include "FakeSysfs.h"
+#include "link/hid/HidControllerClass.h"
 #include "link/hid/LinuxHidServices.h"
+#include "link/hid/SysfsHidInfo.h"
 #include "meter/core/FrameDecoder.h"
 #include "meter/core/MeterSimulator.h"
 
@@ -14,6 +17,8 @@
 #include <pty.h>
 #include <set>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -152,4 +157,49 @@ TEST(LinuxHidServices, OpenFailuresAndAReadOnACharacterDevice) {
     EXPECT_EQ(waiter.get().status, HidReadStatus::Failed);
     EXPECT_EQ(services->readReport(h, buf, sizeof buf, 10).status, HidReadStatus::Failed);
     ::close(master);
+}
+
+TEST(LinuxHidServices, SysfsTreeGivesTheCablesSerialNumberAndReportLengths) {
+    using test::cableDescriptor;
+    using test::FakeSysfsCable;
+    // A cable with a serial number and a feature report of 16 bytes (17 with the ID).
+    FakeSysfsCable cable(cableDescriptor(16), std::string("SN-0042"));
+    ASSERT_TRUE(cable.ok());
+    auto services = std::make_shared<test::FakeTreeHidServices>(cable);
+    THidDeviceController ctl(nullptr, services);
+    THidDevice* d = nullptr;
+    ASSERT_TRUE(ctl.CheckOutAt(0, d));
+    EXPECT_EQ(d->ProductText(), u"USB to Serial");
+    EXPECT_EQ(d->SerialText(), u"SN-0042");
+    EXPECT_EQ(d->Attributes().VendorID, 0x1A86);
+    EXPECT_EQ(d->Attributes().ProductID, 0xE008);
+    const HidCaps caps = d->QueryCaps();
+    EXPECT_EQ(caps.InputReportByteLength, 11);
+    EXPECT_EQ(caps.OutputReportByteLength, 9);
+    EXPECT_EQ(caps.FeatureReportByteLength, 17);
+    EXPECT_EQ(featureReportLength(caps), 17u);
+    delete d;
+}
+
+TEST(LinuxHidServices, SysfsTreeOfACableWithoutSerialOrFeatureReport) {
+    using test::cableDescriptor;
+    using test::FakeSysfsCable;
+    FakeSysfsCable cable(cableDescriptor(0), std::nullopt);
+    ASSERT_TRUE(cable.ok());
+    auto services = std::make_shared<test::FakeTreeHidServices>(cable);
+    THidDeviceController ctl(nullptr, services);
+    THidDevice* d = nullptr;
+    ASSERT_TRUE(ctl.CheckOutAt(0, d));
+    EXPECT_EQ(d->ProductText(), u"USB to Serial");
+    EXPECT_EQ(d->SerialText(), u"");
+    EXPECT_EQ(d->QueryCaps().FeatureReportByteLength, 0);
+    EXPECT_EQ(featureReportLength(d->QueryCaps()), 10u); // the fallback
+    delete d;
+
+    // A node the tree does not know, and a tree that is not there at all.
+    struct stat st {};
+    ASSERT_EQ(::stat(cable.node().c_str(), &st), 0);
+    EXPECT_TRUE(readSysfsHidInfo(cable.root(), st.st_rdev).found);
+    EXPECT_FALSE(readSysfsHidInfo(cable.root(), makedev(1, 3)).found);
+    EXPECT_FALSE(readSysfsHidInfo(cable.root() / "missing", st.st_rdev).found);
 }

@@ -1,5 +1,6 @@
 // The window's USB side end to end: the real window, the real read threads and the
 // simulated cable with its meter.
+#include "FakeSysfs.h"
 #include "HidTestSupport.h"
 #include "app/TFCOMM.h"
 #include "link/hid/HidControllerClass.h"
@@ -202,6 +203,37 @@ TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
         f.w->Usb->USBCon->click();
         EXPECT_EQ(f.messages, QStringList{NotConnected});
         EXPECT_EQ(f.sim->featureReports(cable), 0);
+    }
+}
+
+TEST(UsbLink, ALinuxCableWithASerialNumberIsListedWithItAndNotSelected) {
+    Watchdog dog(30, "linux serial");
+    test::FakeSysfsCable cable(test::cableDescriptor(9), std::string("SN-0042"));
+    ASSERT_TRUE(cable.ok());
+    UsbWindow f;
+    f.sim =
+        std::make_shared<SimulatedHidServices>(std::make_shared<test::FakeTreeHidServices>(cable));
+    f.start();
+    ASSERT_EQ(f.w->Usb->DevListBox->count(), 1);
+    EXPECT_EQ(f.w->Usb->DevListBox->item(0)->text(), "USB to Serial (Serial=SN-0042)");
+    EXPECT_EQ(f.selectedDeviceLine(), "");
+}
+
+TEST(UsbLink, FeatureReportTakesTheLengthTheCableDeclares) {
+    Watchdog dog(30, "feature length");
+    for (const auto& [declared, sent] : {std::pair{17, 17}, std::pair{10, 10}, std::pair{0, 10}}) {
+        SCOPED_TRACE(declared);
+        UsbWindow f;
+        SimDeviceConfig c = fastCable();
+        c.featureReportLength = static_cast<std::uint16_t>(declared);
+        const int cable = f.sim->addDevice(c);
+        f.start();
+        f.w->Usb->USBCon->click();
+        EXPECT_EQ(f.sim->featureReports(cable), 1);
+        EXPECT_EQ(f.sim->lastFeatureLength(cable), static_cast<std::size_t>(sent));
+        ASSERT_GE(f.history().size(), 1);
+        EXPECT_EQ(f.history()[0], "80 25 00 00 03 00 00 00 00 00 "); // ten bytes listed
+        EXPECT_EQ(f.sim->baud(cable), 9600u);
     }
 }
 

@@ -53,8 +53,10 @@ TEST(Damage, EachFaultGetsAClearError) {
     const std::vector<Case> cases = {
         {"empty file", [](std::string& b) { b.clear(); }, "too short"},
         {"cut in the header", [](std::string& b) { b.resize(300); }, "header size"},
-        {"last block cut off", [](std::string& b) { b.resize(kHeader + 2 * kBlock + 10); },
-         "beyond the end"},
+        {"last block cut inside a record",
+         [](std::string& b) { b.resize(kHeader + 2 * kBlock + 10); }, "ends inside block 3"},
+        {"last block cut inside its header",
+         [](std::string& b) { b.resize(kHeader + 2 * kBlock + 5); }, "beyond the end"},
         {"more rows counted than stored", [](std::string& b) { b[6] = 71; }, "counts 71 rows"},
         {"chain loops", [](std::string& b) { put16(b, kHeader + 2 * kBlock, 1); }, "loops"},
         {"chain points past the file", [](std::string& b) { put16(b, kHeader, 900); },

@@ -14,11 +14,8 @@ namespace {
 
 using namespace rd780::test;
 
-std::filesystem::path fixtureDir() {
-    const QString shared = sharedDir();
-    if (shared.isEmpty()) return {};
-    auto dir = std::filesystem::path(shared.toStdString()) / "fixtures" / "paradox";
-    return std::filesystem::exists(dir) ? dir : std::filesystem::path();
+std::filesystem::path fixtures() {
+    return std::filesystem::path(rd780::test::fixtureDir().toStdString());
 }
 
 std::vector<std::string> split(const std::string& s, char sep) {
@@ -110,8 +107,7 @@ void expectCell(const Column& col, const std::string& ours, const std::string& t
 }
 
 TEST(Fixtures, ToolAgreesWithEveryDump) {
-    const auto dir = fixtureDir();
-    if (dir.empty()) GTEST_SKIP() << "shared fixtures not present";
+    const auto dir = fixtures();
     int compared = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
@@ -154,8 +150,7 @@ TEST(Fixtures, ToolAgreesWithEveryDump) {
 }
 
 TEST(Fixtures, KeyedTablesCodePagesAndTypes) {
-    const auto dir = fixtureDir();
-    if (dir.empty()) GTEST_SKIP() << "shared fixtures not present";
+    const auto dir = fixtures();
     namespace px = rd780::paradox;
 
     auto orders = px::Table::open(dir / "ORDERS.DB", px::OpenMode::ReadOnly);
@@ -189,8 +184,7 @@ TEST(Fixtures, KeyedTablesCodePagesAndTypes) {
 }
 
 TEST(Fixtures, CopiesKeepTextsAndRefuseMemoData) {
-    const auto dir = fixtureDir();
-    if (dir.empty()) GTEST_SKIP() << "shared fixtures not present";
+    const auto dir = fixtures();
     namespace px = rd780::paradox;
     ScratchDir tmp;
 
@@ -221,6 +215,112 @@ TEST(Fixtures, CopiesKeepTextsAndRefuseMemoData) {
         EXPECT_NE(std::string(e.what()).find("memo"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(tmp / "memo.db"));
+}
+
+// The end of the last block in the file, as far as its header counts records.
+size_t endOfRecords(const std::string& bytes) {
+    auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(bytes[at]) |
+                                   static_cast<unsigned char>(bytes[at + 1]) << 8);
+    };
+    const size_t record = u16(0), header = u16(2);
+    const size_t block = static_cast<size_t>(static_cast<unsigned char>(bytes[5])) * 1024;
+    const size_t last = header + ((bytes.size() - header) / block - 1) * block;
+    const auto add = static_cast<std::int16_t>(u16(last + 4));
+    return last + 6 + (add < 0 ? 0 : static_cast<size_t>(add) + record);
+}
+
+TEST(Fixtures, FileEndingInsideItsLastBlockKeepsEveryRecord) {
+    namespace px = rd780::paradox;
+    ScratchDir tmp;
+    for (const char* name : {"ORDERS.DB", "CONTACTS.DB", "CUSTOMER.DB"}) {
+        SCOPED_TRACE(name);
+        const std::string whole = readFile(fixtures() / name);
+        const size_t end = endOfRecords(whole);
+        ASSERT_LT(end, whole.size()); // the cut takes something away
+        const auto cut = tmp / (std::string("cut-") + name);
+        writeFile(cut, whole.substr(0, end));
+        const ToolRun full = runTool(fixtures() / name);
+        const ToolRun part = runTool(cut);
+        ASSERT_EQ(part.status, 0) << part.out;
+        EXPECT_EQ(part.out, full.out);
+
+        // One byte less and the last record is gone: refused, saying where.
+        writeFile(cut, whole.substr(0, end - 1));
+        const ToolRun broken = runTool(cut);
+        EXPECT_EQ(broken.status, 1);
+        EXPECT_NE(broken.out.find("ends inside block"), std::string::npos) << broken.out;
+    }
+
+    // Appending first fills the short block out to its full size.
+    const std::string whole = readFile(fixtures() / "CONTACTS.DB");
+    const auto cut = tmp / "contacts.db";
+    writeFile(cut, whole.substr(0, endOfRecords(whole)));
+    auto original = px::Table::open(fixtures() / "CONTACTS.DB", px::OpenMode::ReadOnly);
+    const auto fields = original.fields();
+    std::vector<px::Value> added;
+    for (size_t f = 0; f < fields.size(); ++f)
+        added.emplace_back(std::string("new ") + std::to_string(f));
+    {
+        auto t = px::Table::open(cut, px::OpenMode::ReadWrite);
+        ASSERT_EQ(t.rowCount(), original.rowCount());
+        t.appendRow(added);
+        t.close();
+    }
+    EXPECT_EQ(readFile(cut).size(), whole.size());
+    auto t = px::Table::open(cut, px::OpenMode::ReadOnly);
+    ASSERT_EQ(t.rowCount(), original.rowCount() + 1);
+    for (std::uint32_t r = 0; r < original.rowCount(); ++r)
+        EXPECT_EQ(t.readRow(r), original.readRow(r)) << r;
+    EXPECT_EQ(t.readRow(original.rowCount()), added);
+}
+
+TEST(Fixtures, CopyOverAKeyedTableRemovesItsIndexFilesOnly) {
+    namespace px = rd780::paradox;
+    ScratchDir tmp;
+    const std::string keyed = readFile(fixtures() / "ORDERS.DB");
+    const std::string index = readFile(fixtures() / "ORDERS.PX");
+    writeFile(tmp / "Sales.db", keyed);
+    for (const char* name : {"Sales.PX", "SALES.X02", "sales.YG1", "Sales.xgf"})
+        writeFile(tmp / name, index);
+    const std::vector<std::string> others = {"Sales.MB",  "Sales.VAL", "Sales2.PX", "Sales.PXX",
+                                             "Sales.txt", "Other.PX",  "Sales.X0G", "Sales.Z01",
+                                             "KEEP.DB",   "KEEP.PX"};
+    for (const auto& name : others)
+        writeFile(tmp / name, "not ours");
+
+    auto orders = px::Table::open(fixtures() / "ORDERS.DB", px::OpenMode::ReadOnly);
+    orders.copyTo(tmp / "Sales.db");
+    for (const char* name : {"Sales.PX", "SALES.X02", "sales.YG1", "Sales.xgf"})
+        EXPECT_FALSE(std::filesystem::exists(tmp / name)) << name;
+    for (const auto& name : others)
+        EXPECT_EQ(readFile(tmp / name), "not ours") << name;
+    auto copy = px::Table::open(tmp / "Sales.db", px::OpenMode::ReadOnly);
+    EXPECT_FALSE(copy.hasPrimaryIndex());
+    EXPECT_EQ(copy.rowCount(), 224u);
+
+    // KEEP.PX belongs to KEEP.DB, which stays, not to the new Keep.db beside it.
+    orders.copyTo(tmp / "Keep.db");
+    EXPECT_EQ(readFile(tmp / "KEEP.PX"), "not ours");
+}
+
+TEST(Tool, NamesFilesThatAreNoParadoxFileAtAll) {
+    ScratchDir tmp;
+    std::string text;
+    while (text.size() < 4096)
+        text += "Just a line of text, 0123456789.\n";
+    writeFile(tmp / "notes.db", text);
+    const std::filesystem::path tool = std::string(RD780_BINARY_DIR) + "/tools/rd780-table";
+    for (const auto& file : {tmp / "notes.db", tool}) {
+        const ToolRun run = runTool(file);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("is not a Paradox table"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("index"), std::string::npos) << run.out;
+    }
+    // A real primary index is still called one.
+    const ToolRun index = runTool(fixtures() / "ORDERS.PX");
+    EXPECT_EQ(index.status, 1);
+    EXPECT_NE(index.out.find("is an index file"), std::string::npos) << index.out;
 }
 
 TEST(Tool, ReportsMissingFileAndUsage) {

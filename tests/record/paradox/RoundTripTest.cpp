@@ -1,5 +1,6 @@
 // Writing tables and reading them back: every writable type, NULLs, limits, locking.
 #include "TableTestSupport.h"
+#include "record/paradox/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,27 @@ TEST(RoundTrip, CodePagesConvertTexts) {
     }
 }
 
+TEST(RoundTrip, EveryByteOfWindowsLatinSurvives) {
+    EXPECT_EQ(px::windows1252ToUtf8("\xB5V"), "\u00B5V");
+    EXPECT_EQ(px::windows1252ToUtf8("\x80\x9F\xFF"), "\u20AC\u0178\u00FF");
+    EXPECT_EQ(px::windows1252ToUtf8("\x81\x9D"), "\u0081\u009D");
+
+    ScratchDir tmp;
+    const auto file = tmp / "bytes.db";
+    std::string bytes;
+    for (int c = 1; c < 256; ++c)
+        bytes += static_cast<char>(c);
+    const std::string text = px::windows1252ToUtf8(bytes);
+    {
+        auto t = px::Table::create(file, {{"T", px::FieldType::Alpha, 255}});
+        t.appendRow({text});
+    }
+    // The record holds the bytes themselves, and reads back as the same text.
+    const std::string disk = readFile(file);
+    EXPECT_NE(disk.find(bytes), std::string::npos);
+    EXPECT_EQ(px::Table::open(file, px::OpenMode::ReadOnly).readValue(0, 0), px::Value(text));
+}
+
 TEST(RoundTrip, BadValuesAreRefusedAndWriteNothing) {
     ScratchDir tmp;
     const auto file = tmp / "bad.db";
@@ -177,6 +199,49 @@ TEST(RoundTrip, ManyBlocksRandomAccessAndEmpty) {
     ASSERT_EQ(again.rowCount(), 1u);
     EXPECT_EQ(again.readRow(0), readingRow(42));
     EXPECT_LT(std::filesystem::file_size(file), 2048u + 2 * 1024u);
+}
+
+TEST(RoundTrip, RowsPerBlockLeaveRoomForTheBlockHeader) {
+    // 1 KiB blocks: after the 6-byte header 512-byte records fit once, 340-byte ones twice,
+    // although the whole block would take two and three.
+    struct Case {
+        std::vector<int> alphaSizes;
+        std::uint32_t perBlock;
+    };
+    for (const Case& c : {Case{{255, 255, 2}, 1}, Case{{255, 85}, 2}, Case{{255, 255, 255, 253}, 1},
+                          Case{{200, 139}, 3}}) {
+        std::vector<px::Field> fields;
+        int record = 0;
+        for (size_t i = 0; i < c.alphaSizes.size(); ++i) {
+            fields.push_back({"F" + std::to_string(i), px::FieldType::Alpha, c.alphaSizes[i]});
+            record += c.alphaSizes[i];
+        }
+        SCOPED_TRACE(record);
+        ScratchDir tmp;
+        const auto file = tmp / "t.db";
+        const std::uint32_t rows = 2 * c.perBlock + 1;
+        auto rowOf = [&](std::uint32_t r) {
+            std::vector<px::Value> row;
+            for (int size : c.alphaSizes) // every byte used: a spill would overwrite a header
+                row.emplace_back(
+                    std::string(static_cast<size_t>(size), static_cast<char>('a' + r)));
+            return row;
+        };
+        {
+            auto t = px::Table::create(file, fields, px::CreateOptions{1, 1252});
+            EXPECT_EQ(t.capacity(), std::uint64_t{c.perBlock} * 65535);
+            for (std::uint32_t r = 0; r < rows; ++r)
+                t.appendRow(rowOf(r));
+        }
+        const auto bytes = readFile(file);
+        const size_t header = static_cast<unsigned char>(bytes[2]) |
+                              static_cast<size_t>(static_cast<unsigned char>(bytes[3])) << 8;
+        EXPECT_EQ(bytes.size(), header + 3 * 1024); // the third block holds the last row
+        auto t = px::Table::open(file, px::OpenMode::ReadOnly);
+        ASSERT_EQ(t.rowCount(), rows);
+        for (std::uint32_t r = 0; r < rows; ++r)
+            EXPECT_EQ(t.readRow(r), rowOf(r)) << r;
+    }
 }
 
 TEST(RoundTrip, ReadingTableHoldsMoreThanTenMillionRows) {
@@ -283,6 +348,28 @@ TEST(Display, TextsOfValues) {
     EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
     EXPECT_EQ(px::makeDate(1, 1, 1).days, 1);
     EXPECT_THROW(px::makeTime(24, 0, 0), px::Error);
+}
+
+TEST(Display, MidnightStartsItsOwnDay) {
+    const auto day = px::makeDate(2024, 3, 1);
+    EXPECT_EQ(px::formatTimestamp(px::makeTimestamp(day, px::TimeOfDay{0})),
+              "2024-03-01 00:00:00.000");
+    EXPECT_EQ(px::formatTimestamp(px::makeTimestamp(day, px::TimeOfDay{1})),
+              "2024-03-01 00:00:00.001");
+    EXPECT_EQ(px::formatTimestamp(px::Timestamp{day.days * 86'400'000.0 - 1}),
+              "2024-02-29 23:59:59.999");
+}
+
+TEST(Display, TimeOfDayRefusesEachFieldPastItsRange) {
+    EXPECT_EQ(px::makeTime(23, 59, 59, 999).ms, 86'399'999);
+    EXPECT_EQ(px::makeTime(0, 0, 0, 0).ms, 0);
+    EXPECT_THROW(px::makeTime(0, 0, 60), px::Error);
+    EXPECT_THROW(px::makeTime(0, 60, 0), px::Error);
+    EXPECT_THROW(px::makeTime(0, 0, 0, 1000), px::Error);
+    EXPECT_THROW(px::makeTime(-1, 0, 0), px::Error);
+    EXPECT_THROW(px::makeTime(0, -1, 0), px::Error);
+    EXPECT_THROW(px::makeTime(0, 0, -1), px::Error);
+    EXPECT_THROW(px::makeTime(0, 0, 0, -1), px::Error);
     EXPECT_EQ(px::typeFromLetter('#'), px::FieldType::Bcd);
     EXPECT_EQ(px::typeLetter(px::FieldType::Timestamp), '@');
     EXPECT_THROW(px::typeFromLetter('Q'), px::Error);

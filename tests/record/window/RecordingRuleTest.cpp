@@ -137,6 +137,18 @@ TEST_F(RuleTest, IntervalWaitsForTheCountdown) {
     EXPECT_EQ(sink.rows.size(), 2u);
 }
 
+TEST_F(RuleTest, TicksAtCountdownZeroKeepItThereAndTheNextReadingIsRecorded) {
+    rule.IntervalOn = true;
+    rule.IntervalText = "2";
+    EXPECT_EQ(offer(distinct(0)), RecordingRule::Outcome::Recorded);
+    for (int t = 0; t < 6; ++t) // two to reach 0, four more while it stands at 0
+        rule.tick();
+    EXPECT_EQ(rule.SampleCountdown, 0);
+    EXPECT_EQ(offer(distinct(1)), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(rule.SampleCountdown, 2);
+    EXPECT_EQ(sink.rows.size(), 2u);
+}
+
 TEST_F(RuleTest, CountdownReloadsAndStandsStillWhileIntervalIsOff) {
     offer(distinct(0));
     EXPECT_EQ(rule.SampleCountdown, 10);

@@ -242,9 +242,7 @@ TEST_F(RecordingWindow, ChartSaveButtonReportsAFailedWrite) {
 }
 
 TEST_F(RecordingWindow, KeyedTableIsShownAndCopiedButNotAppendedTo) {
-    const QString fixtures = test::sharedDir() + "/fixtures/paradox";
-    if (test::sharedDir().isEmpty() || !QFile::exists(fixtures + "/long.db"))
-        GTEST_SKIP() << "no shared fixtures";
+    const QString fixtures = test::fixtureDir();
     ASSERT_TRUE(QFile::copy(fixtures + "/long.db", path("long.db")));
     ASSERT_TRUE(QFile::copy(fixtures + "/long.px", path("long.px")));
     w.Recording->OpenDialogHook = [&] { return path("long.db"); };

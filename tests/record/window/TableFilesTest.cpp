@@ -98,6 +98,25 @@ TEST_F(TableFiles, TextExportMatchesByteForByte) {
     EXPECT_EQ(slurp(at("out.txt")), slurp(at("out.xls")));
 }
 
+TEST_F(TableFiles, MeterBytesThatAreNoUtf8AreRecordedShownAndExported) {
+    // The decoder hands over the display's bytes: 0xFF in an overload, 0xB5 as the prefix.
+    table.appendReading(row(1, 0, "\xFF\xFF.\xFF", "\xB5V"));
+    table.appendReading(row(2, 1000, "1.000", "\x81\x8D"));
+    ASSERT_EQ(table.rowCount(), 2);
+    EXPECT_EQ(table.displayRow(0, true)[3], "\u00FF\u00FF.\u00FF");
+    EXPECT_EQ(table.displayRow(0, true)[4], "\u00B5V");
+    // On disk they are the meter's bytes, each in place.
+    const std::string disk = slurp(at("Kv400db.DB"));
+    EXPECT_NE(disk.find("\xFF\xFF.\xFF"), std::string::npos);
+    EXPECT_NE(disk.find(std::string("\xB5V\0", 3)), std::string::npos);
+    EXPECT_NE(disk.find(std::string("\x81\x8D\0", 3)), std::string::npos);
+    std::string error;
+    ASSERT_TRUE(writeTableText(table, at("out.txt"), &error)) << error;
+    EXPECT_EQ(slurp(at("out.txt")), "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"
+                                    "1\t00:00:00\tDC\t\u00FF\u00FF.\u00FF\t\u00B5V\t\r\n"
+                                    "2\t00:00:01\tDC\t1.000\t\u0081\u008D\t\r\n");
+}
+
 TEST_F(TableFiles, EmptyTableExportsTheHeaderOnly) {
     std::string error;
     ASSERT_TRUE(writeTableText(table, at("empty.txt"), &error));
