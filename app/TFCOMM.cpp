@@ -6,6 +6,7 @@
 #include "record/LimitPanel.h"
 #include "record/RecordingPanel.h"
 #include "view/ChartPanel.h"
+#include "view/HistoryList.h"
 #include "view/ScaleView.h"
 #include "view/WaveChart.h"
 
@@ -16,7 +17,6 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -41,7 +41,9 @@ double toDateTime(const QDateTime& t) {
 } // namespace
 
 TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
-    : QMainWindow(parent), Options(options), MessageHook(options.messageHook) {
+    : QMainWindow(parent), Options(options),
+      Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now),
+      MessageHook(options.messageHook) {
     // The window as loaded from its design: every component first, the HID controller last
     // (its first device change fills the device list), then the create event.
     buildCore();
@@ -128,9 +130,9 @@ void TFCOMM::buildCore() {
     BitBtn1->setGeometry(643, 3, 68, 25);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
 
-    Meter = new MeterPanel(panelContext(), S, S, S, this);
+    Meter = new MeterPanel(panelContext(), S, S, S, Watch, this);
 
-    HistoryListBox = new QListWidget(Client);
+    HistoryListBox = new view::HistoryList(HistoryLimit, Client);
     HistoryListBox->setObjectName("HistoryListBox");
     HistoryListBox->setGeometry(3, 538, 334, 56); // below the limit panel
 
@@ -150,8 +152,8 @@ void TFCOMM::buildPanels() {
         panelContext(), S, S, {New1, Save1, N10001, N50001, N100001, N500001, N1000001, limitess},
         this);
     Limits = new LimitPanel(panelContext(), S, this);
-    Serial =
-        new SerialLinkPanel(panelContext(), S.FrameHex, START1, STOP1, Options.serialPort, this);
+    Serial = new SerialLinkPanel(panelContext(), S.FrameHex, Watch, START1, STOP1,
+                                 Options.serialPort, this);
     // The Connect panel sits in the strip the start-up height hides. Someone who named a
     // serial port on the command line came to use it: open the window at its full height.
     if (!Options.serialPort.isEmpty()) {
@@ -159,7 +161,7 @@ void TFCOMM::buildPanels() {
             resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596));
         });
     }
-    Usb = new UsbLinkPanel(panelContext(), S, S, S, START1, this);
+    Usb = new UsbLinkPanel(panelContext(), S, S, S, Watch, START1, this);
 
     // A decoded frame drives the scale, the recording and the chart.
     Meter->PointerTo = [this](int value) { Scale->KDrun(value); };
@@ -173,6 +175,13 @@ void TFCOMM::buildPanels() {
     Scale->ShowChart = [this](bool shown) { Chart->Chtshow->setVisible(shown); };
     Chart->VisibleArea = [this] { return visibleClientArea(); };
     Limits->LimitsChanged = [this] { Scale->KDsetup(1); };
+    // Both links tell the watch, which the lamp shows.
+    for (LinkHooks* link : {&Serial->Hooks, &Usb->Hooks}) {
+        link->WatchConnected = [this](LinkKind kind) { Meter->WatchConnected(kind); };
+        link->WatchDisconnected = [this](LinkKind kind) { Meter->WatchDisconnected(kind); };
+        link->ShowLinkState = [this] { Meter->ShowLinkState(); };
+    }
+    Usb->Hooks.WatchTick = [this] { Meter->WatchTick(); };
     Serial->Decode = [this] { Meter->LcdDisplay520(); };
     Serial->LinkLost = [this] { Meter->showLinkLamp(false); };
     Serial->ExitClick = [this] { BitBtn1Click(); };
@@ -237,11 +246,7 @@ void TFCOMM::ShowMessage(const QString& text) {
 }
 
 void TFCOMM::AddHistoryLine(const QString& line) {
-    // A run of days must not exhaust memory: keep the newest lines only.
-    while (HistoryListBox->count() >= HistoryLimit)
-        delete HistoryListBox->takeItem(0);
-    HistoryListBox->addItem(line);
-    HistoryListBox->setCurrentRow(HistoryListBox->count() - 1);
+    HistoryListBox->addLine(line);
 }
 
 void TFCOMM::resizeEvent(QResizeEvent* event) {

@@ -4,6 +4,7 @@
 // original design; the work is done by the plain classes beside them.
 #include "app/FcommState.h"
 #include "app/Guard.h"
+#include "panel/LinkWatch.h"
 #include "panel/Panel.h"
 
 #include <QMainWindow>
@@ -14,7 +15,6 @@
 
 class QAction;
 class QCheckBox;
-class QListWidget;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -30,12 +30,17 @@ class RecordingPanel;
 class ScaleView;
 class SerialLinkPanel;
 class UsbLinkPanel;
+namespace view {
+class HistoryList;
+}
 
 struct ProgramOptions {
     bool simulateMeter = false; // add the simulated cable to the HID device list
     QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
     // Receives the information boxes instead of a modal dialog (tests, headless runs).
     std::function<void(const QString&)> messageHook;
+    // The link watch's clock (tests); empty: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> linkClock;
 };
 
 class TFCOMM : public QMainWindow {
@@ -66,7 +71,8 @@ public:
     QAction* EXIT1 = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QCheckBox* IFRD230 = nullptr;
-    QListWidget* HistoryListBox = nullptr;
+    view::HistoryList* HistoryListBox = nullptr;
+    LinkWatch Watch; // over the link in use: live, stalled, cable gone
 
     // The panels, in the order they are made.
     MeterPanel* Meter = nullptr; // LCD, bar graph, link lamp, test frame, decoding
@@ -93,7 +99,7 @@ public:
         return runGuarded([this](const std::string& e) { ShowMessage(QString::fromStdString(e)); },
                           std::forward<F>(f));
     }
-    // Adds a line to HistoryListBox, selects it and keeps the list bounded.
+    // Adds a line to HistoryListBox, selected, keeping the newest HistoryLimit lines.
     void AddHistoryLine(const QString& line);
     static constexpr int HistoryLimit = 5000;
 

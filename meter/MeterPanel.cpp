@@ -17,14 +17,16 @@ namespace {
 const char* const TestFrame =
     "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
 
-// The link lamp: green with a plug when frames arrive, grey when none do.
-QPixmap lampPixmap(bool ok) {
+// The link lamp: green with a plug when frames arrive, grey when none do; amber (stalled)
+// and red (cable gone) carry the cross too.
+QPixmap lampPixmap(bool ok, QColor fill = {}) {
     QPixmap pm(25, 24);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
-    p.setBrush(ok ? QColor(40, 200, 60) : QColor(170, 170, 170));
+    if (!fill.isValid()) fill = ok ? QColor(40, 200, 60) : QColor(170, 170, 170);
+    p.setBrush(fill);
     p.drawEllipse(QRectF(1.5, 1.5, 21, 21));
     p.setPen(QPen(ok ? Qt::white : QColor(110, 110, 110), 2.2, Qt::SolidLine, Qt::RoundCap));
     if (ok) {
@@ -49,6 +51,7 @@ public:
     void showConnection() override {
         m_.showLinkLamp(true);
         m_.link_.LinkIdleTicks = 0;
+        m_.WatchFrame();
     }
     void showPointShape(int position) override { lcd().showPointShape(position); }
     void showSign(bool negative) override { lcd().showSign(negative); }
@@ -85,8 +88,8 @@ private:
 };
 
 MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
-                       const ScaleState& scale, QObject* parent)
-    : Panel(context, parent), reading_(reading), link_(link), scale_(scale) {
+                       const ScaleState& scale, LinkWatch& watch, QObject* parent)
+    : Panel(context, parent), Watch(watch), reading_(reading), link_(link), scale_(scale) {
     Panel1 = new LcdPanel(Client);
     Panel1->setGeometry(2, 31, LcdPanel::DesignWidth, LcdPanel::DesignHeight);
 
@@ -114,6 +117,10 @@ void MeterPanel::placeLamp(QWidget* on) {
     CONokN->setObjectName("CONokN");
     CONokN->setPixmap(lampPixmap(false));
     CONokN->setGeometry(5, 5, 25, 24);
+    CONalarm = new QLabel(on);
+    CONalarm->setObjectName("CONalarm");
+    CONalarm->setGeometry(5, 5, 25, 24);
+    CONalarm->hide();
 }
 
 void MeterPanel::showLinkLamp(bool frames) {
@@ -143,6 +150,7 @@ bool MeterPanel::LcdDisplay520() {
             return false;
         }
     }
+    ++FramesDecoded;
     emit readingDecoded();
     return true;
 }
@@ -153,6 +161,50 @@ void MeterPanel::ReportFrameError(const std::string& text) {
     LastFrameError = text;
     LastFrameErrorAt = now;
     AddHistoryLine("Frame error: " + QString::fromStdString(text));
+}
+
+void MeterPanel::WatchConnected(LinkKind kind) {
+    Watch.connected(kind);
+    ShowLinkState();
+}
+
+void MeterPanel::WatchDisconnected(LinkKind kind) {
+    // Stopping one link leaves the other's watch alone.
+    if (Watch.kind() != kind) return;
+    Watch.disconnected();
+    ShowLinkState();
+}
+
+void MeterPanel::WatchFrame() {
+    if (!Watch.frame()) return;
+    AddHistoryLine("Link live again");
+    ShowLinkState();
+}
+
+void MeterPanel::WatchTick() {
+    if (!Watch.tick()) return;
+    AddHistoryLine("Link stalled: no frame for 5 s");
+    ShowLinkState();
+}
+
+void MeterPanel::ShowLinkState() {
+    switch (Watch.state()) {
+    case LinkWatch::State::Stalled:
+        CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
+        CONalarm->setToolTip("Link stalled: no frame for 5 s");
+        break;
+    case LinkWatch::State::CableGone:
+        CONalarm->setPixmap(lampPixmap(false, QColor(220, 40, 40)));
+        CONalarm->setToolTip("Cable removed");
+        break;
+    default:
+        CONalarm->hide();
+        emit linkStateShown();
+        return;
+    }
+    CONalarm->raise();
+    CONalarm->show();
+    emit linkStateShown();
 }
 
 } // namespace rd780

@@ -2,6 +2,7 @@
 // The meter's face in the window: the LCD, the bar graph, the link lamp and the test
 // frame. It decodes the frame text the links assemble and hands the parts of a reading
 // that are not its own (pointer, recording, waveform) to whoever the window wired.
+#include "panel/LinkWatch.h"
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
 
@@ -21,7 +22,7 @@ class MeterPanel : public Panel {
     Q_OBJECT
 public:
     MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
-               const ScaleState& scale, QObject* parent);
+               const ScaleState& scale, LinkWatch& watch, QObject* parent);
 
     LcdPanel* Panel1 = nullptr;
     QProgressBar* PBar2 = nullptr;
@@ -29,6 +30,7 @@ public:
     QPushButton* Button4 = nullptr;
     QLabel* CONok = nullptr; // the link lamp, on the panel given to placeLamp
     QLabel* CONokN = nullptr;
+    QLabel* CONalarm = nullptr; // over the lamp: amber when stalled, red when the cable left
 
     // Where the rest of a decoded reading goes. Called during the decode; an error they
     // raise ends that frame's decode like a bad frame does.
@@ -49,10 +51,21 @@ public:
     void ReportFrameError(const std::string& text);
     std::string LastFrameError;
     std::chrono::steady_clock::time_point LastFrameErrorAt{};
+    long FramesDecoded = 0; // frames decoded without error, on either link
+
+    // The watch over the link in use (the window's), shown by the lamp.
+    LinkWatch& Watch;
+    void WatchConnected(LinkKind kind);
+    void WatchDisconnected(LinkKind kind);
+    void WatchFrame();
+    void WatchTick();
+    void ShowLinkState();
 
 signals:
     // A frame was decoded whole; the reading is in the module state.
     void readingDecoded();
+    // The watch's state (live, stalled, cable gone, off) is shown anew.
+    void linkStateShown();
 
 private:
     friend class PanelDecodeSink;

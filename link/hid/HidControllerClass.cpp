@@ -53,6 +53,7 @@ struct THidDeviceReadThread::Shared {
             s->pending = kind;
             s->done = false;
         }
+        s->cv.notify_all();
         QMetaObject::invokeMethod(
             s->port, [s] { s->runPending(); }, Qt::QueuedConnection);
         std::unique_lock<std::mutex> lk(s->m);
@@ -184,6 +185,11 @@ std::uint32_t THidDeviceReadThread::LastError() const {
 }
 std::uint64_t THidDeviceReadThread::Deliveries() const {
     return s_->deliveries.load();
+}
+
+bool THidDeviceReadThread::WaitForQueuedDelivery(std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(s_->m);
+    return s_->cv.wait_for(lk, timeout, [this] { return s_->pending != Shared::None; });
 }
 
 // ---- Device -----------------------------------------------------------------------------

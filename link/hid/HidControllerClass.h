@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -65,6 +66,9 @@ public:
 
     std::uint32_t LastError() const;
     std::uint64_t Deliveries() const; // reports and errors handed over so far
+    // Waits, without running the event loop, until the reader has queued a delivery that
+    // the GUI thread has not run yet; false when none came in time.
+    bool WaitForQueuedDelivery(std::chrono::milliseconds timeout) const;
 
     struct Shared; // state shared between the GUI thread and the reader
 

@@ -43,6 +43,7 @@ void SimulatedHidServices::unplug(int id) {
         if (it == devices_.end() || !it->second->present) return;
         it->second->present = false;
         it->second->frame.clear();
+        it->second->queue.clear();
     }
     cv_.notify_all();
     notifyChange();
@@ -130,6 +131,16 @@ std::uint64_t SimulatedHidServices::framesSent(int id) const {
     auto it = devices_.find(id);
     return it == devices_.end() ? 0 : it->second->meter.framesSent();
 }
+std::uint64_t SimulatedHidServices::reportsRead(int id) const {
+    std::lock_guard<std::mutex> lk(mutex_);
+    auto it = devices_.find(id);
+    return it == devices_.end() ? 0 : it->second->read;
+}
+std::uint64_t SimulatedHidServices::reportsDropped(int id) const {
+    std::lock_guard<std::mutex> lk(mutex_);
+    auto it = devices_.find(id);
+    return it == devices_.end() ? 0 : it->second->dropped;
+}
 std::string SimulatedHidServices::pathOf(int id) const {
     return simPrefix + std::to_string(id);
 }
@@ -183,6 +194,11 @@ HidHandle SimulatedHidServices::open(const std::string& path, HidAccess access) 
     if (access == HidAccess::ReadOnly && d.readFailure != 0) {
         fail(d.readFailure);
         return InvalidHidHandle;
+    }
+    if (access == HidAccess::ReadOnly && d.cfg.paced) {
+        // A newly opened node starts with an empty queue.
+        d.queue.clear();
+        d.nextPaced = Clock::now() + d.cfg.reportInterval;
     }
     const HidHandle h = nextHandle_++;
     handles_[h] = Handle{id, access, 32, false};
@@ -343,6 +359,28 @@ void SimulatedHidServices::buildReport(Device& d, Clock::time_point now, std::ui
     ++d.reports;
 }
 
+void SimulatedHidServices::makePacedReports(Device& d, Clock::time_point now) {
+    const auto interval = std::max(d.cfg.reportInterval, std::chrono::microseconds(100));
+    // After a long pause (a stopped process) skip ahead: those reports are lost anyway.
+    const auto behind = now - d.nextPaced;
+    if (behind > interval * 10000) {
+        const auto skip = behind / interval - 10000;
+        d.dropped += static_cast<std::uint64_t>(skip);
+        d.nextPaced += interval * skip;
+    }
+    std::vector<std::uint8_t> report(d.cfg.inputReportLength);
+    while (d.nextPaced <= now) {
+        std::size_t bytes = 0;
+        buildReport(d, d.nextPaced, report.data(), report.size(), bytes);
+        if (d.queue.size() < PacedQueueLength)
+            d.queue.emplace_back(report.begin(),
+                                 report.begin() + static_cast<std::ptrdiff_t>(bytes));
+        else
+            ++d.dropped; // the meter bytes in it are lost, as with a real full queue
+        d.nextPaced += interval;
+    }
+}
+
 HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, std::size_t length,
                                                int timeoutMs) {
     if (isBase(h)) return base_->readReport(h, buf, length, timeoutMs);
@@ -358,14 +396,26 @@ HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, s
             return {HidReadStatus::TimedOut, 0, 0};
         }
         const auto now = Clock::now();
-        if (d->cfg.hasMeter && now >= d->nextReport) {
+        if (d->cfg.hasMeter && d->cfg.paced) {
+            makePacedReports(*d, now);
+            if (!d->queue.empty()) {
+                const std::vector<std::uint8_t> r = std::move(d->queue.front());
+                d->queue.pop_front();
+                const std::size_t n = std::min(length, r.size());
+                std::copy_n(r.begin(), n, buf);
+                ++d->read;
+                return {HidReadStatus::Completed, n, 0};
+            }
+        } else if (d->cfg.hasMeter && now >= d->nextReport) {
             std::size_t bytes = 0;
             buildReport(*d, now, buf, length, bytes);
             d->nextReport = now + d->cfg.reportInterval;
+            ++d->read;
             return {HidReadStatus::Completed, bytes, 0};
         }
         if (now >= deadline) return {HidReadStatus::TimedOut, 0, 0};
-        cv_.wait_until(lk, d->cfg.hasMeter ? std::min(deadline, d->nextReport) : deadline);
+        const auto next = d->cfg.paced ? d->nextPaced : d->nextReport;
+        cv_.wait_until(lk, d->cfg.hasMeter ? std::min(deadline, next) : deadline);
     }
 }
 

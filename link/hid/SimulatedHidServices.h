@@ -34,6 +34,11 @@ struct SimDeviceConfig {
     bool hasMeter = true; // false: a HID device that never reports
     // Time between input reports; zero sends them as fast as they are read.
     std::chrono::microseconds reportInterval{4000};
+    // Paced: reports are made on the cable's own schedule whether or not anyone reads,
+    // and wait in a queue of PacedQueueLength like the kernel's; when it is full, new
+    // reports (and the meter bytes in them) are dropped. Otherwise a report is made when
+    // it is read, at most once per reportInterval.
+    bool paced = false;
     // The meter's own update period: it answers a poll at most this often.
     std::chrono::milliseconds meterPeriod{150};
     std::uint32_t meterBaud = 9600; // the meter's line rate
@@ -42,6 +47,8 @@ struct SimDeviceConfig {
 
 class SimulatedHidServices : public HidServices {
 public:
+    static constexpr std::size_t PacedQueueLength = 64;
+
     explicit SimulatedHidServices(std::shared_ptr<HidServices> base = nullptr);
     ~SimulatedHidServices() override;
 
@@ -64,6 +71,8 @@ public:
     std::size_t lastFeatureLength(int id) const; // bytes of the last feature report
     std::uint32_t baud(int id) const;
     std::uint64_t reportsSent(int id) const;
+    std::uint64_t reportsRead(int id) const;    // taken by a reader
+    std::uint64_t reportsDropped(int id) const; // paced: lost to a full queue
     std::uint64_t framesSent(int id) const;
     std::string pathOf(int id) const;
     int openHandles() const;
@@ -109,6 +118,10 @@ private:
         Clock::time_point lastFrameAt{};
         Clock::time_point nextReport{};
         int pendingPolls = 0;
+        std::uint64_t read = 0;
+        std::uint64_t dropped = 0;
+        std::deque<std::vector<std::uint8_t>> queue; // paced reports not read yet
+        Clock::time_point nextPaced{};
         explicit Device(const SimDeviceConfig& c) : cfg(c), meter(c.seed) {}
     };
     struct Handle {
@@ -125,6 +138,7 @@ private:
     void startFrameIfDue(Device& d, Clock::time_point now);
     void buildReport(Device& d, Clock::time_point now, std::uint8_t* buf, std::size_t length,
                      std::size_t& bytes);
+    void makePacedReports(Device& d, Clock::time_point now);
 
     std::shared_ptr<HidServices> base_;
     mutable std::mutex mutex_;

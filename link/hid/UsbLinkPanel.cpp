@@ -48,9 +48,9 @@ QToolButton* speedButton(QWidget* parent, const char* name, const QString& capti
 } // namespace
 
 UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
-                           UsbReportState& reports, LinkWatchState& link, QAction* START1,
-                           QObject* parent)
-    : Panel(context, parent), reading_(reading), S(reports), link_(link) {
+                           UsbReportState& reports, LinkWatchState& link, LinkWatch& watch,
+                           QAction* START1, QObject* parent)
+    : LinkPanel(context, watch, parent), reading_(reading), S(reports), link_(link) {
     USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
@@ -132,7 +132,11 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
         services = makeLinuxHidServices();
         if (simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
-            SimulatedHid->addDevice();
+            // Paced like a real cable: a report every 10 ms whether read or not.
+            SimDeviceConfig cable;
+            cable.paced = true;
+            cable.reportInterval = std::chrono::milliseconds(10);
+            SimulatedHid->addDevice(cable);
             services = SimulatedHid;
         }
     }
@@ -213,6 +217,10 @@ bool UsbLinkPanel::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
 }
 
 void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
+    // A change that leaves the cable in use present must not end the reading.
+    const bool wasReading = USBCon->isChecked() && SelectedHidDevice &&
+                            SelectedHidDevice->DataHandler() && SelectedHidDevice->PnPInfo();
+    const std::uint32_t readingInstance = wasReading ? SelectedHidDevice->PnPInfo()->DevInst : 0;
     ReadBtn->setChecked(false);
     ReadBtnClick();
     if (DevListBox) {
@@ -220,10 +228,30 @@ void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
         HidCtl->EnumerateDevices();
     }
     int pick = -1;
-    for (int i = 0; i < DevListBox->count(); ++i)
+    int same = -1;
+    int awaited = -1;
+    for (int i = 0; i < DevListBox->count(); ++i) {
+        THidDevice* d = i < static_cast<int>(DevListObjects.size()) ? DevListObjects[i] : nullptr;
         if (DevListBox->item(i)->text() == CableProduct) pick = i;
+        if (!d) continue;
+        if (wasReading && d->PnPInfo() && d->PnPInfo()->DevInst == readingInstance) same = i;
+        if (Watch.awaits(IdentityOf(d))) awaited = i;
+    }
+    if (same >= 0)
+        pick = same;
+    else if (awaited >= 0)
+        pick = awaited;
     DevListBox->setCurrentRow(pick);
     if (pick < 0) DevListBox->clearSelection();
+
+    if (same >= 0) {
+        AttachUsbDataHandler();
+    } else if (awaited >= 0) {
+        // The same cable is back (a new connection): configure and poll as Connect does.
+        AddHistoryLine("Cable back: reading resumed");
+        USBCon->setChecked(true);
+        USBConClick();
+    }
 }
 
 void UsbLinkPanel::HidCtlArrival(THidDevice* HidDev) {
@@ -232,7 +260,17 @@ void UsbLinkPanel::HidCtlArrival(THidDevice* HidDev) {
 
 void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
     AddHistoryLine("Removal of " + DescribeDevice(HidDev));
+    // Another device leaving does not concern the link.
+    if (HidDev != SelectedHidDevice) return;
     USBCon->setChecked(false);
+    if (Watch.cableGone(IdentityOf(HidDev))) {
+        AddHistoryLine("Cable removed: reading stopped until it is plugged in again");
+        ShowLinkState();
+    }
+}
+
+CableIdentity UsbLinkPanel::IdentityOf(THidDevice* HidDev) {
+    return {HidDev->VendorID(), HidDev->ProductID(), HidDev->ProductText(), HidDev->SerialText()};
 }
 
 void UsbLinkPanel::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
@@ -298,7 +336,10 @@ void UsbLinkPanel::USBConClick() {
     S.UsbIdleReports = 0;
     S.UsbPollReports = 0;
     THidDevice* dev = TakeSelectedDevice();
-    if (!dev) return;
+    if (!dev) {
+        WatchDisconnected(LinkKind::Usb);
+        return;
+    }
     if (!dev->HasReadWriteAccess()) {
         // On Linux this is the usual state before the udev rule is installed: say so in the
         // history (no box) rather than leave the user with a button that does nothing.
@@ -306,26 +347,34 @@ void UsbLinkPanel::USBConClick() {
             AddHistoryLine("No read/write access to " + DescribeDevice(dev) +
                            ": install the udev rule and re-plug the cable");
         USBCon->setChecked(false);
+        WatchDisconnected(LinkKind::Usb);
         return;
     }
     if (USBCon->isChecked()) {
         S.ReportChunk.clear();
         ReadBtnClick();
         SendDataClick();
-        // The read thread hands each report to HidDeviceData on this thread and waits
-        // until it has run; the report's bytes belong to the thread, valid during the call.
-        if (SelectedHidDevice)
-            SelectedHidDevice->SetDataHandler(THidDataEvent(
-                this, "HidDeviceData",
-                [this](THidDevice* d, uint8_t id, const uint8_t* data, uint16_t size) {
-                    Guarded([&] { HidDeviceData(d, id, data, size); });
-                }));
+        AttachUsbDataHandler();
+        WatchConnected(LinkKind::Usb);
     } else {
         dev->SetDataHandler({});
+        WatchDisconnected(LinkKind::Usb);
     }
 }
 
+void UsbLinkPanel::AttachUsbDataHandler() {
+    // The read thread hands each report to HidDeviceData on this thread and waits until it
+    // has run; the report's bytes belong to the thread, valid during the call.
+    if (TakeSelectedDevice())
+        SelectedHidDevice->SetDataHandler(
+            THidDataEvent(this, "HidDeviceData",
+                          [this](THidDevice* d, uint8_t id, const uint8_t* data, uint16_t size) {
+                              Guarded([&] { HidDeviceData(d, id, data, size); });
+                          }));
+}
+
 void UsbLinkPanel::ConTimerTimer() {
+    WatchTick();
     if (link_.LinkIdleTicks != 2) {
         ++link_.LinkIdleTicks;
         return;
@@ -338,6 +387,7 @@ void UsbLinkPanel::ConTimerTimer() {
         S.UsbIdleReports = 0;
         USBCon->setChecked(false);
         if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
+        WatchDisconnected(LinkKind::Usb);
         ShowMessage(MeterNotReadyText);
     }
     if (LinkIdle) LinkIdle();

@@ -1,8 +1,8 @@
 #pragma once
 // The USB link in the window: the cable's device list, Connect, the poll and feature
 // reports, the link timer, and the assembly of the cable's reports into frame text.
+#include "panel/LinkPanel.h"
 #include "panel/ModuleState.h"
-#include "panel/Panel.h"
 
 #include <QString>
 
@@ -25,13 +25,13 @@ class SimulatedHidServices;
 class THidDevice;
 class THidDeviceController;
 
-class UsbLinkPanel : public Panel {
+class UsbLinkPanel : public LinkPanel {
     Q_OBJECT
 public:
     // The link writes whole frames into reading.FrameHex. START1 is the Connect menu's item
     // that runs USBConClick.
     UsbLinkPanel(const PanelContext& context, ReadingState& reading, UsbReportState& reports,
-                 LinkWatchState& link, QAction* START1, QObject* parent);
+                 LinkWatchState& link, LinkWatch& watch, QAction* START1, QObject* parent);
 
     QToolButton* USBCon = nullptr;
     QCheckBox* B2400 = nullptr; // hidden at start
@@ -74,6 +74,8 @@ public:
     void ConTimerTimer();
     THidDevice* TakeSelectedDevice();
     void releaseDeviceList();
+    void AttachUsbDataHandler();
+    CableIdentity IdentityOf(THidDevice* HidDev);
 
 private:
     ReadingState& reading_;

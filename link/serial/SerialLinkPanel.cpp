@@ -39,9 +39,9 @@ QLabel* makePortPanel(QWidget* parent, const char* name, const char* caption) {
 } // namespace
 
 SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frameHex,
-                                 QAction* START1, QAction* STOP1, const QString& portDevice,
-                                 QObject* parent)
-    : Panel(context, parent), frameHex_(frameHex), START1(START1), STOP1(STOP1) {
+                                 LinkWatch& watch, QAction* START1, QAction* STOP1,
+                                 const QString& portDevice, QObject* parent)
+    : LinkPanel(context, watch, parent), frameHex_(frameHex), START1(START1), STOP1(STOP1) {
     COMM2 = new TSerialPortDriver(this);
     COMM2->setObjectName("COMM2");
     COMM2->SetComPort(pnCOM1);
@@ -63,6 +63,7 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
         if (LinkLost) LinkLost();
+        if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
         if (SerialFrames) SerialFrames->clear();
     };
@@ -73,6 +74,7 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
                                  .arg(QString::fromStdString(COMM2->PortDevice(COMM2->ComPort())));
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
+        WatchConnected(LinkKind::Serial);
     };
 
     BTCon = makePanelButton(Client, "BTCon", "Connect", 19);
@@ -184,7 +186,7 @@ void SerialLinkPanel::BTCon1Click() {
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    openSerial();
+    if (openSerial()) WatchConnected(LinkKind::Serial);
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
@@ -198,6 +200,7 @@ void SerialLinkPanel::BtDiscon1Click() {
     STOP1->setChecked(true);
     if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
+    WatchDisconnected(LinkKind::Serial);
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
     BtDiscon->hide();

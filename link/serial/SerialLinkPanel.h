@@ -1,7 +1,7 @@
 #pragma once
 // The serial link in the window: connect and disconnect, the line speed, and the
 // assembly of the received bytes into frame text for the decoder.
-#include "panel/Panel.h"
+#include "panel/LinkPanel.h"
 
 #include <QString>
 
@@ -20,13 +20,13 @@ namespace rd780 {
 class SerialChunker;
 class TSerialPortDriver;
 
-class SerialLinkPanel : public Panel {
+class SerialLinkPanel : public LinkPanel {
     Q_OBJECT
 public:
     // The link writes whole frames into frameHex; START1 and STOP1 are the Connect menu's
     // items, which follow the link's state. portDevice, when given, is opened as COM1.
-    SerialLinkPanel(const PanelContext& context, std::string& frameHex, QAction* START1,
-                    QAction* STOP1, const QString& portDevice, QObject* parent);
+    SerialLinkPanel(const PanelContext& context, std::string& frameHex, LinkWatch& watch,
+                    QAction* START1, QAction* STOP1, const QString& portDevice, QObject* parent);
 
     TSerialPortDriver* COMM2 = nullptr; // COM1 at 2400
     // Serial bytes into chunks for FrameHex. shared_ptr: its deleter is made where the type

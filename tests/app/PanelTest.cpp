@@ -19,6 +19,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,7 +68,8 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     LinkWatchState link;
     link.LinkIdleTicks = 2;
     const ScaleState scale = startScale();
-    MeterPanel m(c.context(), reading, link, scale, nullptr);
+    LinkWatch watch;
+    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
     m.placeLamp(&c.area);
     std::vector<std::string> calls;
     m.PointerTo = [&](int v) { calls.push_back(said("pointer ", std::to_string(v))); };
@@ -102,7 +105,8 @@ TEST(MeterPanelAlone, BadFrameIsListedNotAnnouncedNorOffered) {
     ReadingState reading;
     LinkWatchState link;
     const ScaleState scale = startScale();
-    MeterPanel m(c.context(), reading, link, scale, nullptr);
+    LinkWatch watch;
+    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
     m.placeLamp(&c.area);
     int offers = 0;
     m.OfferReading = [&] { ++offers; };
@@ -124,13 +128,44 @@ TEST(MeterPanelAlone, TestFrameClearsTheScopeMarkThenShowsItsReading) {
     ReadingState reading;
     LinkWatchState link;
     const ScaleState scale = startScale();
-    MeterPanel m(c.context(), reading, link, scale, nullptr);
+    LinkWatch watch;
+    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
     m.placeLamp(&c.area);
     std::vector<std::string> calls;
     m.TestFrameShown = [&] { calls.push_back(said("scope off, text ", reading.ReadingText)); };
     m.OfferReading = [&] { calls.push_back(said("offer ", reading.ReadingText)); };
     m.Button4->click(); // hidden, but its click is still the handler
     EXPECT_EQ(calls, (std::vector<std::string>{"scope off, text ", "offer 00.66"}));
+}
+
+TEST(MeterPanelAlone, LampShowsTheWatchStalledThenLiveAgainOnTheNextFrame) {
+    Client c;
+    ReadingState reading;
+    LinkWatchState link;
+    const ScaleState scale = startScale();
+    auto now = LinkWatch::Clock::time_point{} + std::chrono::hours(1);
+    LinkWatch watch([&] { return now; });
+    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
+    m.placeLamp(&c.area);
+    QSignalSpy shown(&m, &MeterPanel::linkStateShown);
+
+    m.WatchConnected(LinkKind::Usb);
+    EXPECT_FALSE(m.CONalarm->isVisibleTo(&c.area));
+    now += std::chrono::seconds(6);
+    m.WatchTick();
+    EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));
+    EXPECT_EQ(c.history, QStringList{"Link stalled: no frame for 5 s"});
+
+    m.WatchDisconnected(LinkKind::Serial); // the other link's stop leaves this watch alone
+    EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));
+
+    test::FrameSpec spec;
+    reading.FrameHex = test::frameText(spec);
+    ASSERT_TRUE(m.LcdDisplay520());
+    EXPECT_FALSE(m.CONalarm->isVisibleTo(&c.area));
+    EXPECT_EQ(c.history.last(), "Link live again");
+    EXPECT_EQ(m.FramesDecoded, 1);
+    EXPECT_EQ(shown.count(), 3); // connected, stalled, live again
 }
 
 TEST(LimitPanelAlone, EditsReachTheLimitsAndAskForTheMarks) {

@@ -4,6 +4,7 @@
 #include "tests/TestSupport.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/meter/FrameBuilder.h"
+#include "view/HistoryList.h"
 #include "view/ScaleView.h"
 
 #include <QAction>
@@ -118,7 +119,7 @@ TEST(Window, ReportsBecomeReadingsAndHistoryLines) {
     EXPECT_EQ(w.S.ReadingUnit, "mA");
     EXPECT_EQ(w.S.ReadingCoupling, "AC");
     EXPECT_EQ(w.HistoryListBox->count(), 5) << "one line per data report";
-    EXPECT_TRUE(w.HistoryListBox->item(0)->text().startsWith("R 00  09 5A "));
+    EXPECT_TRUE(w.HistoryListBox->text(0).startsWith("R 00  09 5A "));
     EXPECT_EQ(w.HistoryListBox->currentRow(), 4);
     feedFrame(w, test::frameBytes({" 57.34 "}));
     EXPECT_EQ(w.Meter->BarPosition, 57);
@@ -138,7 +139,7 @@ TEST(Window, BadFramesAreListedNotBoxed) {
         EXPECT_FALSE(m.contains("valid integer")) << m.toStdString();
     int errors = 0;
     for (int i = before; i < w.HistoryListBox->count(); ++i)
-        errors += w.HistoryListBox->item(i)->text().startsWith("Frame error: ");
+        errors += w.HistoryListBox->text(i).startsWith("Frame error: ");
     EXPECT_EQ(errors, 1) << "a repeated error is listed at most once a second";
     EXPECT_EQ(w.S.ReadingText, "1.2.3") << "the failed frame keeps what its earlier steps set";
     feedFrame(w, test::frameBytes({" 12.34k", 4}));
@@ -152,7 +153,7 @@ TEST(Window, HistoryStaysBounded) {
     for (int i = 0; i < TFCOMM::HistoryLimit + 25; ++i)
         w.AddHistoryLine(QString::number(i));
     EXPECT_EQ(w.HistoryListBox->count(), TFCOMM::HistoryLimit);
-    EXPECT_EQ(w.HistoryListBox->item(0)->text(), "25");
+    EXPECT_EQ(w.HistoryListBox->text(0), "25");
     EXPECT_EQ(w.HistoryListBox->currentRow(), TFCOMM::HistoryLimit - 1);
 }
 

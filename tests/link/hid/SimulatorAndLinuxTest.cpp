@@ -3,6 +3,7 @@
 #include "FakeSysfs.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/LinuxHidServices.h"
+#include "link/hid/SimulatedHidServices.h"
 #include "link/hid/SysfsHidInfo.h"
 #include "meter/core/FrameDecoder.h"
 #include "meter/core/MeterSimulator.h"
@@ -20,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace rd780;
@@ -202,4 +204,38 @@ TEST(LinuxHidServices, SysfsTreeOfACableWithoutSerialOrFeatureReport) {
     EXPECT_TRUE(readSysfsHidInfo(cable.root(), st.st_rdev).found);
     EXPECT_FALSE(readSysfsHidInfo(cable.root(), makedev(1, 3)).found);
     EXPECT_FALSE(readSysfsHidInfo(cable.root() / "missing", st.st_rdev).found);
+}
+
+// The paced cable makes reports on its own clock and keeps at most a kernel's worth; a
+// reader that falls behind loses the rest, as it would with a real cable.
+TEST(SimulatedCable, PacedReportsQueueUpToTheKernelsLimitAndTheRestAreDropped) {
+    SimulatedHidServices sim;
+    SimDeviceConfig c;
+    c.paced = true;
+    c.reportInterval = std::chrono::microseconds(1000);
+    const int id = sim.addDevice(c);
+    const HidHandle h = sim.open(sim.pathOf(id), HidAccess::ReadOnly);
+    ASSERT_NE(h, InvalidHidHandle);
+    std::uint8_t buf[16];
+    // Read promptly: one report per interval, no faster.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(sim.readReport(h, buf, sizeof buf, 1000).status, HidReadStatus::Completed);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29));
+    EXPECT_EQ(sim.reportsDropped(id), 0u);
+
+    // Not read for a while: the time passing is what is tested here.
+    const auto idleFrom = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto idle = std::chrono::steady_clock::now() - idleFrom;
+    int queued = 0;
+    while (sim.readReport(h, buf, sizeof buf, 0).status == HidReadStatus::Completed && queued < 500)
+        ++queued;
+    EXPECT_GE(queued, static_cast<int>(SimulatedHidServices::PacedQueueLength));
+    EXPECT_LE(queued, static_cast<int>(SimulatedHidServices::PacedQueueLength) + 150);
+    const auto missed = std::chrono::duration_cast<std::chrono::milliseconds>(idle).count() -
+                        static_cast<long>(SimulatedHidServices::PacedQueueLength) - 20;
+    EXPECT_GE(static_cast<long>(sim.reportsDropped(id)), missed);
+    EXPECT_EQ(sim.reportsRead(id), 30u + static_cast<std::uint64_t>(queued));
+    sim.close(h);
 }

@@ -84,7 +84,7 @@ TEST(HidStress, StopRunsTheDeliveryTheThreadIsWaitingFor) {
     for (int i = 0; i < 20; ++i) {
         d->SetDataHandler(THidDataEvent(&counter, &Counter::Data));
         // The GUI thread is busy: the reader has queued a report and waits for it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(d->ReadThread()->WaitForQueuedDelivery(std::chrono::seconds(10)));
         const std::uint64_t handed = d->ReadThread()->Deliveries();
         const int seen = counter.reports;
         d->StopReading();

@@ -7,6 +7,7 @@
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/MeterPanel.h"
 #include "tests/TestSupport.h"
+#include "view/HistoryList.h"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,14 @@ struct UsbWindow {
     QStringList messages;
     std::shared_ptr<SimulatedHidServices> sim = std::make_shared<SimulatedHidServices>();
     std::unique_ptr<TFCOMM> w;
+    std::function<LinkWatch::Clock::time_point()> clock; // empty: the steady clock
 
     void start() {
         QDir::setCurrent(dir.path());
         TFCOMM::MakeHidServices = [this](const ProgramOptions&) { return sim; };
         ProgramOptions options;
         options.messageHook = [this](const QString& m) { messages << m; };
+        if (clock) options.linkClock = clock;
         w = std::make_unique<TFCOMM>(options);
         TFCOMM::MakeHidServices = nullptr;
     }
@@ -58,7 +61,7 @@ struct UsbWindow {
     QStringList history() const {
         QStringList out;
         for (int i = 0; i < w->HistoryListBox->count(); ++i)
-            out << w->HistoryListBox->item(i)->text();
+            out << w->HistoryListBox->text(i);
         return out;
     }
     int historyWith(const QString& prefix) const {
@@ -66,6 +69,9 @@ struct UsbWindow {
         for (const QString& l : history())
             n += l.startsWith(prefix) ? 1 : 0;
         return n;
+    }
+    bool alarmShown() const {
+        return w->Meter->CONalarm->isVisibleTo(w->Meter->CONalarm->parentWidget());
     }
     QString selectedDeviceLine() const {
         auto* item = w->Usb->DevListBox->currentItem();
@@ -130,33 +136,135 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
 }
 
-TEST(UsbLink, UnplugAndReplugShowInTheHistoryAndReleaseTheButton) {
+TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {
     Watchdog dog(60, "unplug and replug");
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
     f.w->Usb->USBCon->click();
-    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 2; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 2; }, 20000));
+    EXPECT_FALSE(f.alarmShown());
     f.sim->unplug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") > 0; }));
     EXPECT_EQ(f.history().filter("Removal of ").front(), "Removal of USB to Serial");
+    // Said at once: the button, a line and the lamp.
     EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    EXPECT_EQ(f.historyWith("Cable removed"), 1);
+    EXPECT_TRUE(f.alarmShown());
+    EXPECT_EQ(f.w->Meter->CONalarm->toolTip(), "Cable removed");
     EXPECT_EQ(f.w->Usb->DevListBox->count(), 0);
     EXPECT_EQ(f.selectedDeviceLine(), "");
 
+    const int features = f.sim->featureReports(cable);
     f.sim->plug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") > 0; }));
     // A newly arrived device cannot be opened before it is enumerated: VID and PID only.
     EXPECT_EQ(f.history().filter("Arrival of ").front(), "Arrival of Device VID=1A86 PID=E008");
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
-    ASSERT_NE(f.w->Usb->DevListObjects.at(0), nullptr);
-    EXPECT_FALSE(f.w->Usb->DevListObjects.at(0)->IsReading());
-    // And it connects again.
+    // Back without a click: configured again (the re-plugged cable forgot its rate),
+    // polled, and read.
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
+    EXPECT_EQ(f.historyWith("Cable back"), 1);
+    EXPECT_EQ(f.sim->featureReports(cable), features + 1);
+    EXPECT_EQ(f.sim->baud(cable), 9600u);
+    ASSERT_NE(f.w->Usb->SelectedHidDevice, nullptr);
+    EXPECT_TRUE(f.w->Usb->SelectedHidDevice->IsReading());
+    const long decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000));
+    EXPECT_FALSE(f.alarmShown());
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+
+    // Disconnected by the user, a cable that leaves and comes back stays disconnected.
     f.w->Usb->USBCon->click();
-    const auto frames = f.sim->framesSent(cable);
-    EXPECT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) > frames + 1; }, 20000));
-    EXPECT_TRUE(f.messages.isEmpty());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    f.sim->unplug(cable);
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") == 2; }));
+    f.sim->plug(cable);
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") == 2; }));
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    EXPECT_EQ(f.historyWith("Cable removed"), 1);
+    EXPECT_FALSE(f.alarmShown());
+}
+
+TEST(UsbLink, AnotherDeviceComingAndGoingDoesNotStopTheReading) {
+    Watchdog dog(60, "other device changes");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    f.w->Usb->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 2; }, 20000));
+    const int features = f.sim->featureReports(cable);
+    SimDeviceConfig key;
+    key.product = u"Security Key";
+    key.hasMeter = false;
+    const int other = f.sim->addDevice(key);
+    f.sim->notifyChange();
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") == 1; }));
+    EXPECT_EQ(f.w->Usb->DevListBox->count(), 2);
+    EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
+    long decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000))
+        << "reading stopped when another device arrived";
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
+
+    f.sim->unplug(other);
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of Security Key") == 1; }));
+    decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000))
+        << "reading stopped when another device left";
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
+    EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
+    // The same connection goes on: nothing was configured again, no alarm.
+    EXPECT_EQ(f.sim->featureReports(cable), features);
+    EXPECT_EQ(f.historyWith("Cable "), 0);
+    EXPECT_FALSE(f.alarmShown());
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+}
+
+TEST(UsbLink, NoFrameForFiveSecondsShowsStalledOnceThenLiveWithTheNextFrame) {
+    Watchdog dog(60, "stall");
+    UsbWindow f;
+    auto now = LinkWatch::Clock::now();
+    f.clock = [&] { return now; };
+    SimDeviceConfig c = fastCable();
+    c.reportInterval = std::chrono::microseconds(2000); // the 3000-report drop is 6 s away
+    const int cable = f.sim->addDevice(c);
+    f.start();
+    f.w->Usb->ConTimer->stop(); // ticks are run by hand below
+    f.w->Usb->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 1; }, 20000));
+    f.sim->setMeterSilent(cable, true);
+    // A frame already on the line still lands: wait until every frame sent is decoded.
+    ASSERT_TRUE(waitUntil(
+        [&] { return f.w->Meter->FramesDecoded == static_cast<long>(f.sim->framesSent(cable)); }));
+    now += std::chrono::milliseconds(4900);
+    f.w->Usb->ConTimerTimer();
+    EXPECT_EQ(f.historyWith("Link stalled"), 0);
+    now += std::chrono::milliseconds(200);
+    f.w->Usb->ConTimerTimer();
+    EXPECT_EQ(f.historyWith("Link stalled"), 1);
+    EXPECT_TRUE(f.alarmShown());
+    EXPECT_EQ(f.w->Meter->CONalarm->toolTip(), "Link stalled: no frame for 5 s");
+    now += std::chrono::seconds(30);
+    for (int i = 0; i < 5; ++i)
+        f.w->Usb->ConTimerTimer();
+    EXPECT_EQ(f.historyWith("Link stalled"), 1) << "one line, not one per tick";
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
+
+    // The meter speaks again; the next frame makes the link live.
+    f.sim->setMeterSilent(cable, false);
+    f.w->Usb->SendData->click();
+    ASSERT_TRUE(waitUntil([&] { return f.historyWith("Link live again") == 1; }, 20000));
+    EXPECT_FALSE(f.alarmShown());
+    EXPECT_EQ(f.historyWith("Link stalled"), 1);
+    f.w->Usb->ConTimerTimer();
+    EXPECT_EQ(f.historyWith("Link stalled"), 1);
+    // Disconnected, the link is not watched: no stall however long.
+    f.w->Usb->USBCon->click();
+    now += std::chrono::seconds(60);
+    f.w->Usb->ConTimerTimer();
+    EXPECT_EQ(f.historyWith("Link stalled"), 1);
+    EXPECT_FALSE(f.alarmShown());
 }
 
 TEST(UsbLink, SilentMeterIsPolledAgainAt600AndDroppedAt3000Reports) {

@@ -13,6 +13,7 @@
 #include "record/RecordingSide.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
+#include "view/HistoryList.h"
 
 #include <QAction>
 #include <QDir>
@@ -64,8 +65,8 @@ struct SerialWindow : ::testing::Test {
         QDir::setCurrent(oldDir);
     }
     QString lastHistory() const {
-        auto* item = w->HistoryListBox->currentItem();
-        return item ? item->text() : QString();
+        const int row = w->HistoryListBox->currentRow();
+        return row >= 0 ? w->HistoryListBox->text(row) : QString();
     }
     speed_t lineSpeed() const {
         termios t{};
@@ -389,7 +390,7 @@ TEST_F(SerialFramesEndToEnd, APulledAdapterIsReportedOnce) {
     ASSERT_TRUE(test::waitUntil([&] { return ticks >= failedOpens; }, 5000));
     int failures = 0;
     for (int i = 0; i < w->HistoryListBox->count(); ++i)
-        failures += w->HistoryListBox->item(i)->text().contains("read failed") ? 1 : 0;
+        failures += w->HistoryListBox->text(i).contains("read failed") ? 1 : 0;
     EXPECT_EQ(failures, 1);
 }
 
@@ -420,7 +421,7 @@ TEST(SerialReplug, ReadingResumesByItselfWhenTheDeviceReturns) {
     first->send(sim.nextFrame().data(), 20);
     first.reset();
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->WaitingForDevice(); }, 5000));
-    const QString lost = w->HistoryListBox->currentItem()->text();
+    const QString lost = w->HistoryListBox->text(w->HistoryListBox->currentRow());
     EXPECT_TRUE(lost.contains("read failed")) << lost.toStdString();
     EXPECT_EQ(w->Serial->SerialNote->text(), lost);
     EXPECT_TRUE(w->Meter->CONok->isHidden()) << "the link lamp goes out";
@@ -432,7 +433,7 @@ TEST(SerialReplug, ReadingResumesByItselfWhenTheDeviceReturns) {
     ASSERT_EQ(::symlink(second.slavePath().c_str(), tmp.c_str()), 0);
     ASSERT_EQ(::rename(tmp.c_str(), node.c_str()), 0);
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->Connected(); }, 5000));
-    EXPECT_TRUE(w->HistoryListBox->currentItem()->text().contains("back"));
+    EXPECT_TRUE(w->HistoryListBox->text(w->HistoryListBox->currentRow()).contains("back"));
     const std::vector<uint8_t> after = sim.nextFrame();
     second.send(after);
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 2; }, 5000));

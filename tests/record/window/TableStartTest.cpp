@@ -2,10 +2,11 @@
 // name: an empty file, a symbolic link, a FIFO, a file that is no table.
 #include "app/TFCOMM.h"
 #include "meter/MeterPanel.h"
-#include "record/RecordingPanel.h"
 #include "record/ReadingTable.h"
+#include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 #include "record/paradox/ParadoxTable.h"
+#include "view/HistoryList.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,7 +59,7 @@ struct TableAtStart : ::testing::Test {
     int gridRows() const { return w->Recording->DBGrid1->model()->rowCount(); }
     bool historyHas(const QString& text) const {
         for (int i = 0; i < w->HistoryListBox->count(); ++i)
-            if (w->HistoryListBox->item(i)->text().contains(text)) return true;
+            if (w->HistoryListBox->text(i).contains(text)) return true;
         return false;
     }
     // The rest of the start ran although the table did not open.

@@ -1,0 +1,179 @@
+// Soak run of the live data path: the whole window (offscreen), the simulated cable and
+// its meter, connected for minutes. Reports how the pace holds up over time, how busy the
+// GUI thread is and whether memory grows.
+//
+//   rd780_soak [--seconds N] [--mode paced|flat|both]
+//
+// paced: a report every 10 ms, made whether read or not, as a real cable does (reports a
+// reader is too slow for are dropped); flat: reports as fast as they are read and frames
+// back to back. Each mode runs N seconds (default 300).
+#include "app/TFCOMM.h"
+#include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "meter/MeterPanel.h"
+#include "record/RecordingPanel.h"
+#include "record/RecordingSide.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace rd780;
+
+namespace {
+
+struct Sample {
+    double wall = 0;    // seconds since connect
+    double guiCpu = 0;  // GUI thread CPU seconds since connect
+    double reports = 0; // reports taken from the cable
+    double frames = 0;  // frames decoded
+    double rows = 0;    // rows in the reading table
+    double dropped = 0; // reports lost to a full queue (paced)
+    double rssMb = 0;
+};
+
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double rssMb() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+// Rates over [from, to] seconds, from the samples nearest those times.
+struct Rates {
+    double reports, frames, rows;
+};
+Rates ratesBetween(const std::vector<Sample>& s, double from, double to) {
+    const Sample* a = &s.front();
+    const Sample* b = &s.back();
+    for (const Sample& x : s) {
+        if (x.wall <= from) a = &x;
+        if (x.wall <= to) b = &x;
+    }
+    const double dt = b->wall - a->wall;
+    if (dt <= 0) return {0, 0, 0};
+    return {(b->reports - a->reports) / dt, (b->frames - a->frames) / dt, (b->rows - a->rows) / dt};
+}
+
+int runMode(const char* mode, bool paced, int seconds) {
+    QTemporaryDir dir;
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig cable;
+    if (paced) {
+        cable.paced = true;
+        cable.reportInterval = std::chrono::milliseconds(10);
+    } else {
+        cable.reportInterval = std::chrono::microseconds(0);
+        cable.meterPeriod = std::chrono::milliseconds(0);
+    }
+    const int id = sim->addDevice(cable);
+    TFCOMM::MakeHidServices = [sim](const ProgramOptions&) { return sim; };
+    int boxes = 0;
+    ProgramOptions options;
+    options.messageHook = [&boxes](const QString& m) {
+        if (boxes++ < 5) std::fprintf(stderr, "box: %s\n", qPrintable(m));
+    };
+    std::vector<Sample> samples;
+    {
+        TFCOMM w(options);
+        TFCOMM::MakeHidServices = nullptr;
+        w.show();
+        QCoreApplication::processEvents();
+        w.Usb->USBCon->click();
+
+        const double cpu0 = threadCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        auto sample = [&] {
+            Sample s;
+            s.wall = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+            s.guiCpu = threadCpuSeconds() - cpu0;
+            s.reports = static_cast<double>(sim->reportsRead(id));
+            s.frames = static_cast<double>(w.Meter->FramesDecoded);
+            s.rows = static_cast<double>(
+                w.Recording->Rec->Table.isOpen() ? w.Recording->Rec->Table.rowCount() : 0);
+            s.dropped = static_cast<double>(sim->reportsDropped(id));
+            s.rssMb = rssMb();
+            samples.push_back(s);
+        };
+        sample();
+        QTimer tick;
+        tick.setInterval(1000);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            sample();
+            if (samples.back().wall >= seconds) QCoreApplication::quit();
+        });
+        tick.start();
+        QCoreApplication::exec();
+        sample();
+        w.Usb->USBCon->click();
+    }
+    QDir::setCurrent(oldCwd);
+
+    const Sample& first = samples.front();
+    const Sample& last = samples.back();
+    const double window = std::min(60.0, last.wall / 3);
+    const Rates head = ratesBetween(samples, 0, window);
+    const Rates tail = ratesBetween(samples, last.wall - window, last.wall);
+    std::printf("mode %s: %.0f s, rates over the first and last %.0f s\n", mode, last.wall, window);
+    std::printf("  reports handled/s  first %8.1f  last %8.1f  last/first %.3f\n", head.reports,
+                tail.reports, head.reports > 0 ? tail.reports / head.reports : 0.0);
+    std::printf("  frames decoded/s   first %8.1f  last %8.1f  last/first %.3f\n", head.frames,
+                tail.frames, head.frames > 0 ? tail.frames / head.frames : 0.0);
+    std::printf("  rows recorded/s    first %8.1f  last %8.1f\n", head.rows, tail.rows);
+    std::printf("  GUI thread busy    %.1f %% of wall time\n", 100.0 * last.guiCpu / last.wall);
+    std::printf("  reports dropped    %.0f of %.0f made\n", last.dropped,
+                static_cast<double>(sim->reportsSent(id)));
+    // Start: once the window is up and connected; the first sample after a second.
+    const double rssStart = samples.size() > 1 ? samples[1].rssMb : first.rssMb;
+    std::printf("  resident memory    start %.1f MB  end %.1f MB  growth %.1f MB\n", rssStart,
+                last.rssMb, last.rssMb - rssStart);
+    std::printf("  information boxes  %d\n", boxes);
+    std::fflush(stdout);
+    return boxes == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 300;
+    std::string mode = "both";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = std::max(10, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--mode") == 0 && i + 1 < argc) {
+            mode = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: rd780_soak [--seconds N] [--mode paced|flat|both]\n");
+            return 2;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int rc = 0;
+    if (mode == "paced" || mode == "both") rc |= runMode("paced", true, seconds);
+    if (mode == "flat" || mode == "both") rc |= runMode("flat", false, seconds);
+    return rc;
+}
