@@ -101,12 +101,15 @@ void ReadingTable::open(const std::filesystem::path& path) {
         table_.reset();
     }
     adopt(std::move(t));
+    absolutePath_ = std::filesystem::absolute(path, ec).lexically_normal();
+    if (ec) absolutePath_ = path;
 }
 
 void ReadingTable::close() {
     if (!table_) return;
     px::Table t = std::move(*table_);
     table_.reset();
+    absolutePath_.clear();
     columns_.clear();
     names_.clear();
     readingColumns_ = false;

@@ -42,6 +42,9 @@ public:
     bool isOpen() const { return table_.has_value(); }
     const paradox::Table& table() const;
     std::filesystem::path path() const;
+    // The open table's file as an absolute path, made when it was opened (the working
+    // folder may change later).
+    const std::filesystem::path& absolutePath() const { return absolutePath_; }
     // True when path names the file of the open table.
     bool isSameFile(const std::filesystem::path& path) const;
 
@@ -50,6 +53,8 @@ public:
     const std::vector<std::string>& columnNames() const { return names_; }
     const std::vector<int>& columnFields() const { return columns_; }
     bool hasReadingColumns() const { return readingColumns_; }
+    // True when the open table has every field a recorded row fills.
+    bool hasRecordingFields() const { return mapComplete_; }
     // Display texts of the shown columns of row i; with requireAll, throws naming the first
     // reading column the table lacks.
     std::vector<std::string> displayRow(uint32_t i, bool requireAll) const;
@@ -69,6 +74,7 @@ private:
     void adopt(paradox::Table t);
 
     std::optional<paradox::Table> table_;
+    std::filesystem::path absolutePath_;
     std::vector<int> columns_;
     std::vector<std::string> names_;
     bool readingColumns_ = false;

@@ -37,14 +37,14 @@ void RecordingRule::reloadCountdown() {
 
 RecordingRule::Outcome RecordingRule::offer(const Reading& r, int32_t stampMs, ReadingSink& sink) {
     // The count is compared before it is raised, so the table holds exactly RecordLimit rows.
-    if (RecordCount >= RecordLimit) return Outcome::LimitReached;
+    if (RecordCount >= RecordLimit) return note(Outcome::LimitReached);
     // A full table stops recording like the limit does; the window says so once.
-    if (sink.isFull()) return Outcome::TableFull;
-    if (IntervalOn && SampleCountdown != 0) return Outcome::Waiting;
+    if (sink.isFull()) return note(Outcome::TableFull);
+    if (IntervalOn && SampleCountdown != 0) return note(Outcome::Waiting);
     std::string t = r.Text + r.Coupling + r.Unit + r.Auto;
     if (RepeatOn && t == LastRecordedText) {
         ++RecordNo; // a dropped repeat uses up its number
-        return Outcome::Repeat;
+        return note(Outcome::Repeat);
     }
     LastRecordedText = t;
     try {
@@ -52,8 +52,9 @@ RecordingRule::Outcome RecordingRule::offer(const Reading& r, int32_t stampMs, R
         reportedBadText_.reset();
     } catch (const AppError&) {
         // Frames keep coming while the text is wrong: say so once per text, record nothing.
-        if (reportedBadText_ == IntervalText) return Outcome::BadInterval;
+        if (reportedBadText_ == IntervalText) return note(Outcome::BadInterval);
         reportedBadText_ = IntervalText;
+        note(Outcome::BadInterval);
         throw;
     }
     ReadingRow row;
@@ -68,7 +69,7 @@ RecordingRule::Outcome RecordingRule::offer(const Reading& r, int32_t stampMs, R
     sink.appendReading(row);
     ++RecordCount;
     ++RecordNo;
-    return Outcome::Recorded;
+    return note(Outcome::Recorded);
 }
 
 void RecordingRule::tick() {
@@ -79,6 +80,7 @@ void RecordingRule::newRecording(ReadingSink& sink) {
     if (sink.rowCount() > 0) sink.emptyTable();
     RecordNo = 1;
     RecordCount = 0;
+    lastOutcome_.reset();
 }
 
 } // namespace rd780

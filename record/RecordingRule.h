@@ -77,8 +77,16 @@ public:
     // New: empties the table when it has rows and restarts the numbering.
     void newRecording(ReadingSink& sink);
 
+    // What the last offer came to; empty before the first offer and after New.
+    std::optional<Outcome> lastOutcome() const { return lastOutcome_; }
+
 private:
+    Outcome note(Outcome o) {
+        lastOutcome_ = o;
+        return o;
+    }
     std::optional<std::string> reportedBadText_;
+    std::optional<Outcome> lastOutcome_;
 };
 
 } // namespace rd780

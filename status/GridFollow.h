@@ -1,0 +1,48 @@
+#pragma once
+// The grid follows new rows only while its last row is in view: once the user scrolls up
+// it stays where it is, and it follows again when the user scrolls back to the end.
+#include <QObject>
+
+class QTableView;
+
+namespace rd780 {
+
+class FollowPolicy {
+public:
+    // The scroll position changed (by the user, or by following).
+    void scrolled(int value, int maximum) { following_ = value >= maximum; }
+    // A new or emptied table: its end is in view.
+    void reset() { following_ = true; }
+    // Rows were appended: move to the new last row?
+    bool following() const { return following_; }
+
+private:
+    bool following_ = true;
+};
+
+// Applies the policy to a view over its model as it is when attached. Per appended batch
+// it only moves the scroll bar; it never asks the model about rows other than the ones
+// the view paints, so its cost does not grow with the table.
+class GridFollower : public QObject {
+    Q_OBJECT
+public:
+    // moveCurrent: while following, the last row also becomes the current row (the grid's
+    // indicator column marks it).
+    explicit GridFollower(QTableView* view, bool moveCurrent = true);
+
+    bool following() const { return policy_.following(); }
+    // Times the view was moved to the last row.
+    int followCount() const { return follows_; }
+
+private:
+    void rowsAppended(int first, int last);
+    void toEnd();
+
+    QTableView* view_;
+    bool moveCurrent_;
+    FollowPolicy policy_;
+    int follows_ = 0;
+    bool moving_ = false; // the view moves for us: its steps on the way are not the user's
+};
+
+} // namespace rd780

@@ -1,0 +1,66 @@
+#pragma once
+// The window's status bar: the link, the table and the recording state, each in its own
+// part whose accessible name is its text. Texts are given as often as frames come; the
+// parts change only when a text does, and at most a few times a second.
+#include "status/StatusTexts.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace rd780 {
+
+// A part that shows as much of its text as fits (eliding in the middle, where a long path
+// has the least to lose) and never widens the window.
+class StatusPart : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusPart(const char* name, QWidget* parent = nullptr);
+    void setFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void elide();
+    QString full_;
+};
+
+class StatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    explicit StatusBar(QWidget* parent = nullptr);
+
+    // Shows texts now, or once the quiet interval has passed; a later call before then
+    // replaces the texts waiting to be shown.
+    void setTexts(const StatusTexts& texts);
+    // The texts on screen.
+    StatusTexts shownTexts() const;
+    // Times the parts were changed (for tests and benchmarks).
+    int applyCount() const { return applies_; }
+    // True while changed texts wait for the quiet interval to pass.
+    bool pending() const { return later_.isActive(); }
+
+    StatusPart* linkPart() const { return link_; }
+    StatusPart* tablePart() const { return table_; }
+    StatusPart* recordingPart() const { return recording_; }
+
+    static constexpr int MinIntervalMs = 250;
+
+private:
+    void apply();
+
+    StatusPart* link_;
+    StatusPart* table_;
+    StatusPart* recording_;
+    StatusTexts shown_;
+    StatusTexts pending_;
+    QElapsedTimer sinceApply_;
+    QTimer later_;
+    int applies_ = 0;
+};
+
+} // namespace rd780

@@ -1,0 +1,281 @@
+// The status texts: frames per second over a sliding window, the link's health, and what
+// the table and the recording rule say about the next reading.
+#include "status/StatusTexts.h"
+#include "record/ReadingTable.h"
+#include "record/RecordingRule.h"
+#include "tests/TestSupport.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace rd780 {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = FrameRate::Clock;
+
+TEST(FrameRate, SteadyRateAndTheWindowSlidingOverAChange) {
+    FrameRate rate;
+    const Clock::time_point t0{};
+    EXPECT_EQ(rate.perSecond(t0), 0.0);
+    // Ten frames a second for twenty seconds.
+    for (int i = 0; i < 200; ++i)
+        rate.frame(t0 + i * 100ms);
+    EXPECT_NEAR(rate.perSecond(t0 + 19'950ms), 10.0, 0.5);
+    // Then two a second: after one window the old rate has gone entirely.
+    for (int i = 0; i < 20; ++i)
+        rate.frame(t0 + 20s + i * 500ms);
+    EXPECT_NEAR(rate.perSecond(t0 + 29'900ms), 2.0, 0.25);
+    // Then nothing.
+    EXPECT_EQ(rate.perSecond(t0 + 36s), 0.0);
+    // An hour of silence, then frames again: counted from zero, not from stale slots.
+    rate.frame(t0 + 3636s);
+    EXPECT_NEAR(rate.perSecond(t0 + 3636s + 100ms), 1.0 / 5.0, 0.05);
+}
+
+TEST(FrameRate, StartIsNotReadAsABurstAndResetForgets) {
+    FrameRate rate;
+    const Clock::time_point t0 = Clock::time_point{} + 1000s;
+    rate.frame(t0);
+    rate.frame(t0 + 100ms);
+    rate.frame(t0 + 200ms);
+    // Three frames in a fifth of a second are three per second at most.
+    EXPECT_NEAR(rate.perSecond(t0 + 200ms), 3.0, 0.01);
+    // Two seconds in, the rate is over the two seconds seen, not the whole window.
+    for (int i = 3; i < 20; ++i)
+        rate.frame(t0 + i * 100ms);
+    EXPECT_NEAR(rate.perSecond(t0 + 1'950ms), 10.0, 0.8);
+    rate.reset();
+    EXPECT_EQ(rate.perSecond(t0 + 2s), 0.0);
+    EXPECT_FALSE(rate.lastFrame().has_value());
+}
+
+TEST(LinkMonitor, HealthFollowsTheBytesAndLongFramesKeepItLive) {
+    LinkMonitor m;
+    const Clock::time_point t0 = Clock::time_point{} + 50s;
+    EXPECT_EQ(linkText(m.status(t0)), "No link");
+
+    m.connectedSerial("/dev/ttyUSB0", 2400, t0);
+    EXPECT_EQ(m.status(t0 + 1s).health, LinkStatus::Health::Waiting);
+    EXPECT_EQ(linkText(m.status(t0 + 1s)), "Serial: /dev/ttyUSB0, 2400 baud - no frames yet");
+    // Nothing at all for longer than the stall time.
+    EXPECT_EQ(m.status(t0 + LinkMonitor::StallAfter + 1s).health, LinkStatus::Health::Stalled);
+
+    for (int i = 0; i < 10; ++i)
+        m.frame(t0 + 5s + i * 500ms);
+    const LinkStatus live = m.status(t0 + 9'900ms);
+    EXPECT_EQ(live.health, LinkStatus::Health::Live);
+    EXPECT_EQ(linkText(live), "Serial: /dev/ttyUSB0, 2400 baud - live, 2.0 frames/s");
+
+    // A long frame trickles in for six seconds without ending: bytes keep the link live.
+    for (int i = 1; i <= 12; ++i)
+        m.activity(t0 + 9'500ms + i * 500ms);
+    EXPECT_EQ(m.status(t0 + 15'600ms).health, LinkStatus::Health::Live);
+    EXPECT_EQ(m.status(t0 + 15'500ms + LinkMonitor::StallAfter).health,
+              LinkStatus::Health::Stalled);
+
+    m.speedChanged(9600);
+    EXPECT_NE(linkText(m.status(t0 + 16s)).find("9600 baud"), std::string::npos);
+}
+
+TEST(LinkMonitor, UnplugProblemsAndDisconnect) {
+    LinkMonitor m;
+    const Clock::time_point t0 = Clock::time_point{} + 50s;
+    // A refused connect leaves no link, and says why.
+    m.problem("no read/write access to USB to Serial: install the udev rule");
+    EXPECT_EQ(linkText(m.status(t0)),
+              "No link; no read/write access to USB to Serial: install the udev rule");
+
+    m.connectedUsb("USB to Serial", t0);
+    EXPECT_EQ(m.status(t0).problem, "") << "a new connection starts without the old problem";
+    m.frame(t0 + 1s);
+    m.problem("READ ERROR: Input/output error (5)");
+    EXPECT_EQ(linkText(m.status(t0 + 1500ms)),
+              "USB: USB to Serial - live, 1.0 frames/s; READ ERROR: Input/output error (5)");
+    m.frame(t0 + 2s);
+    EXPECT_EQ(m.status(t0 + 2s).problem, "") << "frames flowing again clear the problem";
+
+    m.unplugged();
+    // Unplugged stays unplugged, whatever bytes were seen just before.
+    EXPECT_EQ(m.status(t0 + 2100ms).health, LinkStatus::Health::Unplugged);
+    EXPECT_NE(linkText(m.status(t0 + 2100ms)).find(" - unplugged"), std::string::npos);
+
+    m.problem("Serial port COM1 could not be opened: No such file or directory");
+    m.disconnected();
+    EXPECT_EQ(linkText(m.status(t0 + 3s)),
+              "No link; Serial port COM1 could not be opened: No such file or directory");
+    m.connectedUsb("USB to Serial", t0 + 4s);
+    EXPECT_EQ(m.status(t0 + 4s).health, LinkStatus::Health::Waiting)
+        << "a new connection is not unplugged";
+}
+
+Reading distinct(int i) {
+    return Reading{std::to_string(i), 1.0, "V", "DC", ""};
+}
+
+struct TableFixture : ::testing::Test {
+    QTemporaryDir dir;
+    std::filesystem::path file() const {
+        return std::filesystem::path(dir.path().toStdString()) / "Kv400db.DB";
+    }
+    int recordNo = 1;
+    int recordLimit = 10000;
+    RecordingRule rule{recordNo, recordLimit};
+    ReadingTable table;
+    RecordingRule::Outcome offer(int i) { return rule.offer(distinct(i), 0, table); }
+    std::string recordingNow() { return recordingText(recordingStatusOf(rule, table)); }
+};
+
+TEST_F(TableFixture, TableTextNamesTheAbsoluteFileAndItsRows) {
+    EXPECT_EQ(tableText(tableStatusOf(table)), "No table; not recording: no table is open");
+    EXPECT_EQ(recordingNow(), "Not recording");
+
+    // Opened by a relative name, shown by its absolute one.
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    table.openOrCreate("Kv400db.DB");
+    QDir::setCurrent(old);
+    EXPECT_EQ(tableText(tableStatusOf(table)), file().string() + ", 0 rows");
+    ASSERT_EQ(offer(1), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(tableText(tableStatusOf(table)), file().string() + ", 1 row");
+    ASSERT_EQ(offer(2), RecordingRule::Outcome::Recorded);
+    const TableStatus s = tableStatusOf(table);
+    EXPECT_EQ(s.rows, 2);
+    EXPECT_FALSE(s.readOnly);
+    EXPECT_EQ(s.notRecording, "");
+    EXPECT_EQ(tableText(s), file().string() + ", 2 rows");
+}
+
+TEST(TableText, ReadOnlyAndReasons) {
+    TableStatus s{true, "/data/old.DB", 12, true, "the file cannot be written"};
+    EXPECT_EQ(tableText(s), "/data/old.DB, 12 rows, read only; not recording: the file cannot "
+                            "be written");
+}
+
+TEST_F(TableFixture, ForeignTablesAreNotRecordedIntoAndSayWhy) {
+    const QString fixtures = test::fixtureDir() + "/";
+    if (!QFile::exists(fixtures + "CONTACTS.DB")) GTEST_SKIP() << "no fixture tables";
+    const auto copy = [&](const char* name) {
+        const QString to = dir.filePath(name);
+        QFile::remove(to);
+        EXPECT_TRUE(QFile::copy(fixtures + name, to));
+        QFile(to).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return std::filesystem::path(to.toStdString());
+    };
+    table.open(copy("CONTACTS.DB"));
+    EXPECT_EQ(tableStatusOf(table).notRecording, "the table lacks the reading fields");
+    EXPECT_EQ(recordingNow(), "Not recording");
+    EXPECT_THROW(offer(1), std::exception) << "the reason given is the one recording meets";
+
+    copy("CUSTOMER.PX");
+    copy("CUSTOMER.MB");
+    table.open(copy("CUSTOMER.DB"));
+    const TableStatus s = tableStatusOf(table);
+    EXPECT_EQ(s.notRecording, "the table has a primary index");
+    EXPECT_NE(tableText(s).find("not recording: the table has a primary index"), std::string::npos);
+    EXPECT_THROW(offer(2), std::exception);
+}
+
+TEST_F(TableFixture, EachRecordingState) {
+    table.openOrCreate(file());
+    EXPECT_EQ(recordingNow(), "Recording: 0 of 10000");
+
+    // The interval: after a row, the countdown in seconds.
+    rule.IntervalOn = true;
+    rule.IntervalText = "10";
+    ASSERT_EQ(offer(1), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(recordingNow(), "Waiting for the interval: 10 s left");
+    rule.tick();
+    rule.tick();
+    EXPECT_EQ(recordingNow(), "Waiting for the interval: 8 s left");
+    for (int i = 0; i < 8; ++i)
+        rule.tick();
+    EXPECT_EQ(recordingNow(), "Recording: 1 of 10000");
+
+    // A bad interval text.
+    rule.IntervalText = "1x";
+    EXPECT_THROW(offer(2), std::exception);
+    EXPECT_EQ(recordingNow(), "Not recording: the sampling interval is not a number");
+    rule.IntervalOn = false;
+    rule.IntervalText = "10";
+
+    // The repeat filter.
+    rule.RepeatOn = true;
+    ASSERT_EQ(offer(3), RecordingRule::Outcome::Recorded);
+    ASSERT_EQ(offer(3), RecordingRule::Outcome::Repeat);
+    EXPECT_EQ(recordingNow(), "Repeat filtered: the same reading is not recorded again");
+    ASSERT_EQ(offer(4), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(recordingNow(), "Recording: 3 of 10000");
+
+    // The limit: shown as soon as it is reached, not only when the next frame is refused.
+    recordLimit = 4;
+    ASSERT_EQ(offer(5), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(recordingNow(), "Limit 4 reached: recording stopped");
+    // A larger limit from the menu lets recording go on at once.
+    recordLimit = RecordLimits[5];
+    EXPECT_EQ(recordingNow(), "Recording: 4 rows");
+
+    // New starts over.
+    rule.RepeatOn = false;
+    recordLimit = 4;
+    rule.newRecording(table);
+    EXPECT_EQ(recordingNow(), "Recording: 0 of 4");
+    EXPECT_FALSE(rule.lastOutcome().has_value());
+}
+
+TEST(RecordingText, NegativeIntervalIsNotAWait) {
+    RecordingStatus s;
+    s.state = RecordingStatus::State::Waiting;
+    s.secondsLeft = -3;
+    EXPECT_EQ(recordingText(s), "Not recording: the sampling interval is negative");
+}
+
+TEST(TableFull, ShownAsFullNotAsRecording) {
+    QTemporaryDir dir;
+    const std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "f.db";
+    // One row per 1 KiB block: 65,535 rows fill the table.
+    auto fields = readingFields();
+    for (int i = 0; i < 4; ++i)
+        fields.push_back({"W" + std::to_string(i), paradox::FieldType::Alpha, 220});
+    {
+        auto t = paradox::Table::create(file, fields, paradox::CreateOptions{1, 1252});
+        t.setSyncInterval(1 << 30);
+        std::vector<paradox::Value> row = t.blankRow();
+        row[0] = int64_t(1);
+        while (t.rowCount() < t.capacity())
+            t.appendRow(row);
+        t.close();
+    }
+    ReadingTable table;
+    table.open(file);
+    ASSERT_TRUE(table.isFull());
+    int no = 1, limit = RecordLimits[5];
+    RecordingRule rule(no, limit);
+    const RecordingStatus s = recordingStatusOf(rule, table);
+    EXPECT_EQ(s.state, RecordingStatus::State::TableFull);
+    EXPECT_EQ(recordingText(s), "Table full: recording stopped");
+    EXPECT_EQ(rule.offer(distinct(1), 0, table), RecordingRule::Outcome::TableFull)
+        << "the status says what the rule does";
+}
+
+TEST(StatusTexts, AllThreeAndTheirEquality) {
+    LinkStatus link;
+    TableStatus table{true, "/t/Kv400db.DB", 7, false, ""};
+    RecordingStatus rec;
+    rec.state = RecordingStatus::State::LimitReached;
+    rec.limit = 1000;
+    const StatusTexts a = statusTexts(link, table, rec);
+    EXPECT_EQ(a.link, "No link");
+    EXPECT_EQ(a.table, "/t/Kv400db.DB, 7 rows");
+    EXPECT_EQ(a.recording, "Limit 1000 reached: recording stopped");
+    StatusTexts b = a;
+    EXPECT_EQ(a, b);
+    b.recording.clear();
+    EXPECT_NE(a, b);
+}
+
+} // namespace
+} // namespace rd780
