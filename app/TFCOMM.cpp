@@ -1,9 +1,14 @@
 #include "app/TFCOMM.h"
 
-#include "meter/LcdPanel.h"
-#include "meter/core/FrameAssembler.h"
-#include "meter/core/FrameDecoder.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "link/serial/SerialLinkPanel.h"
+#include "meter/MeterPanel.h"
+#include "record/LimitPanel.h"
+#include "record/RecordingPanel.h"
+#include "view/ChartPanel.h"
 #include "view/HistoryList.h"
+#include "view/ScaleView.h"
+#include "view/WaveChart.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,23 +17,18 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace rd780 {
 
 namespace {
-
-const char* const TestFrame =
-    "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
 
 // Days since 1899-12-30 with the time of day as fraction: the date-time of the tables.
 double toDateTime(const QDateTime& t) {
@@ -38,102 +38,34 @@ double toDateTime(const QDateTime& t) {
     return static_cast<double>(epoch.daysTo(d)) + tm.msecsSinceStartOfDay() / 86400000.0;
 }
 
-// The link lamp: green with a plug when frames arrive, grey when none do; amber (stalled)
-// and red (cable gone) carry the cross too.
-QPixmap lampPixmap(bool ok, QColor fill = {}) {
-    QPixmap pm(25, 24);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::black, 1));
-    if (!fill.isValid()) fill = ok ? QColor(40, 200, 60) : QColor(170, 170, 170);
-    p.setBrush(fill);
-    p.drawEllipse(QRectF(1.5, 1.5, 21, 21));
-    p.setPen(QPen(ok ? Qt::white : QColor(110, 110, 110), 2.2, Qt::SolidLine, Qt::RoundCap));
-    if (ok) {
-        p.drawLine(QPointF(7, 12), QPointF(18, 12));
-        p.drawLine(QPointF(14, 8), QPointF(18, 12));
-        p.drawLine(QPointF(14, 16), QPointF(18, 12));
-    } else {
-        p.drawLine(QPointF(8, 8), QPointF(17, 17));
-        p.drawLine(QPointF(17, 8), QPointF(8, 17));
-    }
-    return pm;
-}
-
-// Routes the decode's panel steps and calls out to the window's components.
-class WindowDecodeSink : public DecodeSink {
-public:
-    explicit WindowDecodeSink(TFCOMM& w) : w_(w) {}
-    ~WindowDecodeSink() override { w_.Panel1->changed(); }
-
-    void showConnection() override {
-        w_.CONok->show();
-        w_.CONokN->hide();
-        w_.S.LinkIdleTicks = 0;
-        w_.WatchFrame();
-    }
-    void showPointShape(int position) override { lcd().showPointShape(position); }
-    void showSign(bool negative) override { lcd().showSign(negative); }
-    void showDigits(char a, char b, char c, char d) override { lcd().showDigits(a, b, c, d); }
-    void hideUnitGlyphs() override { lcd().hideUnitGlyphs(); }
-    void showPrefix(char prefix) override { lcd().showPrefix(prefix); }
-    void showFunction(int code, char mode, char prefix) override {
-        lcd().showFunction(code, mode, prefix);
-    }
-    void showPointAgain(int position, bool hideThird) override {
-        lcd().showPointAgain(position, hideThird);
-    }
-    void scalePointer(int value) override { w_.KDrun(value); }
-    void offerForRecording() override { w_.INDataToTable(); }
-    void setBar(int position) override {
-        w_.BarPosition = position;
-        // A position past the maximum shows a full bar.
-        w_.PBar2->setValue(std::clamp(position, w_.PBar2->minimum(), w_.PBar2->maximum()));
-    }
-    void resetChart() override { w_.ResetChartSeries(); }
-    void plotWaveform(const std::string& frame) override { w_.PlotFrameWaveform(frame); }
-
-private:
-    LcdPanelState& lcd() { return w_.Panel1->state(); }
-    TFCOMM& w_;
-};
-
 } // namespace
 
 TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
-    : QMainWindow(parent), Options(options), MessageHook(options.messageHook),
-      Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now) {
+    : QMainWindow(parent), Options(options),
+      Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now),
+      MessageHook(options.messageHook) {
     // The window as loaded from its design: every component first, the HID controller last
     // (its first device change fills the device list), then the create event.
     buildCore();
-    buildScaleSide();
-    CONok = new QLabel(KD);
-    CONok->setObjectName("CONok");
-    CONok->setPixmap(lampPixmap(true));
-    CONok->setGeometry(5, 5, 25, 24);
-    CONok->hide();
-    CONokN = new QLabel(KD);
-    CONokN->setObjectName("CONokN");
-    CONokN->setPixmap(lampPixmap(false));
-    CONokN->setGeometry(5, 5, 25, 24);
-    CONalarm = new QLabel(KD);
-    CONalarm->setObjectName("CONalarm");
-    CONalarm->setGeometry(5, 5, 25, 24);
-    CONalarm->hide();
-    buildChartSide();
-    buildRecordSide();
-    buildLimitSide();
-    buildSerialSide();
-    buildUsbSide();
-    Guarded([this] { createHidController(); });
+    buildPanels();
+    Guarded([this] {
+        Usb->createHidController(MakeHidServices ? MakeHidServices(Options) : nullptr,
+                                 Options.simulateMeter);
+    });
     Guarded([this] { FormCreate(); });
 }
 
 TFCOMM::~TFCOMM() {
-    Guarded([this] { destroyHidController(); });
-    Guarded([this] { destroySerialSide(); });
-    Guarded([this] { CloseReadingTable(); });
+    Guarded([this] { Usb->destroyHidController(); });
+    Guarded([this] { Serial->destroySerialSide(); });
+    Guarded([this] { Recording->CloseReadingTable(); });
+}
+
+std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> TFCOMM::MakeHidServices;
+
+PanelContext TFCOMM::panelContext() {
+    return {Client, [this](const QString& text) { ShowMessage(text); },
+            [this](const QString& line) { AddHistoryLine(line); }};
 }
 
 void TFCOMM::buildCore() {
@@ -198,25 +130,11 @@ void TFCOMM::buildCore() {
     BitBtn1->setGeometry(643, 3, 68, 25);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
 
-    Panel1 = new LcdPanel(Client);
-    Panel1->setGeometry(2, 31, LcdPanel::DesignWidth, LcdPanel::DesignHeight);
-
-    PBar2 = new QProgressBar(Client);
-    PBar2->setObjectName("PBar2");
-    PBar2->setGeometry(2, 161, 333, 12);
-    PBar2->setRange(0, 40);
-    PBar2->setValue(1);
-    PBar2->setTextVisible(false);
+    Meter = new MeterPanel(panelContext(), S, S, S, Watch, this);
 
     HistoryListBox = new view::HistoryList(HistoryLimit, Client);
     HistoryListBox->setObjectName("HistoryListBox");
     HistoryListBox->setGeometry(3, 538, 334, 56); // below the limit panel
-
-    Button4 = new QPushButton("Button4", Client);
-    Button4->setObjectName("Button4");
-    Button4->setGeometry(250, 466, 75, 25);
-    Button4->hide();
-    connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
 
     IFRD230 = new QCheckBox("RD230", Client);
     IFRD230->setObjectName("IFRD230");
@@ -226,32 +144,83 @@ void TFCOMM::buildCore() {
     resize(717, 596);
 }
 
+void TFCOMM::buildPanels() {
+    Scale = new ScaleView(panelContext(), S, S, this);
+    Meter->placeLamp(Scale->KD);
+    Chart = new ChartPanel(panelContext(), this);
+    Recording = new RecordingPanel(
+        panelContext(), S, S, {New1, Save1, N10001, N50001, N100001, N500001, N1000001, limitess},
+        this);
+    Limits = new LimitPanel(panelContext(), S, this);
+    Serial = new SerialLinkPanel(panelContext(), S.FrameHex, Watch, START1, STOP1,
+                                 Options.serialPort, this);
+    // The Connect panel sits in the strip the start-up height hides. Someone who named a
+    // serial port on the command line came to use it: open the window at its full height.
+    if (!Options.serialPort.isEmpty()) {
+        QTimer::singleShot(0, this, [this] {
+            resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596));
+        });
+    }
+    Usb = new UsbLinkPanel(panelContext(), S, S, S, Watch, START1, this);
+
+    // A decoded frame drives the scale, the recording and the chart.
+    Meter->PointerTo = [this](int value) { Scale->KDrun(value); };
+    Meter->OfferReading = [this] { Recording->INDataToTable(); };
+    Meter->ResetChart = [this] { Chart->ResetChartSeries(); };
+    Meter->PlotWaveform = [this](const std::string& frame) { Chart->PlotFrameWaveform(frame); };
+    Meter->TestFrameShown = [this] { Chart->ShowScope(false); };
+    Scale->HighLimitOn = [this] { return Limits->highOn(); };
+    Scale->LowLimitOn = [this] { return Limits->lowOn(); };
+    Scale->VisibleArea = [this] { return visibleClientArea(); };
+    Scale->ShowChart = [this](bool shown) { Chart->Chtshow->setVisible(shown); };
+    Chart->VisibleArea = [this] { return visibleClientArea(); };
+    Limits->LimitsChanged = [this] { Scale->KDsetup(1); };
+    // Both links tell the watch, which the lamp shows.
+    for (LinkHooks* link : {&Serial->Hooks, &Usb->Hooks}) {
+        link->WatchConnected = [this](LinkKind kind) { Meter->WatchConnected(kind); };
+        link->WatchDisconnected = [this](LinkKind kind) { Meter->WatchDisconnected(kind); };
+        link->ShowLinkState = [this] { Meter->ShowLinkState(); };
+    }
+    Usb->Hooks.WatchTick = [this] { Meter->WatchTick(); };
+    Serial->Decode = [this] { Meter->LcdDisplay520(); };
+    Serial->LinkLost = [this] { Meter->showLinkLamp(false); };
+    Serial->ExitClick = [this] { BitBtn1Click(); };
+    Usb->Decode = [this] { Meter->LcdDisplay520(); };
+    Usb->LinkIdle = [this] { Meter->showLinkLamp(false); };
+    Usb->ClearHistory = [this] { HistoryListBox->clear(); };
+}
+
+QSize TFCOMM::visibleClientArea() const {
+    // The window below its menu bar; the lower strip of the design lies outside it.
+    return {width(), height() - MainMenu1->sizeHint().height()};
+}
+
 void TFCOMM::FormCreate() {
     S.RecallTime = toDateTime(QDateTime::currentDateTime());
     // The design's outer height of 520 shows the upper area and hides the lowest strip
     // (from the link diagnostics down); keep that visible client height here.
     resize(width(), 466 + MainMenu1->sizeHint().height());
-    if (B2400) B2400->hide();
-    if (B4800) B4800->hide();
-    if (B9600) B9600->hide();
-    S.ScaleLabelSet = "4";
+    Usb->B2400->hide();
+    Usb->B4800->hide();
+    Usb->B9600->hide();
+    S.ScaleLabelSet = std::string(1, '4');
     S.OverloadValue = 60;
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
     S.ScaleDivisions = 80;
-    OpenReadingTableAtStart();
+    Recording->OpenReadingTableAtStart();
     S.RecordNo = 1;
     S.ScaleFixedMode = false;
     S.RecordLimit = 10000;
-    ResetChartSeries();
-    if (ComboBox1) ComboBox1->setCurrentIndex(0);
+    Chart->ResetChartSeries();
+    Chart->ComboBox1->setCurrentIndex(0);
     if (IFRD230->isChecked()) {
-        BindSerialReceiveHandler();
+        Serial->BindSerialReceiveHandler();
         setWindowTitle("RD780 Interface Program _Ver: 1.00");
     }
-    SetChartLeftAxis(-S.OverloadValue - 1, S.OverloadValue);
-    KDsetup(1);
-    KDrun(S.ScaleZeroOffset);
+    Chart->SetChartLeftAxis(-S.OverloadValue - 1, S.OverloadValue);
+    Scale->KDsetup(1);
+    Scale->KDrun(S.ScaleZeroOffset);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
         move(avail.center() - rect().center());
@@ -259,12 +228,12 @@ void TFCOMM::FormCreate() {
 }
 
 void TFCOMM::BtExit1Click() {
-    CloseReadingTable();
+    Recording->CloseReadingTable();
     QApplication::quit();
 }
 
 void TFCOMM::BitBtn1Click() {
-    CloseReadingTable();
+    Recording->CloseReadingTable();
     QApplication::quit();
 }
 
@@ -280,95 +249,11 @@ void TFCOMM::AddHistoryLine(const QString& line) {
     HistoryListBox->addLine(line);
 }
 
-void TFCOMM::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
-    const HidReportOutcome out = assembleHidReport(
-        {S.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports}, ReportID,
-        Data, Size);
-    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
-    if (out.wholeFrame) {
-        LcdDisplay520();
-        // Poll even after a failed decode: the meter's next frame may be fine.
-        SendDataClick();
-    }
-}
-
-void TFCOMM::Button4Click() {
-    if (ScopeNo) ScopeNo->show();
-    if (Scopeok) Scopeok->hide();
-    S.FrameHex = TestFrame;
-    LcdDisplay520();
-}
-
-bool TFCOMM::LcdDisplay520() {
-    const ScaleSettings settings{S.OverloadValue, S.ScaleZeroOffset, S.ScaleDivisions,
-                                 S.BarOverloadPosition};
-    WindowDecodeSink sink(*this);
-    try {
-        decodeFrame(
-            S.FrameHex, settings,
-            {S.ReadingText, S.ReadingValue, S.ReadingUnit, S.ReadingCoupling, S.ReadingAuto}, sink);
-    } catch (const DecodeError& e) {
-        // One bad frame ends its own decode only; never a box per frame.
-        ReportFrameError(e.what());
-        return false;
-    }
-    ++FramesDecoded;
-    return true;
-}
-
-void TFCOMM::ReportFrameError(const std::string& text) {
-    const auto now = std::chrono::steady_clock::now();
-    if (text == LastFrameError && now - LastFrameErrorAt < std::chrono::seconds(1)) return;
-    LastFrameError = text;
-    LastFrameErrorAt = now;
-    AddHistoryLine("Frame error: " + QString::fromStdString(text));
-}
-
-void TFCOMM::WatchConnected(LinkKind kind) {
-    Watch.connected(kind);
-    ShowLinkState();
-}
-
-void TFCOMM::WatchDisconnected(LinkKind kind) {
-    // Stopping one link leaves the other's watch alone.
-    if (Watch.kind() != kind) return;
-    Watch.disconnected();
-    ShowLinkState();
-}
-
-void TFCOMM::WatchFrame() {
-    if (!Watch.frame()) return;
-    AddHistoryLine("Link live again");
-    ShowLinkState();
-}
-
-void TFCOMM::WatchTick() {
-    if (!Watch.tick()) return;
-    AddHistoryLine("Link stalled: no frame for 5 s");
-    ShowLinkState();
-}
-
-void TFCOMM::ShowLinkState() {
-    switch (Watch.state()) {
-    case LinkWatch::State::Stalled:
-        CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
-        CONalarm->setToolTip("Link stalled: no frame for 5 s");
-        break;
-    case LinkWatch::State::CableGone:
-        CONalarm->setPixmap(lampPixmap(false, QColor(220, 40, 40)));
-        CONalarm->setToolTip("Cable removed");
-        break;
-    default:
-        CONalarm->hide();
-        return;
-    }
-    CONalarm->raise();
-    CONalarm->show();
-}
-
 void TFCOMM::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    Guarded([this] { FormResize(); });
+    Guarded([this] {
+        if (Serial) Serial->FormResize(width());
+    });
 }
 
 } // namespace rd780

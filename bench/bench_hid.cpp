@@ -3,6 +3,7 @@
 #include "app/TFCOMM.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbLinkPanel.h"
 #include "meter/core/MeterSimulator.h"
 
 #include <benchmark/benchmark.h>
@@ -80,7 +81,7 @@ void BM_FrameEndToReading(benchmark::State& state) {
     {
         TFCOMM w(options);
         TFCOMM::MakeHidServices = nullptr;
-        w.USBCon->click();
+        w.Usb->USBCon->click();
         MeterSimulator meter;
         meter.setFramesPerReading(1);
         meter.setLongFrameInterval(state.range(0) ? 1 : 0);
@@ -103,7 +104,7 @@ void BM_FrameEndToReading(benchmark::State& state) {
             state.SetIterationTime(
                 std::chrono::duration<double>(done - cable->frameEndedAt()).count());
         }
-        w.USBCon->click();
+        w.Usb->USBCon->click();
     }
     QDir::setCurrent(old);
 }

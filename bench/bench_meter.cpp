@@ -29,7 +29,8 @@ void assembleAndDecode(benchmark::State& state, bool longFrames) {
     rd780::MeterSimulator sim;
     sim.setLongFrameInterval(longFrames ? 1 : 0);
     std::vector<std::vector<Report>> frames;
-    for (int i = 0; i < 64; ++i) frames.push_back(reportsFor(sim.nextFrame()));
+    for (int i = 0; i < 64; ++i)
+        frames.push_back(reportsFor(sim.nextFrame()));
     std::string frameHex, chunk, text, unit, coupling, autoRange;
     bool pending = false;
     int idle = 0, poll = 0, decoded = 0;
@@ -38,8 +39,8 @@ void assembleAndDecode(benchmark::State& state, bool longFrames) {
     std::size_t k = 0;
     for (auto _ : state) {
         for (const Report& r : frames[k++ % frames.size()]) {
-            auto out = rd780::assembleHidReport({frameHex, chunk, pending, idle, poll}, 0,
-                                                r.data(), r.size());
+            auto out = rd780::assembleHidReport({frameHex, chunk, pending, idle, poll}, 0, r.data(),
+                                                r.size());
             if (out.wholeFrame) {
                 try {
                     rd780::decodeFrame(frameHex, {}, {text, value, unit, coupling, autoRange},
@@ -55,8 +56,12 @@ void assembleAndDecode(benchmark::State& state, bool longFrames) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_ShortFrame(benchmark::State& s) { assembleAndDecode(s, false); }
-void BM_LongFrame(benchmark::State& s) { assembleAndDecode(s, true); }
+void BM_ShortFrame(benchmark::State& s) {
+    assembleAndDecode(s, false);
+}
+void BM_LongFrame(benchmark::State& s) {
+    assembleAndDecode(s, true);
+}
 
 } // namespace
 

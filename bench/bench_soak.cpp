@@ -9,6 +9,9 @@
 // back to back. Each mode runs N seconds (default 300).
 #include "app/TFCOMM.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "meter/MeterPanel.h"
+#include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 
 #include <QApplication>
@@ -98,7 +101,7 @@ int runMode(const char* mode, bool paced, int seconds) {
         TFCOMM::MakeHidServices = nullptr;
         w.show();
         QCoreApplication::processEvents();
-        w.USBCon->click();
+        w.Usb->USBCon->click();
 
         const double cpu0 = threadCpuSeconds();
         QElapsedTimer clock;
@@ -108,8 +111,9 @@ int runMode(const char* mode, bool paced, int seconds) {
             s.wall = static_cast<double>(clock.nsecsElapsed()) / 1e9;
             s.guiCpu = threadCpuSeconds() - cpu0;
             s.reports = static_cast<double>(sim->reportsRead(id));
-            s.frames = static_cast<double>(w.FramesDecoded);
-            s.rows = static_cast<double>(w.Rec->Table.isOpen() ? w.Rec->Table.rowCount() : 0);
+            s.frames = static_cast<double>(w.Meter->FramesDecoded);
+            s.rows = static_cast<double>(
+                w.Recording->Rec->Table.isOpen() ? w.Recording->Rec->Table.rowCount() : 0);
             s.dropped = static_cast<double>(sim->reportsDropped(id));
             s.rssMb = rssMb();
             samples.push_back(s);
@@ -124,7 +128,7 @@ int runMode(const char* mode, bool paced, int seconds) {
         tick.start();
         QCoreApplication::exec();
         sample();
-        w.USBCon->click();
+        w.Usb->USBCon->click();
     }
     QDir::setCurrent(oldCwd);
 

@@ -2,7 +2,7 @@
 
 namespace rd780 {
 
-RecordingSide::RecordingSide(FcommState& state, QObject* parent)
+RecordingSide::RecordingSide(RecordState& state, QObject* parent)
     : QObject(parent), Rule(state.RecordNo, state.RecordLimit) {
     Model = new ReadingTableModel(Table, this);
     // Rows appended between two forced syncs are made durable here, at most a fifth of a

@@ -2,7 +2,7 @@
 // Everything the window's recording side keeps besides its widgets: the reading table,
 // the recording rule, the recall clock and the grid's model. A QObject so the window owns
 // it as a child and needs no complete type to destroy it.
-#include "app/FcommState.h"
+#include "panel/ModuleState.h"
 #include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
 #include "record/RecallClock.h"
@@ -20,7 +20,7 @@ namespace rd780 {
 class RecordingSide : public QObject {
     Q_OBJECT
 public:
-    RecordingSide(FcommState& state, QObject* parent = nullptr);
+    RecordingSide(RecordState& state, QObject* parent = nullptr);
     ~RecordingSide() override;
 
     ReadingTable Table;

@@ -1,5 +1,5 @@
 // The link watch on a clock the test moves.
-#include "app/LinkWatch.h"
+#include "panel/LinkWatch.h"
 
 #include <gtest/gtest.h>
 

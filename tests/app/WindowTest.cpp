@@ -1,8 +1,11 @@
+#include "link/hid/UsbLinkPanel.h"
 #include "meter/LcdPanel.h"
+#include "meter/MeterPanel.h"
 #include "tests/TestSupport.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/meter/FrameBuilder.h"
 #include "view/HistoryList.h"
+#include "view/ScaleView.h"
 
 #include <QAction>
 #include <QLabel>
@@ -30,10 +33,10 @@ void feedFrame(TFCOMM& w, const std::vector<uint8_t>& frame) {
         const std::size_t n = std::min<std::size_t>(9, frame.size() - i);
         r[0] = static_cast<uint8_t>(n);
         std::copy(frame.begin() + i, frame.begin() + i + n, r + 1);
-        w.HidDeviceData(nullptr, 0, r, sizeof r);
+        w.Usb->HidDeviceData(nullptr, 0, r, sizeof r);
     }
     const uint8_t idle[10] = {};
-    w.HidDeviceData(nullptr, 0, idle, sizeof idle);
+    w.Usb->HidDeviceData(nullptr, 0, idle, sizeof idle);
 }
 
 } // namespace
@@ -54,18 +57,18 @@ TEST(Window, StartState) {
     EXPECT_EQ(w.S.FrameHex, "");
 
     // The panel reads 3.999 V before the first frame.
-    const LcdPanelState& p = w.Panel1->state();
+    const LcdPanelState& p = w.Meter->Panel1->state();
     EXPECT_EQ(lcdDigits(p), "3999");
     EXPECT_TRUE(p.visible(Lcd::LcdP0));
     EXPECT_TRUE(p.visible(Lcd::LcdV));
     EXPECT_FALSE(p.visible(Lcd::LcdFH));
     EXPECT_FALSE(p.visible(Lcd::LcdAuto));
-    EXPECT_EQ(w.PBar2->maximum(), 40);
-    EXPECT_EQ(w.PBar2->value(), 1);
-    EXPECT_TRUE(w.CONok->isHidden());
-    EXPECT_FALSE(w.CONokN->isHidden());
-    EXPECT_EQ(w.Panel1->geometry(), QRect(2, 31, 334, 129));
-    EXPECT_EQ(w.KD->geometry(), QRect(339, 31, 371, 143));
+    EXPECT_EQ(w.Meter->PBar2->maximum(), 40);
+    EXPECT_EQ(w.Meter->PBar2->value(), 1);
+    EXPECT_TRUE(w.Meter->CONok->isHidden());
+    EXPECT_FALSE(w.Meter->CONokN->isHidden());
+    EXPECT_EQ(w.Meter->Panel1->geometry(), QRect(2, 31, 334, 129));
+    EXPECT_EQ(w.Scale->KD->geometry(), QRect(339, 31, 371, 143));
 
     // The menu: a hidden Connect menu, the record limits with 10000 checked, Exit.
     EXPECT_FALSE(w.Connect1->menuAction()->isVisible());
@@ -84,20 +87,20 @@ TEST(Window, TestButtonDecodesTheTestFrame) {
     test::WindowFixture f;
     TFCOMM& w = *f.w;
     w.S.FrameHex = "5A01"; // whatever it held before
-    w.Button4->click();
+    w.Meter->Button4->click();
     EXPECT_EQ(w.S.ReadingText, "00.66");
     EXPECT_EQ(w.S.ReadingValue, 66.0f);
     EXPECT_EQ(w.S.ReadingUnit, " V");
     EXPECT_EQ(w.S.ReadingCoupling, "DC");
-    const LcdPanelState& p = w.Panel1->state();
+    const LcdPanelState& p = w.Meter->Panel1->state();
     EXPECT_EQ(lcdDigits(p), "0066");
     EXPECT_TRUE(p.visible(Lcd::LcdP1));
     EXPECT_TRUE(p.visible(Lcd::LcdV));
     EXPECT_TRUE(p.visible(Lcd::LcdDc1));
     EXPECT_FALSE(p.visible(Lcd::LcdFH));
-    EXPECT_EQ(w.PBar2->value(), 1);
-    EXPECT_FALSE(w.CONok->isHidden());
-    EXPECT_TRUE(w.CONokN->isHidden());
+    EXPECT_EQ(w.Meter->PBar2->value(), 1);
+    EXPECT_FALSE(w.Meter->CONok->isHidden());
+    EXPECT_TRUE(w.Meter->CONokN->isHidden());
     EXPECT_EQ(w.S.LinkIdleTicks, 0);
 
     // A screenshot of the window after the test frame, for the documentation.
@@ -119,14 +122,14 @@ TEST(Window, ReportsBecomeReadingsAndHistoryLines) {
     EXPECT_TRUE(w.HistoryListBox->text(0).startsWith("R 00  09 5A "));
     EXPECT_EQ(w.HistoryListBox->currentRow(), 4);
     feedFrame(w, test::frameBytes({" 57.34 "}));
-    EXPECT_EQ(w.BarPosition, 57);
-    EXPECT_EQ(w.PBar2->value(), 40) << "a full bar past the maximum";
+    EXPECT_EQ(w.Meter->BarPosition, 57);
+    EXPECT_EQ(w.Meter->PBar2->value(), 40) << "a full bar past the maximum";
 }
 
 TEST(Window, BadFramesAreListedNotBoxed) {
     test::WindowFixture f;
     TFCOMM& w = *f.w;
-    w.Button4->click();
+    w.Meter->Button4->click();
     const int before = w.HistoryListBox->count();
     auto bad = test::frameBytes({" 1.2.3 "});
     for (int i = 0; i < 20; ++i)

@@ -1,8 +1,12 @@
 // Writes the README pictures of the scale and the chart, headless:
 //   QT_QPA_PLATFORM=offscreen view_screenshots <docs folder>
 #include "app/TFCOMM.h"
+#include "meter/MeterPanel.h"
+#include "record/LimitPanel.h"
 #include "tests/meter/FrameBuilder.h"
+#include "view/ChartPanel.h"
 #include "view/ScalePanel.h"
+#include "view/ScaleView.h"
 #include "view/WaveChart.h"
 
 #include <QApplication>
@@ -58,26 +62,26 @@ int main(int argc, char** argv) {
     w.show();
     app.processEvents();
 
-    bool ok = save(w.KD, out, "scale-start.png");
+    bool ok = save(w.Scale->KD, out, "scale-start.png");
 
-    w.Setmax->setText("1500");
-    w.SetMaxB->click();
-    w.SetMin->setText("-2500");
-    w.SetMinB->click();
+    w.Limits->Setmax->setText("1500");
+    w.Limits->SetMaxB->click();
+    w.Limits->SetMin->setText("-2500");
+    w.Limits->SetMinB->click();
     test::FrameSpec reading;
     reading.display = " 18.20 ";
     w.S.FrameHex = test::frameText(reading);
-    w.LcdDisplay520();
+    w.Meter->LcdDisplay520();
     app.processEvents();
-    ok &= save(w.KD, out, "scale-limits.png");
+    ok &= save(w.Scale->KD, out, "scale-limits.png");
 
     w.S.FrameHex = waveFrame();
-    w.LcdDisplay520();
+    w.Meter->LcdDisplay520();
     app.processEvents();
-    ok &= save(w.Chtshow, out, "chart-long-frame.png");
+    ok &= save(w.Chart->Chtshow, out, "chart-long-frame.png");
 
-    w.OnescopeClick();
+    w.Chart->OnescopeClick();
     app.processEvents();
-    ok &= save(w.Chtshow, out, "chart-test-pattern.png");
+    ok &= save(w.Chart->Chtshow, out, "chart-test-pattern.png");
     return ok ? 0 : 1;
 }

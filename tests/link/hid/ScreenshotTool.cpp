@@ -2,6 +2,7 @@
 // simulated meter run and saves a picture of the window: hid_screenshot OUT.png [SECONDS]
 #include "app/TFCOMM.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbLinkPanel.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     };
     rd780::TFCOMM w(options);
     w.show();
-    w.USBCon->click();
+    w.Usb->USBCon->click();
     QDeadlineTimer deadline(seconds * 1000);
     while (!deadline.hasExpired())
         QApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -45,14 +46,14 @@ int main(int argc, char** argv) {
         std::fputs("no reading was decoded\n", stderr);
         return 1;
     }
-    std::printf(
-        "reading %s %s, frame text %zu, %llu frames\n", w.S.ReadingText.c_str(),
-        w.S.ReadingUnit.c_str(), w.S.FrameHex.size(),
-        static_cast<unsigned long long>(w.SimulatedHid ? w.SimulatedHid->framesSent(1) : 0));
+    std::printf("reading %s %s, frame text %zu, %llu frames\n", w.S.ReadingText.c_str(),
+                w.S.ReadingUnit.c_str(), w.S.FrameHex.size(),
+                static_cast<unsigned long long>(
+                    w.Usb->SimulatedHid ? w.Usb->SimulatedHid->framesSent(1) : 0));
     if (!w.grab().save(out)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
         return 1;
     }
-    w.USBCon->click();
+    w.Usb->USBCon->click();
     return 0;
 }

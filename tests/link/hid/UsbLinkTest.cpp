@@ -4,6 +4,8 @@
 #include "HidTestSupport.h"
 #include "app/TFCOMM.h"
 #include "link/hid/HidControllerClass.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "meter/MeterPanel.h"
 #include "tests/TestSupport.h"
 #include "view/HistoryList.h"
 
@@ -68,9 +70,11 @@ struct UsbWindow {
             n += l.startsWith(prefix) ? 1 : 0;
         return n;
     }
-    bool alarmShown() const { return w->CONalarm->isVisibleTo(w->CONalarm->parentWidget()); }
+    bool alarmShown() const {
+        return w->Meter->CONalarm->isVisibleTo(w->Meter->CONalarm->parentWidget());
+    }
     QString selectedDeviceLine() const {
-        auto* item = w->DevListBox->currentItem();
+        auto* item = w->Usb->DevListBox->currentItem();
         return item && item->isSelected() ? item->text() : QString();
     }
 };
@@ -94,14 +98,14 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
     f.sim->addDevice(mouse);
     f.start();
     // The first device change ran while the window was built.
-    ASSERT_EQ(f.w->DevListBox->count(), 2);
+    ASSERT_EQ(f.w->Usb->DevListBox->count(), 2);
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-    EXPECT_FALSE(f.w->DevListBox->isVisible());
-    EXPECT_TRUE(f.w->B9600->isChecked());
-    EXPECT_FALSE(f.w->B2400->isChecked() || f.w->B4800->isChecked());
+    EXPECT_FALSE(f.w->Usb->DevListBox->isVisible());
+    EXPECT_TRUE(f.w->Usb->B9600->isChecked());
+    EXPECT_FALSE(f.w->Usb->B2400->isChecked() || f.w->Usb->B4800->isChecked());
 
-    f.w->USBCon->click();
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    f.w->Usb->USBCon->click();
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
     ASSERT_GE(f.history().size(), 2);
     EXPECT_EQ(f.history()[0], "80 25 00 00 03 00 00 00 00 00 ");
     EXPECT_EQ(f.history()[1], "02 5A 00 00 00 00 00 00 00 ");
@@ -116,19 +120,19 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
         << polls << " polls, " << frames << " frames";
     EXPECT_EQ(f.historyWith("02 5A "), polls);
     EXPECT_GT(f.historyWith("R 00  F"), 5); // one line per data report
-    EXPECT_TRUE(f.w->CONok->isVisibleTo(f.w->CONok->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONok->isVisibleTo(f.w->Meter->CONok->parentWidget()));
     EXPECT_TRUE(f.messages.isEmpty());
 
     // Second press: configured once more, reading stops.
-    f.w->USBCon->click();
-    EXPECT_FALSE(f.w->USBCon->isChecked());
+    f.w->Usb->USBCon->click();
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.sim->featureReports(cable), 2);
-    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    EXPECT_FALSE(f.w->Usb->SelectedHidDevice->IsReading());
     const int after = f.sim->polls(cable);
     waitUntil([] { return false; }, 200);
     EXPECT_EQ(f.sim->polls(cable), after);
 
-    f.w->ClearBtn->click();
+    f.w->Usb->ClearBtn->click();
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
 }
 
@@ -137,18 +141,18 @@ TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->USBCon->click();
-    ASSERT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= 2; }, 20000));
+    f.w->Usb->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 2; }, 20000));
     EXPECT_FALSE(f.alarmShown());
     f.sim->unplug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") > 0; }));
     EXPECT_EQ(f.history().filter("Removal of ").front(), "Removal of USB to Serial");
     // Said at once: the button, a line and the lamp.
-    EXPECT_FALSE(f.w->USBCon->isChecked());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.historyWith("Cable removed"), 1);
     EXPECT_TRUE(f.alarmShown());
-    EXPECT_EQ(f.w->CONalarm->toolTip(), "Cable removed");
-    EXPECT_EQ(f.w->DevListBox->count(), 0);
+    EXPECT_EQ(f.w->Meter->CONalarm->toolTip(), "Cable removed");
+    EXPECT_EQ(f.w->Usb->DevListBox->count(), 0);
     EXPECT_EQ(f.selectedDeviceLine(), "");
 
     const int features = f.sim->featureReports(cable);
@@ -159,25 +163,25 @@ TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
     // Back without a click: configured again (the re-plugged cable forgot its rate),
     // polled, and read.
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.historyWith("Cable back"), 1);
     EXPECT_EQ(f.sim->featureReports(cable), features + 1);
     EXPECT_EQ(f.sim->baud(cable), 9600u);
-    ASSERT_NE(f.w->SelectedHidDevice, nullptr);
-    EXPECT_TRUE(f.w->SelectedHidDevice->IsReading());
-    const long decoded = f.w->FramesDecoded;
-    EXPECT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= decoded + 3; }, 20000));
+    ASSERT_NE(f.w->Usb->SelectedHidDevice, nullptr);
+    EXPECT_TRUE(f.w->Usb->SelectedHidDevice->IsReading());
+    const long decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000));
     EXPECT_FALSE(f.alarmShown());
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
 
     // Disconnected by the user, a cable that leaves and comes back stays disconnected.
-    f.w->USBCon->click();
-    EXPECT_FALSE(f.w->USBCon->isChecked());
+    f.w->Usb->USBCon->click();
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     f.sim->unplug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of ") == 2; }));
     f.sim->plug(cable);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") == 2; }));
-    EXPECT_FALSE(f.w->USBCon->isChecked());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.historyWith("Cable removed"), 1);
     EXPECT_FALSE(f.alarmShown());
 }
@@ -187,8 +191,8 @@ TEST(UsbLink, AnotherDeviceComingAndGoingDoesNotStopTheReading) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->USBCon->click();
-    ASSERT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= 2; }, 20000));
+    f.w->Usb->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 2; }, 20000));
     const int features = f.sim->featureReports(cable);
     SimDeviceConfig key;
     key.product = u"Security Key";
@@ -196,19 +200,19 @@ TEST(UsbLink, AnotherDeviceComingAndGoingDoesNotStopTheReading) {
     const int other = f.sim->addDevice(key);
     f.sim->notifyChange();
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Arrival of ") == 1; }));
-    EXPECT_EQ(f.w->DevListBox->count(), 2);
+    EXPECT_EQ(f.w->Usb->DevListBox->count(), 2);
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-    long decoded = f.w->FramesDecoded;
-    EXPECT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= decoded + 3; }, 20000))
+    long decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000))
         << "reading stopped when another device arrived";
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
 
     f.sim->unplug(other);
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Removal of Security Key") == 1; }));
-    decoded = f.w->FramesDecoded;
-    EXPECT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= decoded + 3; }, 20000))
+    decoded = f.w->Meter->FramesDecoded;
+    EXPECT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= decoded + 3; }, 20000))
         << "reading stopped when another device left";
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
     EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
     // The same connection goes on: nothing was configured again, no alarm.
     EXPECT_EQ(f.sim->featureReports(cable), features);
@@ -226,39 +230,39 @@ TEST(UsbLink, NoFrameForFiveSecondsShowsStalledOnceThenLiveWithTheNextFrame) {
     c.reportInterval = std::chrono::microseconds(2000); // the 3000-report drop is 6 s away
     const int cable = f.sim->addDevice(c);
     f.start();
-    f.w->ConTimer->stop(); // ticks are run by hand below
-    f.w->USBCon->click();
-    ASSERT_TRUE(waitUntil([&] { return f.w->FramesDecoded >= 1; }, 20000));
+    f.w->Usb->ConTimer->stop(); // ticks are run by hand below
+    f.w->Usb->USBCon->click();
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 1; }, 20000));
     f.sim->setMeterSilent(cable, true);
     // A frame already on the line still lands: wait until every frame sent is decoded.
     ASSERT_TRUE(waitUntil(
-        [&] { return f.w->FramesDecoded == static_cast<long>(f.sim->framesSent(cable)); }));
+        [&] { return f.w->Meter->FramesDecoded == static_cast<long>(f.sim->framesSent(cable)); }));
     now += std::chrono::milliseconds(4900);
-    f.w->ConTimerTimer();
+    f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.historyWith("Link stalled"), 0);
     now += std::chrono::milliseconds(200);
-    f.w->ConTimerTimer();
+    f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.historyWith("Link stalled"), 1);
     EXPECT_TRUE(f.alarmShown());
-    EXPECT_EQ(f.w->CONalarm->toolTip(), "Link stalled: no frame for 5 s");
+    EXPECT_EQ(f.w->Meter->CONalarm->toolTip(), "Link stalled: no frame for 5 s");
     now += std::chrono::seconds(30);
     for (int i = 0; i < 5; ++i)
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.historyWith("Link stalled"), 1) << "one line, not one per tick";
-    EXPECT_TRUE(f.w->USBCon->isChecked());
+    EXPECT_TRUE(f.w->Usb->USBCon->isChecked());
 
     // The meter speaks again; the next frame makes the link live.
     f.sim->setMeterSilent(cable, false);
-    f.w->SendData->click();
+    f.w->Usb->SendData->click();
     ASSERT_TRUE(waitUntil([&] { return f.historyWith("Link live again") == 1; }, 20000));
     EXPECT_FALSE(f.alarmShown());
     EXPECT_EQ(f.historyWith("Link stalled"), 1);
-    f.w->ConTimerTimer();
+    f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.historyWith("Link stalled"), 1);
     // Disconnected, the link is not watched: no stall however long.
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     now += std::chrono::seconds(60);
-    f.w->ConTimerTimer();
+    f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.historyWith("Link stalled"), 1);
     EXPECT_FALSE(f.alarmShown());
 }
@@ -271,17 +275,17 @@ TEST(UsbLink, SilentMeterIsPolledAgainAt600AndDroppedAt3000Reports) {
     const int cable = f.sim->addDevice(c);
     f.sim->setMeterSilent(cable, true);
     f.start();
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     ASSERT_TRUE(waitUntil([&] { return !f.messages.isEmpty(); }, 60000));
     EXPECT_EQ(f.messages, QStringList{NotReady});
     EXPECT_GE(f.sim->reportsSent(cable), 3000u);
     // The first poll, then a new one each time the timer saw 600 reports since the last.
     EXPECT_GE(f.sim->polls(cable), 3);
     EXPECT_LE(f.sim->polls(cable), 6);
-    EXPECT_FALSE(f.w->USBCon->isChecked());
-    EXPECT_FALSE(f.w->SelectedHidDevice->IsReading());
+    EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
+    EXPECT_FALSE(f.w->Usb->SelectedHidDevice->IsReading());
     EXPECT_LE(f.w->S.UsbIdleReports, 1); // at most the delivery run while stopping
-    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
 }
 
 TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
@@ -289,10 +293,10 @@ TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
     {
         UsbWindow f;
         f.start();
-        EXPECT_EQ(f.w->DevListBox->count(), 0);
-        f.w->USBCon->click();
+        EXPECT_EQ(f.w->Usb->DevListBox->count(), 0);
+        f.w->Usb->USBCon->click();
         EXPECT_EQ(f.messages, QStringList{NotConnected});
-        EXPECT_FALSE(f.w->USBCon->isChecked());
+        EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
         EXPECT_EQ(f.w->HistoryListBox->count(), 0);
     }
     {
@@ -301,10 +305,10 @@ TEST(UsbLink, NoCableAndACableWithASerialNumberAreNotConnected) {
         c.serial = u"0001A";
         const int cable = f.sim->addDevice(c);
         f.start();
-        ASSERT_EQ(f.w->DevListBox->count(), 1);
-        EXPECT_EQ(f.w->DevListBox->item(0)->text(), "USB to Serial (Serial=0001A)");
+        ASSERT_EQ(f.w->Usb->DevListBox->count(), 1);
+        EXPECT_EQ(f.w->Usb->DevListBox->item(0)->text(), "USB to Serial (Serial=0001A)");
         EXPECT_EQ(f.selectedDeviceLine(), "");
-        f.w->USBCon->click();
+        f.w->Usb->USBCon->click();
         EXPECT_EQ(f.messages, QStringList{NotConnected});
         EXPECT_EQ(f.sim->featureReports(cable), 0);
     }
@@ -318,8 +322,8 @@ TEST(UsbLink, ALinuxCableWithASerialNumberIsListedWithItAndNotSelected) {
     f.sim =
         std::make_shared<SimulatedHidServices>(std::make_shared<test::FakeTreeHidServices>(cable));
     f.start();
-    ASSERT_EQ(f.w->DevListBox->count(), 1);
-    EXPECT_EQ(f.w->DevListBox->item(0)->text(), "USB to Serial (Serial=SN-0042)");
+    ASSERT_EQ(f.w->Usb->DevListBox->count(), 1);
+    EXPECT_EQ(f.w->Usb->DevListBox->item(0)->text(), "USB to Serial (Serial=SN-0042)");
     EXPECT_EQ(f.selectedDeviceLine(), "");
 }
 
@@ -332,7 +336,7 @@ TEST(UsbLink, FeatureReportTakesTheLengthTheCableDeclares) {
         c.featureReportLength = static_cast<std::uint16_t>(declared);
         const int cable = f.sim->addDevice(c);
         f.start();
-        f.w->USBCon->click();
+        f.w->Usb->USBCon->click();
         EXPECT_EQ(f.sim->featureReports(cable), 1);
         EXPECT_EQ(f.sim->lastFeatureLength(cable), static_cast<std::size_t>(sent));
         ASSERT_GE(f.history().size(), 1);
@@ -348,7 +352,7 @@ TEST(UsbLink, ReadErrorsAreListedWithTheirCode) {
         const int cable = f.sim->addDevice(fastCable());
         f.sim->setReadFailure(cable, EIO);
         f.start();
-        f.w->USBCon->click();
+        f.w->Usb->USBCon->click();
         ASSERT_TRUE(waitUntil([&] { return f.historyWith("READ ERROR: ") >= 2; }));
         EXPECT_EQ(f.history().filter("READ ERROR: ").front(),
                   QString("READ ERROR: %1 (5)").arg(QString::fromStdString(std::strerror(EIO))));
@@ -365,8 +369,8 @@ TEST(UsbLink, CableWithoutWriteAccessStaysUpWithoutAMessage) {
         const int cable = f.sim->addDevice(c);
         f.start();
         EXPECT_EQ(f.selectedDeviceLine(), "USB to Serial");
-        f.w->USBCon->click();
-        EXPECT_FALSE(f.w->USBCon->isChecked());
+        f.w->Usb->USBCon->click();
+        EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
         EXPECT_TRUE(f.messages.isEmpty());
         EXPECT_EQ(f.sim->polls(cable), 0);
         EXPECT_EQ(
@@ -381,7 +385,7 @@ TEST(UsbLink, PollOfALongOutputReportIsPaddedWithZerosNotReadPastTheBuffer) {
     c.outputReportLength = 129;
     const int cable = f.sim->addDevice(c);
     f.start();
-    f.w->SendData->click();
+    f.w->Usb->SendData->click();
     EXPECT_EQ(f.sim->polls(cable), 1);
     const QString line = f.history().back();
     EXPECT_TRUE(line.startsWith("02 5A 00 "));
@@ -393,16 +397,16 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->ConTimer->stop();
+    f.w->Usb->ConTimer->stop();
     f.w->S.LinkIdleTicks = 0;
     f.w->S.UsbPollReports = 599;
     for (int i = 0; i < 3; ++i)
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 0);
-    EXPECT_TRUE(f.w->CONokN->isVisibleTo(f.w->CONokN->parentWidget()));
+    EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
     f.w->S.UsbPollReports = 600;
     for (int i = 0; i < 3; ++i)
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 1);
     EXPECT_EQ(f.w->S.UsbPollReports, 0);
     // While frames keep coming (ticks reset by each decode), nothing happens.
@@ -410,7 +414,7 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     f.w->S.UsbIdleReports = 5000;
     for (int i = 0; i < 10; ++i) {
         f.w->S.LinkIdleTicks = 0;
-        f.w->ConTimerTimer();
+        f.w->Usb->ConTimerTimer();
     }
     EXPECT_EQ(f.sim->polls(cable), 1);
     EXPECT_TRUE(f.messages.isEmpty());
@@ -421,7 +425,7 @@ TEST(UsbLink, ClosingTheWindowWhileConnectedStopsQuietly) {
     UsbWindow f;
     const int cable = f.sim->addDevice(fastCable());
     f.start();
-    f.w->USBCon->click();
+    f.w->Usb->USBCon->click();
     ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 3; }, 20000));
     f.w.reset();
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();

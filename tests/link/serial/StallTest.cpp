@@ -1,7 +1,10 @@
 // The serial link under the link watch: frames on a pseudo-terminal keep it live, none
 // for 5 s (on the test's clock) show it stalled, the next frame makes it live again.
 #include "app/TFCOMM.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "link/serial/SerialLinkPanel.h"
 #include "link/serial/SerialPortDriver.h"
+#include "meter/MeterPanel.h"
 #include "meter/core/MeterSimulator.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
@@ -38,33 +41,35 @@ TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNex
     o.messageHook = [](const QString&) {};
     o.linkClock = [&] { return now; };
     auto w = std::make_unique<TFCOMM>(o);
-    w->ConTimer->stop(); // ticks are run by hand
-    const auto alarm = [&] { return w->CONalarm->isVisibleTo(w->CONalarm->parentWidget()); };
+    w->Usb->ConTimer->stop(); // ticks are run by hand
+    const auto alarm = [&] {
+        return w->Meter->CONalarm->isVisibleTo(w->Meter->CONalarm->parentWidget());
+    };
     MeterSimulator meter{99};
     meter.setLongFrameInterval(0);
 
-    w->BTCon->click();
-    ASSERT_TRUE(w->COMM2->Connected());
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected());
     pty.send(meter.nextFrame());
-    ASSERT_TRUE(test::waitUntil([&] { return w->FramesDecoded >= 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
     now += std::chrono::milliseconds(4999);
-    w->ConTimerTimer();
+    w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 0);
     now += std::chrono::milliseconds(1);
-    w->ConTimerTimer();
-    w->ConTimerTimer();
+    w->Usb->ConTimerTimer();
+    w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 1);
     EXPECT_TRUE(alarm());
 
     pty.send(meter.nextFrame());
-    ASSERT_TRUE(test::waitUntil([&] { return w->FramesDecoded >= 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 2; }));
     EXPECT_EQ(linesWith(*w, "Link live again"), 1);
     EXPECT_FALSE(alarm());
 
     // Closed by the user: not watched any more.
-    w->BtDiscon->click();
+    w->Serial->BtDiscon->click();
     now += std::chrono::seconds(60);
-    w->ConTimerTimer();
+    w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 1);
     EXPECT_FALSE(alarm());
     w.reset();

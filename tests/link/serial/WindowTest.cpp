@@ -1,11 +1,15 @@
 // The window's serial controls, and meter frames arriving on a pseudo-terminal becoming
 // readings.
 #include "app/TFCOMM.h"
+#include "link/hid/UsbLinkPanel.h"
+#include "link/serial/SerialLinkPanel.h"
 #include "link/serial/SerialPortDriver.h"
+#include "meter/MeterPanel.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/FrameDecoder.h"
 #include "meter/core/MeterSimulator.h"
 #include "record/ReadingTable.h"
+#include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
@@ -79,103 +83,105 @@ struct Controls {
 };
 
 Controls controls(const TFCOMM& w) {
-    return {!w.BTCon->isHidden(),
-            !w.BtDiscon->isHidden(),
+    return {!w.Serial->BTCon->isHidden(),
+            !w.Serial->BtDiscon->isHidden(),
             w.START1->isChecked(),
             w.START1->isEnabled(),
             w.STOP1->isChecked(),
             w.STOP1->isEnabled(),
-            {w.BtCOM1->isEnabled(), w.BtCOM2->isEnabled(), w.BtCOM3->isEnabled(),
-             w.BtCOM4->isEnabled()}};
+            {w.Serial->BtCOM1->isEnabled(), w.Serial->BtCOM2->isEnabled(),
+             w.Serial->BtCOM3->isEnabled(), w.Serial->BtCOM4->isEnabled()}};
 }
 
 const Controls ShownOpen{false, true, true, false, false, true, {false, false, false, false}};
 const Controls ShownClosed{true, false, false, true, true, false, {true, true, true, true}};
 
 TEST_F(SerialWindow, StartsClosedAtComOneWithTheStoredSpeed) {
-    EXPECT_FALSE(w->COMM2->Connected());
-    EXPECT_EQ(w->COMM2->ComPort(), pnCOM1);
-    EXPECT_EQ(w->COMM2->ComPortSpeed(), br2400);
-    EXPECT_EQ(w->COMM2->PortDevice(pnCOM1), pty.slavePath());
-    EXPECT_EQ(w->COMM2->OnReceiveData().Object(), w.get()) << "FormCreate binds H520RData";
-    EXPECT_FALSE(w->BTCon->isHidden());
-    EXPECT_TRUE(w->BtDiscon->isHidden());
-    EXPECT_EQ(w->BTCon->text(), "Connect");
-    EXPECT_EQ(w->BtDiscon->text(), "Disconnect");
-    for (QWidget* hidden : {static_cast<QWidget*>(w->COMCon), static_cast<QWidget*>(w->Button3),
-                            static_cast<QWidget*>(w->Button2), static_cast<QWidget*>(w->BtExit),
-                            static_cast<QWidget*>(w->BtCOM1), static_cast<QWidget*>(w->BtCOM4)})
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
+    EXPECT_EQ(w->Serial->COMM2->ComPort(), pnCOM1);
+    EXPECT_EQ(w->Serial->COMM2->ComPortSpeed(), br2400);
+    EXPECT_EQ(w->Serial->COMM2->PortDevice(pnCOM1), pty.slavePath());
+    EXPECT_EQ(w->Serial->COMM2->OnReceiveData().Object(), w->Serial)
+        << "FormCreate binds H520RData";
+    EXPECT_FALSE(w->Serial->BTCon->isHidden());
+    EXPECT_TRUE(w->Serial->BtDiscon->isHidden());
+    EXPECT_EQ(w->Serial->BTCon->text(), "Connect");
+    EXPECT_EQ(w->Serial->BtDiscon->text(), "Disconnect");
+    for (QWidget* hidden :
+         {static_cast<QWidget*>(w->Serial->COMCon), static_cast<QWidget*>(w->Serial->Button3),
+          static_cast<QWidget*>(w->Serial->Button2), static_cast<QWidget*>(w->Serial->BtExit),
+          static_cast<QWidget*>(w->Serial->BtCOM1), static_cast<QWidget*>(w->Serial->BtCOM4)})
         EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
 }
 
 TEST_F(SerialWindow, ConnectWithNoDeviceSwitchesAndSaysWhy) {
     w.reset();
     open("/nonexistent/rd780-tty");
-    w->BTCon->click();
+    w->Serial->BTCon->click();
     EXPECT_EQ(controls(*w), ShownOpen);
-    EXPECT_FALSE(w->COMM2->Connected());
-    EXPECT_FALSE(w->COMM2->PollTimerActive());
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
+    EXPECT_FALSE(w->Serial->COMM2->PollTimerActive());
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a failed open";
     EXPECT_TRUE(lastHistory().contains("/nonexistent/rd780-tty")) << lastHistory().toStdString();
     EXPECT_TRUE(lastHistory().contains("No such file")) << lastHistory().toStdString();
-    EXPECT_EQ(w->SerialNote->text(), lastHistory()) << "also shown beside the panel";
+    EXPECT_EQ(w->Serial->SerialNote->text(), lastHistory()) << "also shown beside the panel";
 
-    w->BtDiscon->click();
+    w->Serial->BtDiscon->click();
     EXPECT_EQ(controls(*w), ShownClosed);
-    EXPECT_FALSE(w->COMM2->Connected());
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
 }
 
 TEST_F(SerialWindow, StopInTheMenuIsTheDisconnectPanel) {
-    w->BTCon->click();
-    ASSERT_TRUE(w->COMM2->Connected()) << lastHistory().toStdString();
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected()) << lastHistory().toStdString();
     EXPECT_EQ(controls(*w), ShownOpen);
     EXPECT_TRUE(lastHistory().contains(QString::fromStdString(pty.slavePath())));
     w->STOP1->trigger();
-    EXPECT_FALSE(w->COMM2->Connected());
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
     const Controls afterStop = controls(*w);
     EXPECT_EQ(afterStop, ShownClosed);
 
-    w->BTCon->click();
-    ASSERT_TRUE(w->COMM2->Connected()) << "a new Connect opens the port again";
-    w->BtDiscon->click();
-    EXPECT_FALSE(w->COMM2->Connected());
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected()) << "a new Connect opens the port again";
+    w->Serial->BtDiscon->click();
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
     EXPECT_EQ(controls(*w), afterStop);
 }
 
 TEST_F(SerialWindow, FiveSpeedStepsFrom2400) {
     for (int i = 0; i < 5; ++i)
-        w->Button2->click();
+        w->Serial->Button2->click();
     EXPECT_EQ(messages, (QStringList{"Baud Rate:4800", "Baud Rate:9600", "Baud Rate:19200",
                                      "Baud Rate:1200", "Baud Rate:1200"}));
-    EXPECT_EQ(w->COMM2->ComPortSpeed(), br1200);
+    EXPECT_EQ(w->Serial->COMM2->ComPortSpeed(), br1200);
 
     // A speed the steps do not know is left alone, silently.
-    w->COMM2->SetComPortSpeed(br38400);
+    w->Serial->COMM2->SetComPortSpeed(br38400);
     messages.clear();
-    w->Button2->click();
+    w->Serial->Button2->click();
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(w->COMM2->ComPortSpeed(), br38400);
+    EXPECT_EQ(w->Serial->COMM2->ComPortSpeed(), br38400);
 }
 
 TEST_F(SerialWindow, SpeedStepWhileOpenReconfiguresAndDropsWaitingBytes) {
-    w->BTCon->click();
-    ASSERT_TRUE(w->COMM2->Connected());
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected());
     EXPECT_EQ(lineSpeed(), static_cast<speed_t>(B2400));
     // Half a frame waits in the port and the chunker when the speed changes.
     MeterSimulator sim;
     sim.setLongFrameInterval(0);
     std::vector<uint8_t> frame = sim.nextFrame();
     pty.send(frame.data(), 20);
-    w->COMM2->PollReceive();
+    w->Serial->COMM2->PollReceive();
     pty.send(frame.data() + 20, 21);
-    w->Button2->click();
+    w->Serial->Button2->click();
     EXPECT_EQ(lineSpeed(), static_cast<speed_t>(B4800));
     EXPECT_EQ(messages, QStringList{"Baud Rate:4800"});
     // The next frame is the first one decoded: the dropped half completed nothing.
     std::vector<uint8_t> next = sim.nextFrame();
     pty.send(next);
-    ASSERT_TRUE(test::waitUntil([&] { return w->SerialFramesAssembled > 0; }, 5000));
-    EXPECT_EQ(w->SerialFramesAssembled, 1);
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled > 0; }, 5000));
+    EXPECT_EQ(w->Serial->SerialFramesAssembled, 1);
     EXPECT_EQ(w->S.FrameHex.substr(0, 82), [&] {
         std::string h;
         appendHex(h, next.data(), next.size());
@@ -184,37 +190,38 @@ TEST_F(SerialWindow, SpeedStepWhileOpenReconfiguresAndDropsWaitingBytes) {
 }
 
 TEST_F(SerialWindow, KV520ComOpensWithoutTouchingThePanels) {
-    w->Button3->click();
-    EXPECT_TRUE(w->COMM2->Connected());
-    EXPECT_FALSE(w->BTCon->isHidden());
-    EXPECT_TRUE(w->BtDiscon->isHidden());
-    EXPECT_EQ(w->COMM2->OnReceiveData().Object(), w.get());
+    w->Serial->Button3->click();
+    EXPECT_TRUE(w->Serial->COMM2->Connected());
+    EXPECT_FALSE(w->Serial->BTCon->isHidden());
+    EXPECT_TRUE(w->Serial->BtDiscon->isHidden());
+    EXPECT_EQ(w->Serial->COMM2->OnReceiveData().Object(), w->Serial);
 }
 
 TEST_F(SerialWindow, KV310ComToggleConnectsAndReleasesTheUsbButton) {
-    w->USBCon->setChecked(true);
-    w->COMCon->click();
-    EXPECT_TRUE(w->COMCon->isChecked());
-    EXPECT_FALSE(w->USBCon->isChecked());
-    EXPECT_TRUE(w->COMM2->Connected());
+    w->Usb->USBCon->setChecked(true);
+    w->Serial->COMCon->click();
+    EXPECT_TRUE(w->Serial->COMCon->isChecked());
+    EXPECT_FALSE(w->Usb->USBCon->isChecked());
+    EXPECT_TRUE(w->Serial->COMM2->Connected());
     EXPECT_EQ(controls(*w), ShownOpen);
-    w->COMCon->click();
-    EXPECT_FALSE(w->COMM2->Connected());
+    w->Serial->COMCon->click();
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
     EXPECT_EQ(controls(*w), ShownClosed);
 }
 
 TEST_F(SerialWindow, ResizeKeepsThePanelsAtTheRightEdge) {
     w->show();
-    const int conX = w->BTCon->x(), disX = w->BtDiscon->x(), exitX = w->BtExit->x();
-    const int y = w->BTCon->y();
+    const int conX = w->Serial->BTCon->x(), disX = w->Serial->BtDiscon->x(),
+              exitX = w->Serial->BtExit->x();
+    const int y = w->Serial->BTCon->y();
     w->resize(w->width() + 100, w->height());
-    ASSERT_TRUE(test::waitUntil([&] { return w->BTCon->x() != conX; }, 2000));
-    EXPECT_EQ(w->BTCon->x(), conX + 100);
-    EXPECT_EQ(w->BtDiscon->x(), disX + 100);
-    EXPECT_EQ(w->BtExit->x(), exitX + 100);
-    EXPECT_EQ(w->BTCon->x(), w->width() - 190);
-    EXPECT_EQ(w->BtExit->x(), w->width() - 80);
-    EXPECT_EQ(w->BTCon->y(), y);
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->BTCon->x() != conX; }, 2000));
+    EXPECT_EQ(w->Serial->BTCon->x(), conX + 100);
+    EXPECT_EQ(w->Serial->BtDiscon->x(), disX + 100);
+    EXPECT_EQ(w->Serial->BtExit->x(), exitX + 100);
+    EXPECT_EQ(w->Serial->BTCon->x(), w->width() - 190);
+    EXPECT_EQ(w->Serial->BtExit->x(), w->width() - 80);
+    EXPECT_EQ(w->Serial->BTCon->y(), y);
 }
 
 // --- frames over the line ----------------------------------------------------------------
@@ -238,12 +245,12 @@ struct SerialFramesEndToEnd : SerialWindow {
     MeterSimulator sim{4242};
     void SetUp() override {
         SerialWindow::SetUp();
-        w->BTCon->click();
-        ASSERT_TRUE(w->COMM2->Connected()) << lastHistory().toStdString();
+        w->Serial->BTCon->click();
+        ASSERT_TRUE(w->Serial->COMM2->Connected()) << lastHistory().toStdString();
     }
     // Waits for the n-th decoded frame.
     bool waitFrames(long n) {
-        return test::waitUntil([&] { return w->SerialFramesAssembled >= n; }, 5000);
+        return test::waitUntil([&] { return w->Serial->SerialFramesAssembled >= n; }, 5000);
     }
 };
 
@@ -259,12 +266,12 @@ TEST_F(SerialFramesEndToEnd, FramesBecomeReadingsAndRows) {
         EXPECT_EQ(w->S.ReadingText, e.text) << "frame " << i;
         EXPECT_EQ(w->S.ReadingUnit, e.unit) << "frame " << i;
         EXPECT_FLOAT_EQ(w->S.ReadingValue, e.value) << "frame " << i;
-        EXPECT_FALSE(w->CONok->isHidden()) << "the link lamp shows frames arriving";
+        EXPECT_FALSE(w->Meter->CONok->isHidden()) << "the link lamp shows frames arriving";
     }
-    EXPECT_EQ(w->SerialFramesAssembled, 7) << "each frame decoded once";
+    EXPECT_EQ(w->Serial->SerialFramesAssembled, 7) << "each frame decoded once";
 
     // With the start-up recording options every reading becomes a row, in order.
-    const ReadingTable& table = w->Rec->Table;
+    const ReadingTable& table = w->Recording->Rec->Table;
     ASSERT_EQ(table.rowCount(), 7);
     for (uint32_t r = 0; r < 7; ++r) {
         const std::vector<std::string> row = table.displayRow(r, true);
@@ -317,17 +324,17 @@ TEST_F(SerialFramesEndToEnd, BackToBackAtLineSpeedAndNoiseBeforeFramesGiveOneRow
         texts.push_back(decodeAlone(frame).text);
         line.insert(line.end(), frame.begin(), frame.end());
     }
-    const auto rowsBefore = w->Rec->Table.rowCount();
+    const auto rowsBefore = w->Recording->Rec->Table.rowCount();
     {
         // 2400 baud, ten bits a byte: 4.2 ms a byte.
         PacedLine meter(pty.master(), line, std::chrono::microseconds(4167));
         ASSERT_TRUE(test::waitUntil([&] { return meter.done(); }, 60000));
         ASSERT_FALSE(meter.failed());
     }
-    ASSERT_TRUE(test::waitUntil([&] { return w->SerialFramesAssembled >= 80; }, 5000))
-        << w->SerialFramesAssembled << " frames decoded";
-    EXPECT_EQ(w->SerialFramesAssembled, 80);
-    const ReadingTable& table = w->Rec->Table;
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled >= 80; }, 5000))
+        << w->Serial->SerialFramesAssembled << " frames decoded";
+    EXPECT_EQ(w->Serial->SerialFramesAssembled, 80);
+    const ReadingTable& table = w->Recording->Rec->Table;
     ASSERT_EQ(table.rowCount(), rowsBefore + 80);
     for (uint32_t r = 0; r < 80; ++r)
         EXPECT_EQ(table.displayRow(rowsBefore + r, true)[3], texts[r]) << "row " << r;
@@ -347,9 +354,9 @@ TEST_F(SerialFramesEndToEnd, FramesHeldInThePortByAStalledWindowAllArrive) {
     pty.send(line);
     const long n = static_cast<long>(texts.size());
     ASSERT_TRUE(waitFrames(n));
-    EXPECT_EQ(w->SerialFramesAssembled, n);
+    EXPECT_EQ(w->Serial->SerialFramesAssembled, n);
     EXPECT_EQ(w->S.ReadingText, texts.back());
-    EXPECT_EQ(w->Rec->Table.rowCount(), static_cast<uint32_t>(n));
+    EXPECT_EQ(w->Recording->Rec->Table.rowCount(), static_cast<uint32_t>(n));
 }
 
 TEST_F(SerialFramesEndToEnd, GarbageBetweenFramesNeitherCrashesNorStalls) {
@@ -368,18 +375,18 @@ TEST_F(SerialFramesEndToEnd, GarbageBetweenFramesNeitherCrashesNorStalls) {
         ASSERT_TRUE(waitFrames(sent)) << "frame after junk " << i;
         EXPECT_EQ(w->S.ReadingText, decodeAlone(frame).text) << "frame after junk " << i;
     }
-    EXPECT_EQ(w->SerialFramesAssembled, sent);
+    EXPECT_EQ(w->Serial->SerialFramesAssembled, sent);
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a bad frame";
 }
 
 TEST_F(SerialFramesEndToEnd, APulledAdapterIsReportedOnce) {
     pty.closeMaster();
     ASSERT_TRUE(test::waitUntil([&] { return lastHistory().contains("read failed"); }, 5000));
-    EXPECT_TRUE(w->COMM2->WaitingForDevice());
+    EXPECT_TRUE(w->Serial->COMM2->WaitingForDevice());
     // The driver goes on trying the device at every tick; none of those says anything.
     const long failedOpens = 6;
     int ticks = 0;
-    QObject::connect(w->COMM2->findChild<QTimer*>(), &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(w->Serial->COMM2->findChild<QTimer*>(), &QTimer::timeout, [&] { ++ticks; });
     ASSERT_TRUE(test::waitUntil([&] { return ticks >= failedOpens; }, 5000));
     int failures = 0;
     for (int i = 0; i < w->HistoryListBox->count(); ++i)
@@ -402,34 +409,34 @@ TEST(SerialReplug, ReadingResumesByItselfWhenTheDeviceReturns) {
     o.serialPort = QString::fromStdString(node);
     o.messageHook = [&](const QString& m) { messages << m; };
     auto w = std::make_unique<TFCOMM>(o);
-    w->BTCon->click();
-    ASSERT_TRUE(w->COMM2->Connected());
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected());
     MeterSimulator sim(5);
     sim.setLongFrameInterval(0);
     const std::vector<uint8_t> before = sim.nextFrame();
     first->send(before);
-    ASSERT_TRUE(test::waitUntil([&] { return w->SerialFramesAssembled == 1; }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 1; }, 5000));
 
     // Pulled out, with half a frame sent.
     first->send(sim.nextFrame().data(), 20);
     first.reset();
-    ASSERT_TRUE(test::waitUntil([&] { return w->COMM2->WaitingForDevice(); }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->WaitingForDevice(); }, 5000));
     const QString lost = w->HistoryListBox->text(w->HistoryListBox->currentRow());
     EXPECT_TRUE(lost.contains("read failed")) << lost.toStdString();
-    EXPECT_EQ(w->SerialNote->text(), lost);
-    EXPECT_TRUE(w->CONok->isHidden()) << "the link lamp goes out";
-    EXPECT_FALSE(w->BtDiscon->isHidden()) << "still meant to be connected";
+    EXPECT_EQ(w->Serial->SerialNote->text(), lost);
+    EXPECT_TRUE(w->Meter->CONok->isHidden()) << "the link lamp goes out";
+    EXPECT_FALSE(w->Serial->BtDiscon->isHidden()) << "still meant to be connected";
 
     // Plugged back in: the same name leads to a new device.
     PtyPair second;
     const std::string tmp = node + ".new";
     ASSERT_EQ(::symlink(second.slavePath().c_str(), tmp.c_str()), 0);
     ASSERT_EQ(::rename(tmp.c_str(), node.c_str()), 0);
-    ASSERT_TRUE(test::waitUntil([&] { return w->COMM2->Connected(); }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->Connected(); }, 5000));
     EXPECT_TRUE(w->HistoryListBox->text(w->HistoryListBox->currentRow()).contains("back"));
     const std::vector<uint8_t> after = sim.nextFrame();
     second.send(after);
-    ASSERT_TRUE(test::waitUntil([&] { return w->SerialFramesAssembled == 2; }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 2; }, 5000));
     EXPECT_EQ(w->S.FrameHex.substr(0, 82), [&] {
         std::string h;
         appendHex(h, after.data(), after.size());

@@ -1,5 +1,7 @@
 // The recording side driven through a whole main window in a scratch working folder.
+#include "meter/MeterPanel.h"
 #include "record/ReadingTable.h"
+#include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 #include "tests/TestSupport.h"
 #include "tests/app/WindowFixture.h"
@@ -31,14 +33,14 @@ struct RecordingWindow : ::testing::Test {
     void decode(int times = 1) {
         for (int i = 0; i < times; ++i) {
             w.S.FrameHex = TestFrame;
-            w.LcdDisplay520();
+            w.Meter->LcdDisplay520();
         }
     }
     QString cell(int row, int column) {
-        auto* m = w.DBGrid1->model();
+        auto* m = w.Recording->DBGrid1->model();
         return m->data(m->index(row, column), Qt::DisplayRole).toString();
     }
-    int gridRows() { return w.DBGrid1->model()->rowCount(); }
+    int gridRows() { return w.Recording->DBGrid1->model()->rowCount(); }
     QString path(const char* name) { return f.dir.filePath(name); }
 };
 
@@ -51,16 +53,16 @@ TEST_F(RecordingWindow, DecodedFramesBecomeRowsOnDiskAndInTheGrid) {
     EXPECT_EQ(cell(1, 2), "DC");
     EXPECT_EQ(cell(1, 3), "00.66");
     EXPECT_EQ(cell(1, 4), " V");
-    EXPECT_EQ(w.DBGrid1->currentIndex().row(), 1); // the grid follows the new row
-    auto* m = w.DBGrid1->model();
+    EXPECT_EQ(w.Recording->DBGrid1->currentIndex().row(), 1); // the grid follows the new row
+    auto* m = w.Recording->DBGrid1->model();
     EXPECT_EQ(m->headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("▶"));
     EXPECT_EQ(m->headerData(0, Qt::Vertical, Qt::DisplayRole).toString(), QString());
     EXPECT_EQ(w.S.RecordNo, 3);
     paradox::Table disk =
         paradox::Table::open(path("Kv400db.DB").toStdString(), paradox::OpenMode::ReadOnly);
     EXPECT_EQ(disk.rowCount(), 2u);
-    EXPECT_EQ(w.DBGrid1->columnWidth(0), 53);
-    EXPECT_EQ(w.DBGrid1->columnWidth(4), 35);
+    EXPECT_EQ(w.Recording->DBGrid1->columnWidth(0), 53);
+    EXPECT_EQ(w.Recording->DBGrid1->columnWidth(4), 35);
 }
 
 TEST_F(RecordingWindow, LimitItemsCarryOneCheckMark) {
@@ -79,7 +81,7 @@ TEST_F(RecordingWindow, LimitItemsCarryOneCheckMark) {
 
 TEST_F(RecordingWindow, LimitStopsAtExactlyThatManyRows) {
     w.N10001->trigger();
-    w.Rec->Rule.RecordCount = 998;
+    w.Recording->Rec->Rule.RecordCount = 998;
     decode(3);
     EXPECT_EQ(gridRows(), 2);
     EXPECT_TRUE(f.messages.isEmpty()); // no message at the limit
@@ -96,60 +98,60 @@ TEST_F(RecordingWindow, NewEmptiesTheTableAndRestartsNumbering) {
 }
 
 TEST_F(RecordingWindow, RecallStampsStepTheClock) {
-    w.RecallCheck->click();
-    EXPECT_EQ(w.TimeH->text(), "00");
-    EXPECT_EQ(w.TimeS->text(), "00");
+    w.Recording->RecallCheck->click();
+    EXPECT_EQ(w.Recording->TimeH->text(), "00");
+    EXPECT_EQ(w.Recording->TimeS->text(), "00");
     decode(); // ReadingText etc. for the step's rows
     for (int i = 0; i < 3; ++i)
-        w.RecallDataTest->click();
+        w.Recording->RecallDataTest->click();
     ASSERT_EQ(gridRows(), 4);
     EXPECT_EQ(cell(1, 1), "00:00:01");
     EXPECT_EQ(cell(2, 1), "00:00:02");
     EXPECT_EQ(cell(3, 1), "00:00:03");
     EXPECT_EQ(cell(3, 0), "4");
-    EXPECT_EQ(w.Rec->Rule.RecordCount, 1); // the step is outside the limit
-    decode();                              // recorded rows now carry the recall stamp
+    EXPECT_EQ(w.Recording->Rec->Rule.RecordCount, 1); // the step is outside the limit
+    decode();                                         // recorded rows now carry the recall stamp
     EXPECT_EQ(cell(4, 1), "00:00:03");
-    w.RecallCheck->click();
-    EXPECT_EQ(w.TimeH->text(), "23");
-    EXPECT_EQ(w.Rec->Recall.Hour, 23);
+    w.Recording->RecallCheck->click();
+    EXPECT_EQ(w.Recording->TimeH->text(), "23");
+    EXPECT_EQ(w.Recording->Rec->Recall.Hour, 23);
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
 }
 
 TEST_F(RecordingWindow, TimeEditsAboveTheirBoundAreRejected) {
-    w.TimeH->setText("24");
-    w.TimeM->setText("5");
-    w.TimeS->setText("7");
-    QTest::keyRelease(w.TimeS, Qt::Key_7);
+    w.Recording->TimeH->setText("24");
+    w.Recording->TimeM->setText("5");
+    w.Recording->TimeS->setText("7");
+    QTest::keyRelease(w.Recording->TimeS, Qt::Key_7);
     EXPECT_EQ(f.messages, QStringList{"Input error!"});
-    EXPECT_EQ(w.TimeH->text(), "00");
-    EXPECT_EQ(w.Rec->Recall.Hour, 0);
-    EXPECT_EQ(w.Rec->Recall.Minute, 5);
-    EXPECT_EQ(w.Rec->Recall.Second, 7);
+    EXPECT_EQ(w.Recording->TimeH->text(), "00");
+    EXPECT_EQ(w.Recording->Rec->Recall.Hour, 0);
+    EXPECT_EQ(w.Recording->Rec->Recall.Minute, 5);
+    EXPECT_EQ(w.Recording->Rec->Recall.Second, 7);
 }
 
 TEST_F(RecordingWindow, IntervalEditTakesDigitsAndRestartsTheCountdown) {
-    w.RecordSITime->setFocus();
-    w.RecordSITime->selectAll();
-    QTest::keyClicks(w.RecordSITime, "a3");
-    EXPECT_EQ(w.RecordSITime->text(), "3");
-    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 3);
-    w.RecordSI->setChecked(true);
-    w.TrecordTimer();
-    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 2);
-    w.TimeM->setText("58"); // any of the shared edits reloads from the interval text
-    EXPECT_EQ(w.Rec->Rule.SampleCountdown, 3);
+    w.Recording->RecordSITime->setFocus();
+    w.Recording->RecordSITime->selectAll();
+    QTest::keyClicks(w.Recording->RecordSITime, "a3");
+    EXPECT_EQ(w.Recording->RecordSITime->text(), "3");
+    EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 3);
+    w.Recording->RecordSI->setChecked(true);
+    w.Recording->TrecordTimer();
+    EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 2);
+    w.Recording->TimeM->setText("58"); // any of the shared edits reloads from the interval text
+    EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 3);
     decode();
     EXPECT_EQ(gridRows(), 0);
 }
 
 TEST_F(RecordingWindow, WrongIntervalTextIsShownOnceNotPerFrame) {
-    w.RecordSITime->setText("1x"); // pasted
+    w.Recording->RecordSITime->setText("1x"); // pasted
     decode(5);
     EXPECT_EQ(gridRows(), 0);
     EXPECT_EQ(f.messages.size(), 2); // the edit's change, then the first frame
     EXPECT_EQ(f.messages.value(1), "'1x' is not a valid integer value");
-    w.RecordSITime->setText("0");
+    w.Recording->RecordSITime->setText("0");
     decode();
     EXPECT_EQ(gridRows(), 1);
 }
@@ -157,7 +159,7 @@ TEST_F(RecordingWindow, WrongIntervalTextIsShownOnceNotPerFrame) {
 TEST_F(RecordingWindow, SaveChoosesTextOrTableByExtension) {
     decode(2);
     QString target;
-    w.SaveDialogHook = [&] { return target; };
+    w.Recording->SaveDialogHook = [&] { return target; };
     target = path("a.txt");
     w.Save1->trigger();
     EXPECT_EQ(f.messages.value(0), "save table to specified file: " + target + " Scuss!");
@@ -167,18 +169,18 @@ TEST_F(RecordingWindow, SaveChoosesTextOrTableByExtension) {
 
     f.messages.clear();
     target = path("b.DB");
-    w.saveas->click();
+    w.Recording->saveas->click();
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
     paradox::Table copy = paradox::Table::open(target.toStdString(), paradox::OpenMode::ReadOnly);
     EXPECT_EQ(copy.rowCount(), 2u);
 
     target = "/dev/full";
-    w.saveas->click();
+    w.Recording->saveas->click();
     EXPECT_EQ(f.messages, QStringList{"Could not save table to specified file: /dev/full"});
 
     f.messages.clear();
     target.clear(); // cancel
-    w.saveas->click();
+    w.Recording->saveas->click();
     EXPECT_TRUE(f.messages.isEmpty());
 }
 
@@ -192,8 +194,8 @@ TEST_F(RecordingWindow, OpenSwitchesTheTableAndRecordingFollows) {
         r.Value = "9.999";
         other.appendReading(r);
     }
-    w.OpenDialogHook = [&] { return path("Older.DB"); };
-    w.OpenDataFiles->click();
+    w.Recording->OpenDialogHook = [&] { return path("Older.DB"); };
+    w.Recording->OpenDataFiles->click();
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
     ASSERT_EQ(gridRows(), 1);
     EXPECT_EQ(cell(0, 3), "9.999");
@@ -201,8 +203,8 @@ TEST_F(RecordingWindow, OpenSwitchesTheTableAndRecordingFollows) {
     ASSERT_EQ(gridRows(), 2);
     EXPECT_EQ(cell(1, 0), "3");
 
-    w.OpenDialogHook = [&] { return path("older.db"); }; // names are case-sensitive
-    w.OpenDataFiles->click();
+    w.Recording->OpenDialogHook = [&] { return path("older.db"); }; // names are case-sensitive
+    w.Recording->OpenDataFiles->click();
     EXPECT_EQ(f.messages.size(), 1);
     decode(); // the table we had is still the one recording
     EXPECT_EQ(gridRows(), 3);
@@ -216,7 +218,7 @@ TEST_F(RecordingWindow, SecondWindowInTheSameFolderIsRefusedTheTable) {
     // (The second window is refused other single resources too; only the table matters here.)
     EXPECT_EQ(second.filter("Kv400db.DB").size(), 1) << second.join("|").toStdString();
     other.S.FrameHex = TestFrame;
-    other.LcdDisplay520();
+    other.Meter->LcdDisplay520();
     EXPECT_EQ(gridRows(), 0); // nothing reached our table through the other window
 }
 
@@ -243,11 +245,11 @@ TEST_F(RecordingWindow, KeyedTableIsShownAndCopiedButNotAppendedTo) {
     const QString fixtures = test::fixtureDir();
     ASSERT_TRUE(QFile::copy(fixtures + "/long.db", path("long.db")));
     ASSERT_TRUE(QFile::copy(fixtures + "/long.px", path("long.px")));
-    w.OpenDialogHook = [&] { return path("long.db"); };
-    w.OpenDataFiles->click();
+    w.Recording->OpenDialogHook = [&] { return path("long.db"); };
+    w.Recording->OpenDataFiles->click();
     ASSERT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
     ASSERT_EQ(gridRows(), 3);
-    auto* m = w.DBGrid1->model();
+    auto* m = w.Recording->DBGrid1->model();
     ASSERT_EQ(m->columnCount(), 2); // the table's own fields
     EXPECT_EQ(m->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "LONG");
     const QByteArray before = [&] {
@@ -265,8 +267,8 @@ TEST_F(RecordingWindow, KeyedTableIsShownAndCopiedButNotAppendedTo) {
     EXPECT_EQ(after.readAll(), before);
 
     f.messages.clear();
-    w.SaveDialogHook = [&] { return path("copy.db"); };
-    w.saveas->click();
+    w.Recording->SaveDialogHook = [&] { return path("copy.db"); };
+    w.Recording->saveas->click();
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
     paradox::Table copy =
         paradox::Table::open(path("copy.db").toStdString(), paradox::OpenMode::ReadOnly);
@@ -289,13 +291,13 @@ TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
         w.S.ReadingCoupling = r.coupling;
         w.S.ReadingAuto = r.autoFlag;
         w.S.ReadingValue = r.value;
-        w.INDataToTable();
+        w.Recording->INDataToTable();
     }
     ASSERT_EQ(gridRows(), 40);
     EXPECT_EQ(cell(1, 4), QStringLiteral("kΩ"));
     bool shown = false;
     int pages = -1;
-    w.PreviewHook = [&](QWidget* preview) {
+    w.Recording->PreviewHook = [&](QWidget* preview) {
         shown = qobject_cast<QPrintPreviewDialog*>(preview) != nullptr;
         preview->resize(800, 1000);
         preview->show();
@@ -306,7 +308,7 @@ TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
             preview->grab().save(QString::fromLocal8Bit(dir) + "/report-preview.png");
         preview->close();
     };
-    w.BtPrint->click();
+    w.Recording->BtPrint->click();
     EXPECT_TRUE(shown);
     EXPECT_EQ(pages, 2); // 37 rows a page
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
@@ -317,10 +319,10 @@ TEST_F(RecordingWindow, LongReportShowsProgressAndCanBeStopped) {
     r.Value = "1.000";
     for (int i = 1; i <= 37 * 150; ++i) {
         r.No = i;
-        w.Rec->Table.appendReading(r);
+        w.Recording->Rec->Table.appendReading(r);
     }
     int pages = -1;
-    w.PreviewHook = [&](QWidget* preview) {
+    w.Recording->PreviewHook = [&](QWidget* preview) {
         // Stop the layout from inside its own progress dialog, as the user would.
         QTimer::singleShot(0, preview, [preview] {
             if (auto* bar = preview->findChild<QProgressDialog*>()) bar->cancel();
@@ -330,7 +332,7 @@ TEST_F(RecordingWindow, LongReportShowsProgressAndCanBeStopped) {
         if (auto* widget = preview->findChild<QPrintPreviewWidget*>()) pages = widget->pageCount();
         preview->close();
     };
-    w.BtPrint->click();
+    w.Recording->BtPrint->click();
     EXPECT_GT(pages, 0);
     EXPECT_LT(pages, 150);
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();

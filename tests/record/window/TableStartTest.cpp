@@ -1,7 +1,9 @@
 // What the window does at start with whatever its folder holds under the reading table's
 // name: an empty file, a symbolic link, a FIFO, a file that is no table.
 #include "app/TFCOMM.h"
+#include "meter/MeterPanel.h"
 #include "record/ReadingTable.h"
+#include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 #include "record/paradox/ParadoxTable.h"
 #include "view/HistoryList.h"
@@ -52,9 +54,9 @@ struct TableAtStart : ::testing::Test {
     }
     void decode() {
         w->S.FrameHex = TestFrame;
-        w->LcdDisplay520();
+        w->Meter->LcdDisplay520();
     }
-    int gridRows() const { return w->DBGrid1->model()->rowCount(); }
+    int gridRows() const { return w->Recording->DBGrid1->model()->rowCount(); }
     bool historyHas(const QString& text) const {
         for (int i = 0; i < w->HistoryListBox->count(); ++i)
             if (w->HistoryListBox->text(i).contains(text)) return true;
@@ -74,7 +76,7 @@ TEST_F(TableAtStart, AZeroLengthTableIsReplacedAndRecords) {
     start();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_TRUE(historyHas("was empty")) << "the replacement is said";
-    EXPECT_TRUE(w->TableNote->isHidden());
+    EXPECT_TRUE(w->Recording->TableNote->isHidden());
     decode();
     decode();
     EXPECT_EQ(gridRows(), 2);
@@ -89,9 +91,9 @@ TEST_F(TableAtStart, ADanglingLinkIsRefusedAndTheGridSaysNothingIsRecorded) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("symbolic link")) << messages[0].toStdString();
     expectStartCompleted();
-    ASSERT_FALSE(w->TableNote->isHidden());
-    EXPECT_TRUE(w->TableNote->text().contains("not being recorded"));
-    EXPECT_TRUE(w->TableNote->text().contains("symbolic link"));
+    ASSERT_FALSE(w->Recording->TableNote->isHidden());
+    EXPECT_TRUE(w->Recording->TableNote->text().contains("not being recorded"));
+    EXPECT_TRUE(w->Recording->TableNote->text().contains("symbolic link"));
     EXPECT_TRUE(historyHas("not being recorded"));
 
     // Live readings go on; recording waits, with no box per frame.
@@ -100,16 +102,16 @@ TEST_F(TableAtStart, ADanglingLinkIsRefusedAndTheGridSaysNothingIsRecorded) {
     EXPECT_EQ(w->S.ReadingText, "00.66");
     EXPECT_EQ(gridRows(), 0);
     EXPECT_EQ(messages.size(), 1) << messages.join("|").toStdString();
-    EXPECT_FALSE(w->TableNote->isHidden()) << "still said after the frames";
+    EXPECT_FALSE(w->Recording->TableNote->isHidden()) << "still said after the frames";
 
     // Once a table is opened, the note goes and recording starts.
     {
         ReadingTable other;
         other.openOrCreate(path("other.db"));
     }
-    w->OpenDialogHook = [&] { return QString::fromStdString(path("other.db")); };
-    w->OpenDataFiles->click();
-    EXPECT_TRUE(w->TableNote->isHidden());
+    w->Recording->OpenDialogHook = [&] { return QString::fromStdString(path("other.db")); };
+    w->Recording->OpenDataFiles->click();
+    EXPECT_TRUE(w->Recording->TableNote->isHidden());
     decode();
     EXPECT_EQ(gridRows(), 1);
     EXPECT_EQ(w->S.RecordNo, 2);
@@ -140,7 +142,7 @@ TEST_F(TableAtStart, AFifoIsRefusedAtOnce) {
     EXPECT_LT(took, std::chrono::seconds(5));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("not a regular file")) << messages[0].toStdString();
-    EXPECT_FALSE(w->TableNote->isHidden());
+    EXPECT_FALSE(w->Recording->TableNote->isHidden());
     expectStartCompleted();
 }
 
@@ -153,7 +155,7 @@ TEST_F(TableAtStart, AFileThatIsNoTableIsLeftAloneAndRefused) {
     }
     start();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_FALSE(w->TableNote->isHidden());
+    EXPECT_FALSE(w->Recording->TableNote->isHidden());
     expectStartCompleted();
     decode();
     EXPECT_EQ(gridRows(), 0);

@@ -1,5 +1,5 @@
-// Limit marks of the main window.
-#include "app/TFCOMM.h"
+#include "record/LimitPanel.h"
+
 #include "meter/core/UnitSymbols.h"
 #include "record/LimitMarks.h"
 #include "view/KeyFilter.h"
@@ -25,7 +25,8 @@ QLabel* fixedLabel(QWidget* parent, const char* name, const QString& text, int x
 
 } // namespace
 
-void TFCOMM::buildLimitSide() {
+LimitPanel::LimitPanel(const PanelContext& context, LimitState& limits, QObject* parent)
+    : Panel(context, parent), S(limits) {
     auto* panel = new QFrame(Client);
     panel->setObjectName("Panel3");
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -71,15 +72,23 @@ void TFCOMM::buildLimitSide() {
     connect(SetMinB, &QCheckBox::clicked, this, [this] { Guarded([this] { SetMinExit(); }); });
 }
 
-void TFCOMM::SetmaxExit() {
-    // A text that does not convert ends here: the limit and the face stay as they were.
-    S.LimitHigh = view::limitFromText(Setmax->text().toStdString());
-    KDsetup(1);
+bool LimitPanel::highOn() const {
+    return SetMaxB->isChecked();
 }
 
-void TFCOMM::SetMinExit() {
+bool LimitPanel::lowOn() const {
+    return SetMinB->isChecked();
+}
+
+void LimitPanel::SetmaxExit() {
+    // A text that does not convert ends here: the limit and the face stay as they were.
+    S.LimitHigh = view::limitFromText(Setmax->text().toStdString());
+    if (LimitsChanged) LimitsChanged();
+}
+
+void LimitPanel::SetMinExit() {
     S.LimitLow = view::limitFromText(SetMin->text().toStdString());
-    KDsetup(1);
+    if (LimitsChanged) LimitsChanged();
 }
 
 } // namespace rd780

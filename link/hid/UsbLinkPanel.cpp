@@ -1,8 +1,8 @@
-// USB link controls of the main window and the link timer.
-#include "app/TFCOMM.h"
+#include "link/hid/UsbLinkPanel.h"
+
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
-#include "view/HistoryList.h"
+#include "meter/core/FrameAssembler.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,6 +34,11 @@ QString hexLine(const std::uint8_t* bytes, std::size_t n) {
     return line;
 }
 
+// The serial link's hidden toggle shares the group with Connect and Read.
+void uncheckSerialToggle(QWidget* client) {
+    if (auto* comCon = client->findChild<QAbstractButton*>("COMCon")) comCon->setChecked(false);
+}
+
 QToolButton* speedButton(QWidget* parent, const char* name, const QString& caption) {
     auto* b = new QToolButton(parent);
     b->setObjectName(name);
@@ -42,9 +47,10 @@ QToolButton* speedButton(QWidget* parent, const char* name, const QString& capti
 }
 } // namespace
 
-std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> TFCOMM::MakeHidServices;
-
-void TFCOMM::buildUsbSide() {
+UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
+                           UsbReportState& reports, LinkWatchState& link, LinkWatch& watch,
+                           QAction* START1, QObject* parent)
+    : LinkPanel(context, watch, parent), reading_(reading), S(reports), link_(link) {
     USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
@@ -59,14 +65,14 @@ void TFCOMM::buildUsbSide() {
     connect(USBCon, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             ReadBtn->setChecked(false);
-            if (COMCon) COMCon->setChecked(false);
+            uncheckSerialToggle(Client);
         }
         Guarded([this] { USBConClick(); });
     });
     connect(ReadBtn, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             USBCon->setChecked(false);
-            if (COMCon) COMCon->setChecked(false);
+            uncheckSerialToggle(Client);
         }
         Guarded([this] { ReadBtnClick(); });
     });
@@ -121,13 +127,10 @@ void TFCOMM::buildUsbSide() {
     ConTimer->start();
 }
 
-void TFCOMM::createHidController() {
-    std::shared_ptr<HidServices> services;
-    if (MakeHidServices) {
-        services = MakeHidServices(Options);
-    } else {
+void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter) {
+    if (!services) {
         services = makeLinuxHidServices();
-        if (Options.simulateMeter) {
+        if (simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
             // Paced like a real cable: a report every 10 ms whether read or not.
             SimDeviceConfig cable;
@@ -162,7 +165,7 @@ void TFCOMM::createHidController() {
     }));
 }
 
-void TFCOMM::destroyHidController() {
+void UsbLinkPanel::destroyHidController() {
     if (!HidCtl) return;
     // Give our devices back first: their read threads stop here, on the GUI thread.
     releaseDeviceList();
@@ -170,7 +173,7 @@ void TFCOMM::destroyHidController() {
     HidCtl = nullptr;
 }
 
-void TFCOMM::releaseDeviceList() {
+void UsbLinkPanel::releaseDeviceList() {
     // Stop the readers while the list is intact: a delivery they run while stopping may
     // still poll the selected device.
     for (THidDevice* d : DevListObjects)
@@ -183,7 +186,7 @@ void TFCOMM::releaseDeviceList() {
     if (DevListBox) DevListBox->clear();
 }
 
-THidDevice* TFCOMM::TakeSelectedDevice() {
+THidDevice* UsbLinkPanel::TakeSelectedDevice() {
     SelectedHidDevice = nullptr;
     if (!DevListBox || DevListBox->count() == 0) return nullptr;
     const int row = DevListBox->currentRow();
@@ -192,7 +195,7 @@ THidDevice* TFCOMM::TakeSelectedDevice() {
     return SelectedHidDevice;
 }
 
-QString TFCOMM::DescribeDevice(THidDevice* HidDev) {
+QString UsbLinkPanel::DescribeDevice(THidDevice* HidDev) {
     const std::u16string product = HidDev->ProductText();
     QString text = !product.empty() ? QString::fromStdU16String(product)
                                     : QString::asprintf("Device VID=%.4X PID=%.4X",
@@ -203,7 +206,7 @@ QString TFCOMM::DescribeDevice(THidDevice* HidDev) {
     return text;
 }
 
-bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
+bool UsbLinkPanel::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
     if (DevListBox) {
         DevListBox->addItem(DescribeDevice(HidDev));
         THidDevice* out = nullptr;
@@ -213,7 +216,7 @@ bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
     return true;
 }
 
-void TFCOMM::HidCtlDeviceChange(QObject*) {
+void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
     // A change that leaves the cable in use present must not end the reading.
     const bool wasReading = USBCon->isChecked() && SelectedHidDevice &&
                             SelectedHidDevice->DataHandler() && SelectedHidDevice->PnPInfo();
@@ -251,12 +254,12 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     }
 }
 
-void TFCOMM::HidCtlArrival(THidDevice* HidDev) {
-    if (HistoryListBox) AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
+void UsbLinkPanel::HidCtlArrival(THidDevice* HidDev) {
+    AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
 }
 
-void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
-    if (HistoryListBox) AddHistoryLine("Removal of " + DescribeDevice(HidDev));
+void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
+    AddHistoryLine("Removal of " + DescribeDevice(HidDev));
     // Another device leaving does not concern the link.
     if (HidDev != SelectedHidDevice) return;
     USBCon->setChecked(false);
@@ -266,11 +269,11 @@ void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
     }
 }
 
-CableIdentity TFCOMM::IdentityOf(THidDevice* HidDev) {
+CableIdentity UsbLinkPanel::IdentityOf(THidDevice* HidDev) {
     return {HidDev->VendorID(), HidDev->ProductID(), HidDev->ProductText(), HidDev->SerialText()};
 }
 
-void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
+void UsbLinkPanel::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
     const std::string text =
         HidCtl && HidCtl->Services() ? HidCtl->Services()->errorText(Error) : std::string();
     AddHistoryLine(QStringLiteral("READ ERROR: %1 (%2)")
@@ -278,11 +281,11 @@ void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
                        .arg(QString::number(Error, 16).toUpper()));
 }
 
-void TFCOMM::ClearBtnClick() {
-    HistoryListBox->clear();
+void UsbLinkPanel::ClearBtnClick() {
+    if (ClearHistory) ClearHistory();
 }
 
-void TFCOMM::ReadBtnClick() {
+void UsbLinkPanel::ReadBtnClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) return;
     if (!dev->HasReadWriteAccess()) {
@@ -292,7 +295,7 @@ void TFCOMM::ReadBtnClick() {
     }
 }
 
-void TFCOMM::SetFeatureClick() {
+void UsbLinkPanel::SetFeatureClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         ShowMessage(NotConnectedText);
@@ -309,7 +312,7 @@ void TFCOMM::SetFeatureClick() {
     AddHistoryLine(hexLine(buf.data() + 1, 10));
 }
 
-void TFCOMM::SendDataClick() {
+void UsbLinkPanel::SendDataClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         ShowMessage(NotConnectedText);
@@ -327,7 +330,7 @@ void TFCOMM::SendDataClick() {
     AddHistoryLine(hexLine(buf.data() + 1, std::min(written, buf.size() - 1)));
 }
 
-void TFCOMM::USBConClick() {
+void UsbLinkPanel::USBConClick() {
     ReadBtnClick();
     SetFeatureClick();
     S.UsbIdleReports = 0;
@@ -359,7 +362,7 @@ void TFCOMM::USBConClick() {
     }
 }
 
-void TFCOMM::AttachUsbDataHandler() {
+void UsbLinkPanel::AttachUsbDataHandler() {
     // The read thread hands each report to HidDeviceData on this thread and waits until it
     // has run; the report's bytes belong to the thread, valid during the call.
     if (TakeSelectedDevice())
@@ -370,10 +373,10 @@ void TFCOMM::AttachUsbDataHandler() {
                           }));
 }
 
-void TFCOMM::ConTimerTimer() {
+void UsbLinkPanel::ConTimerTimer() {
     WatchTick();
-    if (S.LinkIdleTicks != 2) {
-        ++S.LinkIdleTicks;
+    if (link_.LinkIdleTicks != 2) {
+        ++link_.LinkIdleTicks;
         return;
     }
     if (S.UsbPollReports >= 600) {
@@ -387,9 +390,21 @@ void TFCOMM::ConTimerTimer() {
         WatchDisconnected(LinkKind::Usb);
         ShowMessage(MeterNotReadyText);
     }
-    CONok->hide();
-    CONokN->show();
-    S.LinkIdleTicks = 0;
+    if (LinkIdle) LinkIdle();
+    link_.LinkIdleTicks = 0;
+}
+
+void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
+                                 uint16_t Size) {
+    const HidReportOutcome out = assembleHidReport(
+        {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
+        ReportID, Data, Size);
+    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
+    if (out.wholeFrame) {
+        if (Decode) Decode();
+        // Poll even after a failed decode: the meter's next frame may be fine.
+        SendDataClick();
+    }
 }
 
 } // namespace rd780

@@ -1,18 +1,13 @@
-// Serial link controls of the main window: connect, disconnect, line speed, and the
-// assembly of the received bytes into frames.
-#include "app/TFCOMM.h"
+#include "link/serial/SerialLinkPanel.h"
+
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
 
 #include <QAction>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <QToolButton>
-
-#include <algorithm>
 
 namespace rd780 {
 
@@ -43,21 +38,23 @@ QLabel* makePortPanel(QWidget* parent, const char* name, const char* caption) {
 
 } // namespace
 
-void TFCOMM::buildSerialSide() {
+SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frameHex,
+                                 LinkWatch& watch, QAction* START1, QAction* STOP1,
+                                 const QString& portDevice, QObject* parent)
+    : LinkPanel(context, watch, parent), frameHex_(frameHex), START1(START1), STOP1(STOP1) {
     COMM2 = new TSerialPortDriver(this);
     COMM2->setObjectName("COMM2");
     COMM2->SetComPort(pnCOM1);
     COMM2->SetComPortSpeed(br2400);
-    if (!Options.serialPort.isEmpty())
-        COMM2->SetPortDevice(pnCOM1, Options.serialPort.toLocal8Bit().toStdString());
+    if (!portDevice.isEmpty()) COMM2->SetPortDevice(pnCOM1, portDevice.toLocal8Bit().toStdString());
 
     // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the frame
     // finder and FrameHex are only ever touched here, one tick at a time. The bytes belong
     // to the driver and are copied during the call.
     SerialFrames = std::make_shared<SerialChunker>([this](const std::string& frame) {
-        S.FrameHex = frame;
+        frameHex_ = frame;
         ++SerialFramesAssembled;
-        LcdDisplay520();
+        if (Decode) Decode();
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
@@ -65,8 +62,7 @@ void TFCOMM::buildSerialSide() {
                              "; reading resumes when the device is back";
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
-        CONok->hide();
-        CONokN->show();
+        if (LinkLost) LinkLost();
         if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
         if (SerialFrames) SerialFrames->clear();
@@ -123,18 +119,14 @@ void TFCOMM::buildSerialSide() {
     BtExit = makePanelButton(Client, "BtExit", "Exit", 16);
     BtExit->setGeometry(637, 468, 70, 26);
     BtExit->hide();
-    connect(BtExit, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
-
-    // The Connect panel sits in the strip the start-up height hides. Someone who named a
-    // serial port on the command line came to use it: open the window at its full height.
-    if (!Options.serialPort.isEmpty()) {
-        QTimer::singleShot(0, this, [this] {
-            resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596));
+    connect(BtExit, &QPushButton::clicked, this, [this] {
+        Guarded([this] {
+            if (ExitClick) ExitClick();
         });
-    }
+    });
 }
 
-void TFCOMM::destroySerialSide() {
+void SerialLinkPanel::destroySerialSide() {
     if (!COMM2) return;
     COMM2->Disconnect();
     // The driver outlives this body (the window's children go last): cut its calls back.
@@ -145,11 +137,11 @@ void TFCOMM::destroySerialSide() {
     SerialFrames.reset();
 }
 
-void TFCOMM::BindSerialReceiveHandler() {
-    COMM2->SetOnReceiveData({this, &TFCOMM::H520RData});
+void SerialLinkPanel::BindSerialReceiveHandler() {
+    COMM2->SetOnReceiveData({this, &SerialLinkPanel::H520RData});
 }
 
-void TFCOMM::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
+void SerialLinkPanel::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     // Called from the driver's tick, outside any click handler: guard it here.
     Guarded([&] {
         if (SerialFrames && DataPtr && DataSize > 0)
@@ -157,18 +149,16 @@ void TFCOMM::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     });
 }
 
-void TFCOMM::H520RIdle() {
+void SerialLinkPanel::H520RIdle() {
     Guarded([this] {
         if (SerialFrames) SerialFrames->idle();
     });
 }
 
-namespace {
-
 // Which device could not be opened and why; the panels switch all the same. Said in the
 // history and beside the panel, never in a box: the user may be away from the desk.
-void tellOpenResult(TFCOMM& w, bool opened) {
-    TSerialPortDriver& d = *w.COMM2;
+void SerialLinkPanel::tellOpenResult(bool opened) {
+    TSerialPortDriver& d = *COMM2;
     const QString text = opened ? QStringLiteral("Serial port COM%1 open: %2, %3 baud")
                                       .arg(d.ComPort() + 1)
                                       .arg(QString::fromStdString(d.PortDevice(d.ComPort())))
@@ -176,36 +166,34 @@ void tellOpenResult(TFCOMM& w, bool opened) {
                                 : QStringLiteral("Serial port COM%1 could not be opened: %2")
                                       .arg(d.ComPort() + 1)
                                       .arg(QString::fromStdString(d.LastOpenError()));
-    w.AddHistoryLine(text);
-    w.SerialNote->setText(text);
+    AddHistoryLine(text);
+    SerialNote->setText(text);
 }
 
-bool openSerial(TFCOMM& w) {
-    const bool wasOpen = w.COMM2->Connected();
-    const bool opened = w.COMM2->Connect();
+bool SerialLinkPanel::openSerial() {
+    const bool wasOpen = COMM2->Connected();
+    const bool opened = COMM2->Connect();
     if (!wasOpen) {
         // A chunk left from an earlier session must not join the new line's bytes.
-        if (w.SerialFrames) w.SerialFrames->clear();
-        tellOpenResult(w, opened);
+        if (SerialFrames) SerialFrames->clear();
+        tellOpenResult(opened);
     }
     return opened;
 }
 
-} // namespace
-
-void TFCOMM::BTCon1Click() {
+void SerialLinkPanel::BTCon1Click() {
     START1->setChecked(true);
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    if (openSerial(*this)) WatchConnected(LinkKind::Serial);
+    if (openSerial()) WatchConnected(LinkKind::Serial);
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
         p->setEnabled(false);
 }
 
-void TFCOMM::BtDiscon1Click() {
+void SerialLinkPanel::BtDiscon1Click() {
     START1->setChecked(false);
     START1->setEnabled(true);
     STOP1->setEnabled(false);
@@ -220,7 +208,7 @@ void TFCOMM::BtDiscon1Click() {
         p->setEnabled(true);
 }
 
-void TFCOMM::COMConClick() {
+void SerialLinkPanel::COMConClick() {
     if (COMCon->isChecked()) {
         // Toggle group 1, all may be up: pressing one down releases the others without
         // running their handlers.
@@ -236,12 +224,12 @@ void TFCOMM::COMConClick() {
     }
 }
 
-void TFCOMM::Button3Click() {
+void SerialLinkPanel::Button3Click() {
     BindSerialReceiveHandler();
-    openSerial(*this);
+    openSerial();
 }
 
-void TFCOMM::Button2Click() {
+void SerialLinkPanel::Button2Click() {
     // Five tests one after another, each on the speed the ones before it left; no later
     // test matches what an earlier one set, so one click is one step.
     struct Step {
@@ -265,10 +253,10 @@ void TFCOMM::Button2Click() {
     }
 }
 
-void TFCOMM::FormResize() {
-    if (BtExit) BtExit->move(width() - 80, BtExit->y());
-    if (BTCon) BTCon->move(width() - 190, BTCon->y());
-    if (BtDiscon) BtDiscon->move(width() - 190, BtDiscon->y());
+void SerialLinkPanel::FormResize(int windowWidth) {
+    BtExit->move(windowWidth - 80, BtExit->y());
+    BTCon->move(windowWidth - 190, BTCon->y());
+    BtDiscon->move(windowWidth - 190, BtDiscon->y());
 }
 
 } // namespace rd780

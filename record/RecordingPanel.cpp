@@ -1,6 +1,6 @@
-// Reading table, recording rule, recall stamps and data files of the main window. The
-// handlers run on the GUI thread only; the work is done by the classes in record/.
-#include "app/TFCOMM.h"
+// The handlers run on the GUI thread only; the work is done by the classes in record/.
+#include "record/RecordingPanel.h"
+
 #include "record/LimitMarks.h"
 #include "record/RecordingSide.h"
 #include "record/ReportLayout.h"
@@ -16,7 +16,6 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
-#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -86,7 +85,9 @@ void setGridColumns(QTableView* grid, const ReadingTable& table) {
 
 } // namespace
 
-void TFCOMM::buildRecordSide() {
+RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
+                               const ReadingState& reading, const RecordMenu& menu, QObject* parent)
+    : Panel(context, parent), S(record), reading_(reading), menu_(menu) {
     Rec = new RecordingSide(S, this);
     Rec->OnFlushError = [this](const std::string& e) { ShowMessage(fromStd(e)); };
 
@@ -119,7 +120,7 @@ void TFCOMM::buildRecordSide() {
         auto* b = new QToolButton(Client);
         b->setObjectName(name);
         b->setToolTip(hint);
-        b->setIcon(style()->standardIcon(icon));
+        b->setIcon(Client->style()->standardIcon(icon));
         b->setAutoRaise(true);
         b->setGeometry(x, 181, w, 21);
         return b;
@@ -223,12 +224,16 @@ void TFCOMM::buildRecordSide() {
             [this] { Guarded([this] { RecallDataTestClick(); }); });
 
     // The Record menu.
-    connect(New1, &QAction::triggered, this, [this] { Guarded([this] { RecordNewClick(); }); });
-    connect(Save1, &QAction::triggered, this, [this] { Guarded([this] { saveasClick(); }); });
-    const std::pair<QAction*, void (TFCOMM::*)()> limits[] = {
-        {N10001, &TFCOMM::N10001Click},     {N50001, &TFCOMM::N50001Click},
-        {N100001, &TFCOMM::N100001Click},   {N500001, &TFCOMM::N500001Click},
-        {N1000001, &TFCOMM::N1000001Click}, {limitess, &TFCOMM::limitessClick}};
+    connect(menu_.New1, &QAction::triggered, this,
+            [this] { Guarded([this] { RecordNewClick(); }); });
+    connect(menu_.Save1, &QAction::triggered, this, [this] { Guarded([this] { saveasClick(); }); });
+    const std::pair<QAction*, void (RecordingPanel::*)()> limits[] = {
+        {menu_.N10001, &RecordingPanel::N10001Click},
+        {menu_.N50001, &RecordingPanel::N50001Click},
+        {menu_.N100001, &RecordingPanel::N100001Click},
+        {menu_.N500001, &RecordingPanel::N500001Click},
+        {menu_.N1000001, &RecordingPanel::N1000001Click},
+        {menu_.limitess, &RecordingPanel::limitessClick}};
     for (const auto& [action, handler] : limits) {
         auto h = handler;
         connect(action, &QAction::triggered, this,
@@ -236,7 +241,7 @@ void TFCOMM::buildRecordSide() {
     }
 }
 
-void TFCOMM::OpenReadingTable() {
+void RecordingPanel::OpenReadingTable() {
     const QString path = QDir::current().absoluteFilePath(ReadingTableFile);
     const auto outcome = Rec->Table.openOrCreate(path.toStdString());
     if (outcome == ReadingTable::OpenOutcome::ReplacedEmpty)
@@ -247,7 +252,7 @@ void TFCOMM::OpenReadingTable() {
     Rec->Model->reload();
 }
 
-void TFCOMM::OpenReadingTableAtStart() {
+void RecordingPanel::OpenReadingTableAtStart() {
     // A table that cannot be opened stops recording, not the rest of the start: the note
     // on the grid keeps saying so until a table is opened.
     try {
@@ -260,7 +265,7 @@ void TFCOMM::OpenReadingTableAtStart() {
     }
 }
 
-void TFCOMM::ShowTableState() {
+void RecordingPanel::ShowTableState() {
     if (!TableNote) return;
     if (Rec->Table.isOpen()) {
         Rec->TableProblem.clear();
@@ -275,7 +280,7 @@ void TFCOMM::ShowTableState() {
     TableNote->raise();
 }
 
-void TFCOMM::CloseReadingTable() {
+void RecordingPanel::CloseReadingTable() {
     if (!Rec) return;
     Rec->Table.close();
     Rec->Model->reload();
@@ -292,15 +297,15 @@ void followLastRow(QTableView* grid, ReadingTableModel* model) {
 }
 } // namespace
 
-void TFCOMM::INDataToTable() {
+void RecordingPanel::INDataToTable() {
     RecordingRule& rule = Rec->Rule;
     rule.IntervalOn = RecordSI->isChecked();
     rule.IntervalText = toStd(RecordSITime->text());
     rule.RepeatOn = RepeatSet->isChecked();
     // Without a table, the note on the grid says so; the readings wait for one.
     if (!Rec->Table.isOpen()) return;
-    const Reading reading{S.ReadingText, S.ReadingValue, S.ReadingUnit, S.ReadingCoupling,
-                          S.ReadingAuto};
+    const Reading reading{reading_.ReadingText, reading_.ReadingValue, reading_.ReadingUnit,
+                          reading_.ReadingCoupling, reading_.ReadingAuto};
     const int32_t stamp = timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());
     RecordingRule::Outcome outcome;
     try {
@@ -323,21 +328,21 @@ void TFCOMM::INDataToTable() {
     followLastRow(DBGrid1, Rec->Model);
 }
 
-void TFCOMM::TrecordTimer() {
+void RecordingPanel::TrecordTimer() {
     Rec->Rule.IntervalOn = RecordSI->isChecked();
     Rec->Rule.tick();
 }
 
-void TFCOMM::RecordSITimeChange() {
+void RecordingPanel::RecordSITimeChange() {
     Rec->Rule.IntervalText = toStd(RecordSITime->text());
     Rec->Rule.reloadCountdown();
 }
 
-bool TFCOMM::RecordSITimeKeyPress(QChar key) {
+bool RecordingPanel::RecordSITimeKeyPress(QChar key) {
     return view::digitKeyAllowed(key.unicode());
 }
 
-void TFCOMM::RecordNewClick() {
+void RecordingPanel::RecordNewClick() {
     ShowMessage(" Record deleted ");
     Rec->Rule.newRecording(Rec->Table);
     Rec->FullReported = false;
@@ -345,35 +350,34 @@ void TFCOMM::RecordNewClick() {
     Rec->Model->reload();
 }
 
-namespace {
-void chooseLimit(TFCOMM& w, int index) {
-    QAction* items[] = {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001, w.limitess};
-    w.S.RecordLimit = RecordLimits[index];
+void RecordingPanel::chooseLimit(int index) {
+    QAction* items[] = {menu_.N10001,  menu_.N50001,   menu_.N100001,
+                        menu_.N500001, menu_.N1000001, menu_.limitess};
+    S.RecordLimit = RecordLimits[index];
     for (int i = 0; i < 6; ++i)
         items[i]->setChecked(i == index);
 }
-} // namespace
 
-void TFCOMM::N10001Click() {
-    chooseLimit(*this, 0);
+void RecordingPanel::N10001Click() {
+    chooseLimit(0);
 }
-void TFCOMM::N50001Click() {
-    chooseLimit(*this, 1);
+void RecordingPanel::N50001Click() {
+    chooseLimit(1);
 }
-void TFCOMM::N100001Click() {
-    chooseLimit(*this, 2);
+void RecordingPanel::N100001Click() {
+    chooseLimit(2);
 }
-void TFCOMM::N500001Click() {
-    chooseLimit(*this, 3);
+void RecordingPanel::N500001Click() {
+    chooseLimit(3);
 }
-void TFCOMM::N1000001Click() {
-    chooseLimit(*this, 4);
+void RecordingPanel::N1000001Click() {
+    chooseLimit(4);
 }
-void TFCOMM::limitessClick() {
-    chooseLimit(*this, 5);
+void RecordingPanel::limitessClick() {
+    chooseLimit(5);
 }
 
-void TFCOMM::RecallCheckClick() {
+void RecordingPanel::RecallCheckClick() {
     const bool on = RecallCheck->isChecked();
     TimeH->setText(on ? "00" : "23");
     TimeM->setText(on ? "00" : "59");
@@ -381,11 +385,11 @@ void TFCOMM::RecallCheckClick() {
     RecallCheckExit();
 }
 
-void TFCOMM::RecallCheckExit() {
+void RecordingPanel::RecallCheckExit() {
     Rec->Recall.load(toStd(TimeH->text()), toStd(TimeM->text()), toStd(TimeS->text()));
 }
 
-void TFCOMM::TimeHKeyUp() {
+void RecordingPanel::TimeHKeyUp() {
     RecallClock& c = Rec->Recall;
     const std::pair<QLineEdit*, std::pair<int, int32_t*>> edits[] = {
         {TimeH, {23, &c.Hour}}, {TimeM, {59, &c.Minute}}, {TimeS, {59, &c.Second}}};
@@ -396,28 +400,28 @@ void TFCOMM::TimeHKeyUp() {
     }
 }
 
-void TFCOMM::RecallDataTestClick() {
+void RecordingPanel::RecallDataTestClick() {
     S.RecallTime =
         RecallCheck->isChecked() ? Rec->Recall.advance(toStd(TimeInt->text())) : nowDateTime();
     ReadingRow row;
     row.No = S.RecordNo;
     row.TimeMs = timeOfDayMs(S.RecallTime);
-    row.Coupling = S.ReadingCoupling;
-    row.Value = S.ReadingText;
-    row.Unit = S.ReadingUnit;
-    row.Auto = S.ReadingAuto;
-    row.Nval = S.ReadingValue;
+    row.Coupling = reading_.ReadingCoupling;
+    row.Value = reading_.ReadingText;
+    row.Unit = reading_.ReadingUnit;
+    row.Auto = reading_.ReadingAuto;
+    row.Nval = reading_.ReadingValue;
     // The number is used up even if the table refuses the row.
     ++S.RecordNo;
     Rec->Table.appendReading(row);
     followLastRow(DBGrid1, Rec->Model);
 }
 
-void TFCOMM::SpeedButton2Click() {
+void RecordingPanel::SpeedButton2Click() {
     QString name =
         OpenDialogHook
             ? OpenDialogHook()
-            : QFileDialog::getOpenFileName(this, "Open", QString(),
+            : QFileDialog::getOpenFileName(Client->window(), "Open", QString(),
                                            "access data files (*.DB *.db);;All files (*)");
     if (name.isEmpty()) return;
     // The path is used as chosen: names are case-sensitive here.
@@ -427,12 +431,12 @@ void TFCOMM::SpeedButton2Click() {
     Rec->Model->reload();
 }
 
-void TFCOMM::saveasClick() {
+void RecordingPanel::saveasClick() {
     QString name;
     if (SaveDialogHook) {
         name = SaveDialogHook();
     } else {
-        QFileDialog dialog(this, "Save");
+        QFileDialog dialog(Client->window(), "Save");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setNameFilters(
             {"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)"});
@@ -449,7 +453,7 @@ void TFCOMM::saveasClick() {
         ExportTableAsText(name);
 }
 
-void TFCOMM::ExportTableAsText(const QString& FileName) {
+void RecordingPanel::ExportTableAsText(const QString& FileName) {
     std::string error;
     if (!writeTableText(Rec->Table, FileName.toStdString(), &error)) {
         ShowMessage("Could not save table to specified file: " + FileName);
@@ -459,14 +463,14 @@ void TFCOMM::ExportTableAsText(const QString& FileName) {
     ShowMessage("save table to specified file: " + FileName + " Scuss!");
 }
 
-void TFCOMM::ExportTableAsParadox(const QString& FileName) {
+void RecordingPanel::ExportTableAsParadox(const QString& FileName) {
     writeTableCopy(Rec->Table, FileName.toStdString());
 }
 
-void TFCOMM::BtPrintClick() {
+void RecordingPanel::BtPrintClick() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setFullPage(true);
-    QPrintPreviewDialog preview(&printer, this);
+    QPrintPreviewDialog preview(&printer, Client->window());
     preview.setObjectName("DataReport1");
     connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this, &preview](QPrinter* p) {
         Guarded([this, p, &preview] {
@@ -493,18 +497,6 @@ void TFCOMM::BtPrintClick() {
         PreviewHook(&preview);
     else
         preview.exec();
-}
-
-void TFCOMM::BtSaveClick() {
-    QWidget* chart = findChild<QWidget*>("Chtshow");
-    if (!chart) throw AppError("There is no chart to save");
-    QImage image(chart->size(), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    chart->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    const QString path = QDir::current().absoluteFilePath("databmp.bmp");
-    // Written first, so the message only ever names a file that is there.
-    if (!image.save(path, "BMP")) throw AppError("Could not write the chart bitmap " + toStd(path));
-    ShowMessage("graphic has saved on " + path);
 }
 
 } // namespace rd780

@@ -1,5 +1,6 @@
-// Waveform chart of the main window.
-#include "app/TFCOMM.h"
+#include "view/ChartPanel.h"
+
+#include "app/Guard.h"
 #include "record/LimitMarks.h"
 #include "view/IntegerText.h"
 #include "view/KeyFilter.h"
@@ -8,9 +9,10 @@
 #include "view/Waveform.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -36,13 +38,7 @@ QToolButton* toolButton(QWidget* parent, const char* name, const QRect& at, cons
 
 } // namespace
 
-QSize visibleClientArea(const TFCOMM& w) {
-    // The window below its menu bar; the lower strip of the design lies outside it.
-    const int menu = w.MainMenu1 ? w.MainMenu1->sizeHint().height() : 0;
-    return {w.width(), w.height() - menu};
-}
-
-void TFCOMM::buildChartSide() {
+ChartPanel::ChartPanel(const PanelContext& context, QObject* parent) : Panel(context, parent) {
     Chtshow = new view::WaveChart(Client);
     Chtshow->setGeometry(338, 175, 371, 287);
     QWidget* chart = Chtshow;
@@ -96,27 +92,27 @@ void TFCOMM::buildChartSide() {
     Onescope->setGeometry(360, 16, 73, 17);
     Onescope->hide();
 
-    auto bind = [this](QAbstractButton* b, void (TFCOMM::*handler)()) {
+    auto bind = [this](QAbstractButton* b, void (ChartPanel::*handler)()) {
         connect(b, &QAbstractButton::clicked, this,
                 [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
-    bind(BtFirst, &TFCOMM::BtFirstClick);
-    bind(BTPrevious, &TFCOMM::BTPreviousClick);
-    bind(BtNext, &TFCOMM::BtNextClick);
-    bind(BTlast, &TFCOMM::BTlastClick);
-    bind(BtNew, &TFCOMM::BtNewClick);
-    bind(BtSave, &TFCOMM::BtSaveClick); // the bitmap itself is written by the data-file side
-    bind(TbFd, &TFCOMM::TbFdClick);
-    bind(TbSx, &TFCOMM::TbFdClick);
-    bind(Onescope, &TFCOMM::OnescopeClick);
+    bind(BtFirst, &ChartPanel::BtFirstClick);
+    bind(BTPrevious, &ChartPanel::BTPreviousClick);
+    bind(BtNext, &ChartPanel::BtNextClick);
+    bind(BTlast, &ChartPanel::BTlastClick);
+    bind(BtNew, &ChartPanel::BtNewClick);
+    bind(BtSave, &ChartPanel::BtSaveClick);
+    bind(TbFd, &ChartPanel::TbFdClick);
+    bind(TbSx, &ChartPanel::TbFdClick);
+    bind(Onescope, &ChartPanel::OnescopeClick);
 }
 
-void TFCOMM::ResetChartSeries() {
+void ChartPanel::ResetChartSeries() {
     for (int i = 0; i < Chtshow->seriesCount(); ++i)
         Chtshow->sampleFill(i, 1);
 }
 
-void TFCOMM::PlotFrameWaveform(const std::string& frame) {
+void ChartPanel::PlotFrameWaveform(const std::string& frame) {
     // Decoded whole before the chart is touched, so a bad frame leaves the chart as it was.
     const auto wave = view::decodeWaveform(frame);
     ResetChartSeries();
@@ -126,23 +122,28 @@ void TFCOMM::PlotFrameWaveform(const std::string& frame) {
         Chtshow->addPoint(view::WaveChart::Series1, v, "paper", QColor(0, 0, 255));
 }
 
-void TFCOMM::SetChartLeftAxis(double min, double max) {
+void ChartPanel::SetChartLeftAxis(double min, double max) {
     Chtshow->setLeftMaximum(max);
     Chtshow->setLeftMinimum(min);
 }
 
-void TFCOMM::ShowSeries(int index) {
+void ChartPanel::ShowSeries(int index) {
     if (index < 0 || index >= Chtshow->seriesCount()) throw AppError("List index out of bounds");
     for (int i = 0; i < Chtshow->seriesCount(); ++i)
         Chtshow->setSeriesActive(i, false);
     Chtshow->setSeriesActive(index, true);
 }
 
-void TFCOMM::ComboBox1Change() {
+void ChartPanel::ShowScope(bool shown) {
+    Scopeok->setVisible(shown);
+    ScopeNo->setVisible(!shown);
+}
+
+void ChartPanel::ComboBox1Change() {
     ShowSeries(ComboBox1->currentIndex());
 }
 
-void TFCOMM::OnescopeClick() {
+void ChartPanel::OnescopeClick() {
     ResetChartSeries();
     {
         const QSignalBlocker quiet(ComboBox1);
@@ -157,17 +158,17 @@ void TFCOMM::OnescopeClick() {
     ScopeNo->hide();
 }
 
-void TFCOMM::BtNewClick() {
+void ChartPanel::BtNewClick() {
     ResetChartSeries();
     const QSignalBlocker quiet(ComboBox1);
     ComboBox1->setCurrentIndex(0);
 }
 
-void TFCOMM::MaxrecordExit() {
+void ChartPanel::MaxrecordExit() {
     Chtshow->setPointsPerPage(view::toInteger(Maxrecord->text().toStdString()));
 }
 
-void TFCOMM::BtFirstClick() {
+void ChartPanel::BtFirstClick() {
     BtNext->setEnabled(true);
     BTlast->setEnabled(true);
     BtFirst->setEnabled(false);
@@ -176,7 +177,7 @@ void TFCOMM::BtFirstClick() {
     Bt10->setText("1");
 }
 
-void TFCOMM::BTlastClick() {
+void ChartPanel::BTlastClick() {
     BtFirst->setEnabled(true);
     BTPrevious->setEnabled(true);
     BtNext->setEnabled(false);
@@ -185,7 +186,7 @@ void TFCOMM::BTlastClick() {
     Bt10->setText(QString::number(Chtshow->page()));
 }
 
-void TFCOMM::BtNextClick() {
+void ChartPanel::BtNextClick() {
     BtFirst->setEnabled(true);
     BTPrevious->setEnabled(true);
     if (Chtshow->page() == Chtshow->pageCount()) {
@@ -197,7 +198,7 @@ void TFCOMM::BtNextClick() {
     Bt10->setText(QString::number(Chtshow->page()));
 }
 
-void TFCOMM::BTPreviousClick() {
+void ChartPanel::BTPreviousClick() {
     BtNext->setEnabled(true);
     BTlast->setEnabled(true);
     if (Chtshow->page() == 1) {
@@ -209,7 +210,7 @@ void TFCOMM::BTPreviousClick() {
     Bt10->setText(QString::number(Chtshow->page()));
 }
 
-void TFCOMM::TbFdClick() {
+void ChartPanel::TbFdClick() {
     QWidget* chart = Chtshow;
     if (chart->y() > 50) {
         TbFd->hide();
@@ -219,7 +220,7 @@ void TFCOMM::TbFdClick() {
         ChartSavedHeight = chart->height();
         ChartSavedWidth = chart->width();
         // The visible client area less a small border, over the grid and the scale.
-        const QSize area = visibleClientArea(*this);
+        const QSize area = VisibleArea();
         chart->setGeometry(2, 28, area.width() - 4, area.height() - 31);
         chart->raise();
     } else {
@@ -227,6 +228,19 @@ void TFCOMM::TbFdClick() {
         TbFd->show();
         chart->setGeometry(ChartSavedLeft, ChartSavedTop, ChartSavedWidth, ChartSavedHeight);
     }
+}
+
+void ChartPanel::BtSaveClick() {
+    QWidget* chart = Client->window()->findChild<QWidget*>("Chtshow");
+    if (!chart) throw AppError("There is no chart to save");
+    QImage image(chart->size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    chart->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QString path = QDir::current().absoluteFilePath("databmp.bmp");
+    // Written first, so the message only ever names a file that is there.
+    if (!image.save(path, "BMP"))
+        throw AppError("Could not write the chart bitmap " + path.toStdString());
+    ShowMessage("graphic has saved on " + path);
 }
 
 } // namespace rd780

@@ -1,16 +1,14 @@
-// Analog scale of the main window.
-#include "app/TFCOMM.h"
-#include "view/ScalePanel.h"
-#include "view/WaveChart.h"
+#include "view/ScaleView.h"
 
-#include <QCheckBox>
+#include "view/ScalePanel.h"
+
 #include <QToolButton>
 
 namespace rd780 {
 
-QSize visibleClientArea(const TFCOMM& w); // ChartControl.cpp
-
-void TFCOMM::buildScaleSide() {
+ScaleView::ScaleView(const PanelContext& context, const ScaleState& scale, const LimitState& limits,
+                     QObject* parent)
+    : Panel(context, parent), scale_(scale), limits_(limits) {
     KdPanel = new view::ScalePanel(Client);
     KD = KdPanel;
     KdPanel->setGeometry(339, 31, 371, 143);
@@ -22,31 +20,31 @@ void TFCOMM::buildScaleSide() {
     KDResize();
 }
 
-void TFCOMM::KDsetup(int) {
+void ScaleView::KDsetup(int) {
     view::FaceSettings face;
-    face.labelSet = S.ScaleLabelSet;
-    face.divisions = S.ScaleDivisions;
-    face.zeroOffset = S.ScaleZeroOffset;
-    face.fixedMode = S.ScaleFixedMode;
-    face.limits = {S.LimitHigh, S.LimitLow, SetMaxB && SetMaxB->isChecked(),
-                   SetMinB && SetMinB->isChecked()};
+    face.labelSet = scale_.ScaleLabelSet;
+    face.divisions = scale_.ScaleDivisions;
+    face.zeroOffset = scale_.ScaleZeroOffset;
+    face.fixedMode = scale_.ScaleFixedMode;
+    face.limits = {limits_.LimitHigh, limits_.LimitLow, HighLimitOn && HighLimitOn(),
+                   LowLimitOn && LowLimitOn()};
     KdPanel->drawFace(face);
 }
 
-void TFCOMM::KDrun(int value) {
-    KdPanel->movePointer(value, S.ScaleDivisions, S.ScaleFixedMode);
+void ScaleView::KDrun(int value) {
+    KdPanel->movePointer(value, scale_.ScaleDivisions, scale_.ScaleFixedMode);
 }
 
-void TFCOMM::KdFdClick() {
+void ScaleView::KdFdClick() {
     const bool hadPointer = KdPanel->pointerShown();
     if (KdPanel->enlarged()) {
         KdPanel->restore();
-        if (Chtshow) Chtshow->show();
+        if (ShowChart) ShowChart(true);
     } else {
         // The visible client area less a small border; the chart below is hidden meanwhile.
-        const QSize area = visibleClientArea(*this);
+        const QSize area = VisibleArea();
         KdPanel->enlargeTo(QRect(2, 28, area.width() - 4, area.height() - 26));
-        if (Chtshow) Chtshow->hide();
+        if (ShowChart) ShowChart(false);
     }
     KDResize(); // a hidden panel gets no resize event until shown
     // Face and pointer are drawn again at the new size so they stay in register.
@@ -54,7 +52,7 @@ void TFCOMM::KdFdClick() {
     if (hadPointer) KDrun(KdPanel->pointerValue());
 }
 
-void TFCOMM::KDResize() {
+void ScaleView::KDResize() {
     KdPanel->KdFd->move(KdPanel->width() - 30, KdPanel->KdFd->y());
     KdPanel->KdSx->move(KdPanel->width() - 30, KdPanel->KdSx->y());
 }

@@ -1,4 +1,4 @@
-#include "app/LinkWatch.h"
+#include "panel/LinkWatch.h"
 
 namespace rd780 {
 

@@ -1,0 +1,86 @@
+#pragma once
+// The USB link in the window: the cable's device list, Connect, the poll and feature
+// reports, the link timer, and the assembly of the cable's reports into frame text.
+#include "panel/LinkPanel.h"
+#include "panel/ModuleState.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QListWidget;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace rd780 {
+
+class HidServices;
+class SimulatedHidServices;
+class THidDevice;
+class THidDeviceController;
+
+class UsbLinkPanel : public LinkPanel {
+    Q_OBJECT
+public:
+    // The link writes whole frames into reading.FrameHex. START1 is the Connect menu's item
+    // that runs USBConClick.
+    UsbLinkPanel(const PanelContext& context, ReadingState& reading, UsbReportState& reports,
+                 LinkWatchState& link, LinkWatch& watch, QAction* START1, QObject* parent);
+
+    QToolButton* USBCon = nullptr;
+    QCheckBox* B2400 = nullptr; // hidden at start
+    QCheckBox* B4800 = nullptr;
+    QCheckBox* B9600 = nullptr;
+    QPushButton* SendData = nullptr;
+    QToolButton* ClearBtn = nullptr;
+    QListWidget* DevListBox = nullptr; // hidden; each line's device is kept in DevListObjects
+    QPushButton* SetFeature = nullptr;
+    QToolButton* ReadBtn = nullptr;
+    QToolButton* InfoBtn = nullptr;
+    QTimer* ConTimer = nullptr;
+    THidDeviceController* HidCtl = nullptr;
+    std::vector<THidDevice*> DevListObjects;            // checked out by the panel, one per line
+    THidDevice* SelectedHidDevice = nullptr;            // not owned
+    std::shared_ptr<SimulatedHidServices> SimulatedHid; // the simulated cable, when there is one
+
+    // Decodes the frame text just assembled.
+    std::function<void()> Decode;
+    // No frame for the link timer's idle ticks: the lamp goes grey.
+    std::function<void()> LinkIdle;
+    std::function<void()> ClearHistory;
+
+    // services: what the devices are found through; null for hidraw, plus the simulated
+    // cable when simulateMeter is set.
+    void createHidController(std::shared_ptr<HidServices> services, bool simulateMeter);
+    void destroyHidController();
+    void HidDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    void USBConClick();
+    void SetFeatureClick();
+    void SendDataClick();
+    void ReadBtnClick();
+    void ClearBtnClick();
+    QString DescribeDevice(THidDevice* HidDev);
+    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
+    void HidCtlArrival(THidDevice* HidDev);
+    void HidCtlRemoval(THidDevice* HidDev);
+    void HidCtlDeviceChange(QObject* Sender);
+    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
+    void ConTimerTimer();
+    THidDevice* TakeSelectedDevice();
+    void releaseDeviceList();
+    void AttachUsbDataHandler();
+    CableIdentity IdentityOf(THidDevice* HidDev);
+
+private:
+    ReadingState& reading_;
+    UsbReportState& S;
+    LinkWatchState& link_;
+};
+
+} // namespace rd780

@@ -1,0 +1,210 @@
+#include "meter/MeterPanel.h"
+
+#include "meter/LcdPanel.h"
+#include "meter/core/FrameDecoder.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace rd780 {
+
+namespace {
+
+const char* const TestFrame =
+    "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
+
+// The link lamp: green with a plug when frames arrive, grey when none do; amber (stalled)
+// and red (cable gone) carry the cross too.
+QPixmap lampPixmap(bool ok, QColor fill = {}) {
+    QPixmap pm(25, 24);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    if (!fill.isValid()) fill = ok ? QColor(40, 200, 60) : QColor(170, 170, 170);
+    p.setBrush(fill);
+    p.drawEllipse(QRectF(1.5, 1.5, 21, 21));
+    p.setPen(QPen(ok ? Qt::white : QColor(110, 110, 110), 2.2, Qt::SolidLine, Qt::RoundCap));
+    if (ok) {
+        p.drawLine(QPointF(7, 12), QPointF(18, 12));
+        p.drawLine(QPointF(14, 8), QPointF(18, 12));
+        p.drawLine(QPointF(14, 16), QPointF(18, 12));
+    } else {
+        p.drawLine(QPointF(8, 8), QPointF(17, 17));
+        p.drawLine(QPointF(17, 8), QPointF(8, 17));
+    }
+    return pm;
+}
+
+} // namespace
+
+// Routes the decode's steps: the LCD and the bar here, the rest to the wired hooks.
+class PanelDecodeSink : public DecodeSink {
+public:
+    explicit PanelDecodeSink(MeterPanel& m) : m_(m) {}
+    ~PanelDecodeSink() override { m_.Panel1->changed(); }
+
+    void showConnection() override {
+        m_.showLinkLamp(true);
+        m_.link_.LinkIdleTicks = 0;
+        m_.WatchFrame();
+    }
+    void showPointShape(int position) override { lcd().showPointShape(position); }
+    void showSign(bool negative) override { lcd().showSign(negative); }
+    void showDigits(char a, char b, char c, char d) override { lcd().showDigits(a, b, c, d); }
+    void hideUnitGlyphs() override { lcd().hideUnitGlyphs(); }
+    void showPrefix(char prefix) override { lcd().showPrefix(prefix); }
+    void showFunction(int code, char mode, char prefix) override {
+        lcd().showFunction(code, mode, prefix);
+    }
+    void showPointAgain(int position, bool hideThird) override {
+        lcd().showPointAgain(position, hideThird);
+    }
+    void scalePointer(int value) override {
+        if (m_.PointerTo) m_.PointerTo(value);
+    }
+    void offerForRecording() override {
+        if (m_.OfferReading) m_.OfferReading();
+    }
+    void setBar(int position) override {
+        m_.BarPosition = position;
+        // A position past the maximum shows a full bar.
+        m_.PBar2->setValue(std::clamp(position, m_.PBar2->minimum(), m_.PBar2->maximum()));
+    }
+    void resetChart() override {
+        if (m_.ResetChart) m_.ResetChart();
+    }
+    void plotWaveform(const std::string& frame) override {
+        if (m_.PlotWaveform) m_.PlotWaveform(frame);
+    }
+
+private:
+    LcdPanelState& lcd() { return m_.Panel1->state(); }
+    MeterPanel& m_;
+};
+
+MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
+                       const ScaleState& scale, LinkWatch& watch, QObject* parent)
+    : Panel(context, parent), Watch(watch), reading_(reading), link_(link), scale_(scale) {
+    Panel1 = new LcdPanel(Client);
+    Panel1->setGeometry(2, 31, LcdPanel::DesignWidth, LcdPanel::DesignHeight);
+
+    PBar2 = new QProgressBar(Client);
+    PBar2->setObjectName("PBar2");
+    PBar2->setGeometry(2, 161, 333, 12);
+    PBar2->setRange(0, 40);
+    PBar2->setValue(1);
+    PBar2->setTextVisible(false);
+
+    Button4 = new QPushButton("Button4", Client);
+    Button4->setObjectName("Button4");
+    Button4->setGeometry(250, 466, 75, 25);
+    Button4->hide();
+    connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
+}
+
+void MeterPanel::placeLamp(QWidget* on) {
+    CONok = new QLabel(on);
+    CONok->setObjectName("CONok");
+    CONok->setPixmap(lampPixmap(true));
+    CONok->setGeometry(5, 5, 25, 24);
+    CONok->hide();
+    CONokN = new QLabel(on);
+    CONokN->setObjectName("CONokN");
+    CONokN->setPixmap(lampPixmap(false));
+    CONokN->setGeometry(5, 5, 25, 24);
+    CONalarm = new QLabel(on);
+    CONalarm->setObjectName("CONalarm");
+    CONalarm->setGeometry(5, 5, 25, 24);
+    CONalarm->hide();
+}
+
+void MeterPanel::showLinkLamp(bool frames) {
+    CONok->setVisible(frames);
+    CONokN->setVisible(!frames);
+}
+
+void MeterPanel::Button4Click() {
+    if (TestFrameShown) TestFrameShown();
+    reading_.FrameHex = TestFrame;
+    LcdDisplay520();
+}
+
+bool MeterPanel::LcdDisplay520() {
+    const ScaleSettings settings{scale_.OverloadValue, scale_.ScaleZeroOffset,
+                                 scale_.ScaleDivisions, scale_.BarOverloadPosition};
+    {
+        PanelDecodeSink sink(*this);
+        try {
+            decodeFrame(reading_.FrameHex, settings,
+                        {reading_.ReadingText, reading_.ReadingValue, reading_.ReadingUnit,
+                         reading_.ReadingCoupling, reading_.ReadingAuto},
+                        sink);
+        } catch (const DecodeError& e) {
+            // One bad frame ends its own decode only; never a box per frame.
+            ReportFrameError(e.what());
+            return false;
+        }
+    }
+    ++FramesDecoded;
+    emit readingDecoded();
+    return true;
+}
+
+void MeterPanel::ReportFrameError(const std::string& text) {
+    const auto now = std::chrono::steady_clock::now();
+    if (text == LastFrameError && now - LastFrameErrorAt < std::chrono::seconds(1)) return;
+    LastFrameError = text;
+    LastFrameErrorAt = now;
+    AddHistoryLine("Frame error: " + QString::fromStdString(text));
+}
+
+void MeterPanel::WatchConnected(LinkKind kind) {
+    Watch.connected(kind);
+    ShowLinkState();
+}
+
+void MeterPanel::WatchDisconnected(LinkKind kind) {
+    // Stopping one link leaves the other's watch alone.
+    if (Watch.kind() != kind) return;
+    Watch.disconnected();
+    ShowLinkState();
+}
+
+void MeterPanel::WatchFrame() {
+    if (!Watch.frame()) return;
+    AddHistoryLine("Link live again");
+    ShowLinkState();
+}
+
+void MeterPanel::WatchTick() {
+    if (!Watch.tick()) return;
+    AddHistoryLine("Link stalled: no frame for 5 s");
+    ShowLinkState();
+}
+
+void MeterPanel::ShowLinkState() {
+    switch (Watch.state()) {
+    case LinkWatch::State::Stalled:
+        CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
+        CONalarm->setToolTip("Link stalled: no frame for 5 s");
+        break;
+    case LinkWatch::State::CableGone:
+        CONalarm->setPixmap(lampPixmap(false, QColor(220, 40, 40)));
+        CONalarm->setToolTip("Cable removed");
+        break;
+    default:
+        CONalarm->hide();
+        emit linkStateShown();
+        return;
+    }
+    CONalarm->raise();
+    CONalarm->show();
+    emit linkStateShown();
+}
+
+} // namespace rd780

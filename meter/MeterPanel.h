@@ -1,0 +1,77 @@
+#pragma once
+// The meter's face in the window: the LCD, the bar graph, the link lamp and the test
+// frame. It decodes the frame text the links assemble and hands the parts of a reading
+// that are not its own (pointer, recording, waveform) to whoever the window wired.
+#include "panel/LinkWatch.h"
+#include "panel/ModuleState.h"
+#include "panel/Panel.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace rd780 {
+
+class LcdPanel;
+
+class MeterPanel : public Panel {
+    Q_OBJECT
+public:
+    MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
+               const ScaleState& scale, LinkWatch& watch, QObject* parent);
+
+    LcdPanel* Panel1 = nullptr;
+    QProgressBar* PBar2 = nullptr;
+    int BarPosition = 1; // the position last asked of PBar2, also beyond its maximum
+    QPushButton* Button4 = nullptr;
+    QLabel* CONok = nullptr; // the link lamp, on the panel given to placeLamp
+    QLabel* CONokN = nullptr;
+    QLabel* CONalarm = nullptr; // over the lamp: amber when stalled, red when the cable left
+
+    // Where the rest of a decoded reading goes. Called during the decode; an error they
+    // raise ends that frame's decode like a bad frame does.
+    std::function<void(int value)> PointerTo;
+    std::function<void()> OfferReading;
+    std::function<void()> ResetChart;
+    std::function<void(const std::string& frame)> PlotWaveform;
+    std::function<void()> TestFrameShown; // before the test frame is decoded
+
+    void placeLamp(QWidget* on);
+    void showLinkLamp(bool frames); // green while frames arrive, grey when none do
+
+    void Button4Click();
+    // Decodes FrameHex. Returns false when the frame's conversion failed; the failure is
+    // listed without blocking.
+    bool LcdDisplay520();
+    // A decode failure is listed at most once a second per repeated text.
+    void ReportFrameError(const std::string& text);
+    std::string LastFrameError;
+    std::chrono::steady_clock::time_point LastFrameErrorAt{};
+    long FramesDecoded = 0; // frames decoded without error, on either link
+
+    // The watch over the link in use (the window's), shown by the lamp.
+    LinkWatch& Watch;
+    void WatchConnected(LinkKind kind);
+    void WatchDisconnected(LinkKind kind);
+    void WatchFrame();
+    void WatchTick();
+    void ShowLinkState();
+
+signals:
+    // A frame was decoded whole; the reading is in the module state.
+    void readingDecoded();
+    // The watch's state (live, stalled, cable gone, off) is shown anew.
+    void linkStateShown();
+
+private:
+    friend class PanelDecodeSink;
+    ReadingState& reading_;
+    LinkWatchState& link_;
+    const ScaleState& scale_;
+};
+
+} // namespace rd780

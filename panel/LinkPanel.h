@@ -1,0 +1,43 @@
+#pragma once
+// What the two link panels share: the window's watch over the link in use, which they
+// tell when a link connects, stops or loses its device, and which the lamp shows.
+#include "panel/LinkWatch.h"
+#include "panel/Panel.h"
+
+#include <functional>
+
+namespace rd780 {
+
+// Wired by the window to whoever shows the watch's state.
+struct LinkHooks {
+    std::function<void(LinkKind)> WatchConnected;
+    std::function<void(LinkKind)> WatchDisconnected;
+    std::function<void()> WatchTick;
+    std::function<void()> ShowLinkState;
+};
+
+class LinkPanel : public Panel {
+    Q_OBJECT
+public:
+    LinkPanel(const PanelContext& context, LinkWatch& watch, QObject* parent)
+        : Panel(context, parent), Watch(watch) {}
+
+    LinkWatch& Watch; // the window's; read here, changed through the hooks
+    LinkHooks Hooks;
+
+protected:
+    void WatchConnected(LinkKind kind) {
+        if (Hooks.WatchConnected) Hooks.WatchConnected(kind);
+    }
+    void WatchDisconnected(LinkKind kind) {
+        if (Hooks.WatchDisconnected) Hooks.WatchDisconnected(kind);
+    }
+    void WatchTick() {
+        if (Hooks.WatchTick) Hooks.WatchTick();
+    }
+    void ShowLinkState() {
+        if (Hooks.ShowLinkState) Hooks.ShowLinkState();
+    }
+};
+
+} // namespace rd780

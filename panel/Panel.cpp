@@ -1,0 +1,2 @@
+#include "panel/Panel.h"
+#include "panel/LinkPanel.h"

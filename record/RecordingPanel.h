@@ -1,0 +1,98 @@
+#pragma once
+// Recording in the window: the reading table and its grid, the recording rule's controls,
+// the recall strip, the Record menu and the data files (open, save, print).
+#include "panel/ModuleState.h"
+#include "panel/Panel.h"
+
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace rd780 {
+
+class RecordingSide;
+
+// The Record menu's items, which the window owns and this panel answers.
+struct RecordMenu {
+    QAction* New1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* N10001 = nullptr;
+    QAction* N50001 = nullptr;
+    QAction* N100001 = nullptr;
+    QAction* N500001 = nullptr;
+    QAction* N1000001 = nullptr;
+    QAction* limitess = nullptr;
+};
+
+class RecordingPanel : public Panel {
+    Q_OBJECT
+public:
+    RecordingPanel(const PanelContext& context, RecordState& record, const ReadingState& reading,
+                   const RecordMenu& menu, QObject* parent);
+
+    RecordingSide* Rec = nullptr; // reading table, recording rule, recall clock, grid model
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* RecordNew = nullptr;
+    QToolButton* OpenDataFiles = nullptr;
+    QToolButton* saveas = nullptr;
+    QToolButton* BtPrint = nullptr;
+    QTableView* DBGrid1 = nullptr;
+    QTimer* Trecord = nullptr;
+    QFrame* Panel2 = nullptr;
+    QCheckBox* RecallCheck = nullptr;
+    QLineEdit* TimeH = nullptr;
+    QLineEdit* TimeM = nullptr;
+    QLineEdit* TimeS = nullptr;
+    QLineEdit* TimeInt = nullptr;
+    QPushButton* RecallDataTest = nullptr;
+    // Stand-ins for the file dialogs and the preview (tests): a path, or empty to cancel.
+    std::function<QString()> OpenDialogHook;
+    std::function<QString()> SaveDialogHook;
+    std::function<void(QWidget* preview)> PreviewHook;
+
+    void OpenReadingTable();
+    void OpenReadingTableAtStart();
+    QLabel* TableNote = nullptr; // on the grid while readings are not being recorded
+    void ShowTableState();
+    void CloseReadingTable();
+    void INDataToTable();
+    void TrecordTimer();
+    void RecordSITimeChange();
+    bool RecordSITimeKeyPress(QChar key); // true when the key may reach the edit
+    void RecordNewClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecallCheckClick();
+    void RecallCheckExit();
+    void TimeHKeyUp();
+    void RecallDataTestClick();
+    void SpeedButton2Click();
+    void saveasClick();
+    void ExportTableAsText(const QString& FileName);
+    void ExportTableAsParadox(const QString& FileName);
+    void BtPrintClick();
+
+private:
+    void chooseLimit(int index);
+    RecordState& S;
+    const ReadingState& reading_;
+    const RecordMenu menu_;
+};
+
+} // namespace rd780
