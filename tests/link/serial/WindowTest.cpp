@@ -379,31 +379,46 @@ TEST_F(SerialFramesEndToEnd, GarbageBetweenFramesNeitherCrashesNorStalls) {
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a bad frame";
 }
 
-// A pulled adapter's node disappears with it. The test stands for the node with a symbolic
-// link removed at the pull: a pseudo-terminal's own name would soon be given to another one,
-// which the driver's retries would then open.
-TEST(SerialPulled, APulledAdapterIsReportedOnce) {
+// A window whose serial port is a named node, as a USB serial adapter's is. The name is a
+// symbolic link to a pseudo-terminal that a test can remove and point anew: a pulled adapter's
+// node disappears with it, and a pseudo-terminal's own name would soon be given to another
+// one, which the driver's retries would then open.
+struct NamedSerialWindow : ::testing::Test {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString oldDir = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    const std::string node = dir.filePath("ttyUSB0").toStdString();
-    auto pty = std::make_unique<PtyPair>();
-    ASSERT_EQ(::symlink(pty->slavePath().c_str(), node.c_str()), 0);
+    QString oldDir = QDir::currentPath();
+    std::string node;
+    std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
     QStringList messages;
-    ProgramOptions o;
-    o.serialPort = QString::fromStdString(node);
-    o.messageHook = [&](const QString& m) { messages << m; };
-    auto w = std::make_unique<TFCOMM>(o);
-    w->Serial->BTCon->click();
-    ASSERT_TRUE(w->Serial->COMM2->Connected());
-    const auto lastHistory = [&] {
+    std::unique_ptr<TFCOMM> w;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        QDir::setCurrent(dir.path());
+        node = dir.filePath("ttyUSB0").toStdString();
+        ASSERT_EQ(::symlink(pty->slavePath().c_str(), node.c_str()), 0);
+        ProgramOptions o;
+        o.serialPort = QString::fromStdString(node);
+        o.messageHook = [this](const QString& m) { messages << m; };
+        w = std::make_unique<TFCOMM>(o);
+        w->Serial->BTCon->click();
+        ASSERT_TRUE(w->Serial->COMM2->Connected());
+    }
+    void TearDown() override {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+    void pull() {
+        ASSERT_EQ(::unlink(node.c_str()), 0);
+        pty.reset();
+    }
+    QString lastHistory() const {
         const int row = w->HistoryListBox->currentRow();
         return row >= 0 ? w->HistoryListBox->text(row) : QString();
-    };
+    }
+};
 
-    ASSERT_EQ(::unlink(node.c_str()), 0);
-    pty.reset();
+TEST_F(NamedSerialWindow, APulledAdapterIsReportedOnce) {
+    pull();
     ASSERT_TRUE(test::waitUntil([&] { return lastHistory().contains("read failed"); }, 5000));
     EXPECT_TRUE(w->Serial->COMM2->WaitingForDevice());
     // The driver goes on trying the device at every tick; none of those says anything.
@@ -416,37 +431,18 @@ TEST(SerialPulled, APulledAdapterIsReportedOnce) {
         failures += w->HistoryListBox->text(i).contains("read failed") ? 1 : 0;
     EXPECT_EQ(failures, 1);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    w.reset();
-    QDir::setCurrent(oldDir);
 }
 
-// The adapter's device node goes away and comes back under the same name: a symbolic link
-// stands for the name, re-pointed to a new pseudo-terminal.
-TEST(SerialReplug, ReadingResumesByItselfWhenTheDeviceReturns) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString oldDir = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    const std::string node = dir.filePath("ttyUSB0").toStdString();
-    auto first = std::make_unique<PtyPair>();
-    ASSERT_EQ(::symlink(first->slavePath().c_str(), node.c_str()), 0);
-    QStringList messages;
-    ProgramOptions o;
-    o.serialPort = QString::fromStdString(node);
-    o.messageHook = [&](const QString& m) { messages << m; };
-    auto w = std::make_unique<TFCOMM>(o);
-    w->Serial->BTCon->click();
-    ASSERT_TRUE(w->Serial->COMM2->Connected());
+TEST_F(NamedSerialWindow, ReadingResumesByItselfWhenTheDeviceReturns) {
     MeterSimulator sim(5);
     sim.setLongFrameInterval(0);
     const std::vector<uint8_t> before = sim.nextFrame();
-    first->send(before);
+    pty->send(before);
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 1; }, 5000));
 
-    // Pulled out, with half a frame sent; the node goes with it (see SerialPulled).
-    first->send(sim.nextFrame().data(), 20);
-    ASSERT_EQ(::unlink(node.c_str()), 0);
-    first.reset();
+    // Pulled out, with half a frame sent.
+    pty->send(sim.nextFrame().data(), 20);
+    pull();
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->WaitingForDevice(); }, 5000));
     const QString lost = w->HistoryListBox->text(w->HistoryListBox->currentRow());
     EXPECT_TRUE(lost.contains("read failed")) << lost.toStdString();
@@ -468,8 +464,6 @@ TEST(SerialReplug, ReadingResumesByItselfWhenTheDeviceReturns) {
         return h;
     }()) << "the half frame from before did not join it";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    w.reset();
-    QDir::setCurrent(oldDir);
 }
 
 } // namespace
