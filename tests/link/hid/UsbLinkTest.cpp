@@ -6,6 +6,7 @@
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/MeterPanel.h"
+#include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "view/HistoryList.h"
 
@@ -134,6 +135,31 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
 
     f.w->Usb->ClearBtn->click();
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
+}
+
+TEST(UsbLink, ButtonAndStatusBarTellConnectedFromNotConnected) {
+    Watchdog dog(60, "button look");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    QToolButton* button = f.w->Usb->USBCon;
+    EXPECT_EQ(button->text(), "Connect");
+    EXPECT_FALSE(button->toolTip().contains("USB to Serial"));
+    f.w->Usb->USBCon->click();
+    EXPECT_TRUE(button->isChecked());
+    EXPECT_EQ(button->text(), "Connected");
+    EXPECT_TRUE(button->toolTip().contains("USB to Serial")) << button->toolTip().toStdString();
+    StatusFeed& status = *f.w->Usb->Status;
+    EXPECT_EQ(status.texts().link.rfind("USB: ", 0), 0u) << status.texts().link;
+    EXPECT_NE(status.texts().link.find("USB to Serial"), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 3; }, 20000));
+    ASSERT_TRUE(
+        waitUntil([&] { return status.texts().link.find(" - live") != std::string::npos; }, 20000))
+        << status.texts().link;
+
+    f.w->Usb->USBCon->click();
+    EXPECT_EQ(button->text(), "Connect");
+    EXPECT_EQ(status.texts().link, "No link");
 }
 
 TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {
