@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -76,8 +77,10 @@ std::string toStd(const QString& s) {
 // The reading columns keep their design widths; another table's columns get a plain width.
 void setGridColumns(QTableView* grid, const ReadingTable& table) {
     if (table.hasReadingColumns()) {
-        const int widths[] = {53, 60, 44, 56, 35};
-        for (int c = 0; c < 5; ++c)
+        // The last column takes the room left beside the others, so its "AUTO" header shows.
+        const int widths[] = {53, 60, 44, 56, 35, 50};
+        const int columns = std::min<int>(6, int(table.columnNames().size()));
+        for (int c = 0; c < columns; ++c)
             grid->setColumnWidth(c, widths[c]);
     } else {
         for (int c = 0; c < int(table.columnNames().size()); ++c)

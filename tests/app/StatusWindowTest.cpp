@@ -227,5 +227,16 @@ TEST_F(StatusWindow, GridStaysWhenScrolledUpAndFollowsAtTheEnd) {
     EXPECT_TRUE(w.Recording->GridFollow->following());
 }
 
+TEST_F(StatusWindow, GridShowsEveryColumnWithoutScrollingSideways) {
+    w.show();
+    decode(20);
+    QTableView* grid = w.Recording->DBGrid1;
+    ASSERT_TRUE(test::waitUntil([&] { return grid->verticalScrollBar()->isVisible(); }));
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+    const int last = grid->model()->columnCount() - 1;
+    EXPECT_LE(grid->columnViewportPosition(last) + grid->columnWidth(last),
+              grid->viewport()->width());
+}
+
 } // namespace
 } // namespace rd780
