@@ -384,6 +384,8 @@ TEST(UsbLink, ReadErrorsAreListedWithTheirCode) {
                   QString("READ ERROR: %1 (5)").arg(QString::fromStdString(std::strerror(EIO))));
         waitUntil([] { return false; }, 300);
         EXPECT_LE(f.historyWith("READ ERROR: "), 8); // one per slice, not a flood
+        const std::string link = f.w->Usb->Status->texts().link;
+        EXPECT_NE(link.find("READ ERROR: "), std::string::npos) << "in the status bar too";
     }
 }
 
@@ -402,6 +404,10 @@ TEST(UsbLink, CableWithoutWriteAccessStaysUpWithoutAMessage) {
         EXPECT_EQ(
             f.history().back(),
             "No read/write access to USB to Serial: install the udev rule and re-plug the cable");
+        // The history is below the start height: the status bar says it where it is seen.
+        EXPECT_EQ(f.w->Usb->Status->texts().link,
+                  "No link; No read/write access to USB to Serial: install the udev rule and "
+                  "re-plug the cable");
     }
 }
 
