@@ -211,7 +211,8 @@ QSize TFCOMM::visibleClientArea() const {
 void TFCOMM::FormCreate() {
     S.RecallTime = toDateTime(QDateTime::currentDateTime());
     // The design's outer height of 520 shows the upper area and hides the lowest strip
-    // (from the link diagnostics down); keep that visible client height here.
+    // (from the link diagnostics down); keep that visible client height here, with the
+    // status bar below it.
     resize(width(), 466 + MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
     Usb->B2400->hide();
     Usb->B4800->hide();
