@@ -5,6 +5,8 @@
 #include "meter/MeterPanel.h"
 #include "record/LimitPanel.h"
 #include "record/RecordingPanel.h"
+#include "record/RecordingSide.h"
+#include "status/StatusFeed.h"
 #include "view/ChartPanel.h"
 #include "view/HistoryList.h"
 #include "view/ScaleView.h"
@@ -95,6 +97,9 @@ void TFCOMM::buildCore() {
     START1->setObjectName("START1");
     START1->setShortcut(QKeySequence("Ctrl+A"));
     START1->setCheckable(true);
+    // Its menu is hidden, and Qt fires the shortcut only through a shown widget the action
+    // sits on: the window itself makes Ctrl+A work from anywhere in it.
+    addAction(START1);
     STOP1 = Connect1->addAction("STOP");
     STOP1->setObjectName("STOP1");
     STOP1->setCheckable(true);
@@ -158,10 +163,18 @@ void TFCOMM::buildPanels() {
     // serial port on the command line came to use it: open the window at its full height.
     if (!Options.serialPort.isEmpty()) {
         QTimer::singleShot(0, this, [this] {
-            resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596));
+            resize(width(), std::max(height(), MainMenu1->sizeHint().height() + 596 +
+                                                   statusBar()->sizeHint().height()));
         });
     }
     Usb = new UsbLinkPanel(panelContext(), S, S, S, Watch, START1, this);
+
+    auto* bar = new StatusBar(this);
+    setStatusBar(bar);
+    auto* feed = new StatusFeed(bar, Recording->Rec->Rule, Recording->Rec->Table, this);
+    for (Panel* p : std::initializer_list<Panel*>{Recording, Serial, Usb})
+        p->Status = feed;
+    Recording->Question = Options.questionHook;
 
     // A decoded frame drives the scale, the recording and the chart.
     Meter->PointerTo = [this](int value) { Scale->KDrun(value); };
@@ -198,8 +211,9 @@ QSize TFCOMM::visibleClientArea() const {
 void TFCOMM::FormCreate() {
     S.RecallTime = toDateTime(QDateTime::currentDateTime());
     // The design's outer height of 520 shows the upper area and hides the lowest strip
-    // (from the link diagnostics down); keep that visible client height here.
-    resize(width(), 466 + MainMenu1->sizeHint().height());
+    // (from the link diagnostics down); keep that visible client height here, with the
+    // status bar below it.
+    resize(width(), 466 + MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
     Usb->B2400->hide();
     Usb->B4800->hide();
     Usb->B9600->hide();

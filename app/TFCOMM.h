@@ -6,6 +6,7 @@
 #include "app/Guard.h"
 #include "panel/LinkWatch.h"
 #include "panel/Panel.h"
+#include "status/NewQuestion.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -41,6 +42,7 @@ struct ProgramOptions {
     std::function<void(const QString&)> messageHook;
     // The link watch's clock (tests); empty: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> linkClock;
+    QuestionHook questionHook; // answers New's question instead of a box (tests)
 };
 
 class TFCOMM : public QMainWindow {

@@ -15,6 +15,8 @@ class QWidget;
 
 namespace rd780 {
 
+class StatusFeed;
+
 struct PanelContext {
     QWidget* Client = nullptr; // parent of the panel's widgets
     std::function<void(const QString&)> ShowMessage;
@@ -28,6 +30,9 @@ public:
         : QObject(parent), Client(context.Client), context_(context) {}
 
     QWidget* const Client;
+    // The window's status bar, told of link events and table changes; null until the
+    // window has made it.
+    StatusFeed* Status = nullptr;
 
     void ShowMessage(const QString& text) { context_.ShowMessage(text); }
     void AddHistoryLine(const QString& line) { context_.AddHistoryLine(line); }

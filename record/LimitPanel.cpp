@@ -57,10 +57,11 @@ LimitPanel::LimitPanel(const PanelContext& context, LimitState& limits, QObject*
     numberFont.setPixelSize(14);
     numberFont.setItalic(true);
     const QString ohm = QString::fromStdString(unitSymbols("*"));
-    Label11 = fixedLabel(panel, "Label11", "MIN: ", 8, 8, symbolFont);
+    // The panel starts 13 pixels left of the client area: the captions start where it shows.
+    Label11 = fixedLabel(panel, "Label11", "MIN: ", 13, 8, symbolFont);
     MinText = fixedLabel(panel, "MinText", "40001", 56, 8, numberFont);
     MinTextU = fixedLabel(panel, "MinTextU", ohm, 112, 8, symbolFont);
-    Label12 = fixedLabel(panel, "Label12", "MAX: ", 8, 27, symbolFont);
+    Label12 = fixedLabel(panel, "Label12", "MAX: ", 13, 27, symbolFont);
     MaxText = fixedLabel(panel, "MaxText", "-40001", 48, 27, numberFont);
     MaxTextU = fixedLabel(panel, "MaxTextU", ohm, 112, 27, symbolFont);
 

@@ -6,6 +6,8 @@
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
+#include "status/GridFollow.h"
+#include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
 
 #include <QAction>
@@ -29,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -74,8 +77,10 @@ std::string toStd(const QString& s) {
 // The reading columns keep their design widths; another table's columns get a plain width.
 void setGridColumns(QTableView* grid, const ReadingTable& table) {
     if (table.hasReadingColumns()) {
-        const int widths[] = {53, 60, 44, 56, 35};
-        for (int c = 0; c < 5; ++c)
+        // The last column takes the room left beside the others, so its "AUTO" header shows.
+        const int widths[] = {53, 60, 44, 56, 35, 50};
+        const int columns = std::min<int>(6, int(table.columnNames().size()));
+        for (int c = 0; c < columns; ++c)
             grid->setColumnWidth(c, widths[c]);
     } else {
         for (int c = 0; c < int(table.columnNames().size()); ++c)
@@ -98,13 +103,15 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     RepeatSet->setObjectName("RepeatSet");
     RepeatSet->setToolTip("Repeage Record");
     RepeatSet->setGeometry(3, 181, 54, 20);
-    RepeatSet->setFont(pixelFont("Arial", 11)); // the caption must fit its 54 pixels
+    RepeatSet->setFont(pixelFont("Arial", 10)); // the caption must fit its 54 pixels
 
-    RecordSI = new QCheckBox("Sampling Interval           'S", Client);
+    RecordSI = new QCheckBox("Sampling Interval            'S", Client);
     RecordSI->setObjectName("RecordSI");
     RecordSI->setGeometry(57, 181, 143, 20);
     RecordSI->setAutoFillBackground(true);
-    RecordSI->setFont(pixelFont("Arial", 11));
+    // "Sampling Interval" must end before the edit laid over the caption, and "'S" start
+    // after it: the blanks between are measured for this font.
+    RecordSI->setFont(pixelFont("Arial", 10));
     RecordSI->setStyleSheet("QCheckBox { background: grey; color: white; }");
 
     RecordSITime = new QLineEdit("10", Client);
@@ -114,6 +121,15 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     RecordSITime->installEventFilter(digitFilter);
     RecordSITime->raise(); // laid over the check box's caption
     connect(RecordSITime, &QLineEdit::textChanged, this, guardedChange);
+    // The rule reads the boxes only when a reading comes; the status must not wait for one.
+    connect(RecordSI, &QCheckBox::toggled, this, [this](bool on) {
+        Rec->Rule.IntervalOn = on;
+        refreshStatus();
+    });
+    connect(RepeatSet, &QCheckBox::toggled, this, [this](bool on) {
+        Rec->Rule.RepeatOn = on;
+        refreshStatus();
+    });
 
     auto speedButton = [this](const char* name, const char* hint, QStyle::StandardPixmap icon,
                               int x, int w) {
@@ -153,6 +169,7 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     DBGrid1->verticalHeader()->setFixedWidth(14);
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    GridFollow = new GridFollower(DBGrid1);
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, Rec->Model,
             [this](const QModelIndex& current) { Rec->Model->setCurrentRow(current.row()); });
     connect(Rec->Model, &QAbstractItemModel::modelReset, DBGrid1,
@@ -190,6 +207,7 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
 
     auto label = [this](const char* text, int x) {
         auto* l = new QLabel(text, Panel2);
+        l->setFont(pixelFont("Arial", 10)); // "StartTime:" has 55 pixels before TimeH
         l->move(x, 5);
         l->adjustSize();
     };
@@ -250,6 +268,7 @@ void RecordingPanel::OpenReadingTable() {
                            .arg(path));
     Rec->FullReported = false;
     Rec->Model->reload();
+    refreshStatus();
 }
 
 void RecordingPanel::OpenReadingTableAtStart() {
@@ -286,16 +305,9 @@ void RecordingPanel::CloseReadingTable() {
     Rec->Model->reload();
 }
 
-namespace {
-// Shows the newest row, as the grid follows the table's current row after a post.
-void followLastRow(QTableView* grid, ReadingTableModel* model) {
-    model->refresh();
-    int rows = model->rowCount();
-    if (rows == 0) return;
-    grid->setCurrentIndex(model->index(rows - 1, 0));
-    grid->scrollToBottom();
+void RecordingPanel::refreshStatus() {
+    if (Status) Status->refresh();
 }
-} // namespace
 
 void RecordingPanel::INDataToTable() {
     RecordingRule& rule = Rec->Rule;
@@ -310,7 +322,9 @@ void RecordingPanel::INDataToTable() {
     RecordingRule::Outcome outcome;
     try {
         outcome = rule.offer(reading, stamp, Rec->Table);
+        refreshStatus();
     } catch (const std::exception& e) {
+        refreshStatus();
         // Frames keep coming while the table or the interval is wrong: one box per error,
         // not one per frame.
         if (Rec->LastError == e.what()) return;
@@ -325,17 +339,19 @@ void RecordingPanel::INDataToTable() {
     }
     if (outcome != RecordingRule::Outcome::Recorded) return;
     Rec->LastError.clear();
-    followLastRow(DBGrid1, Rec->Model);
+    Rec->Model->refresh();
 }
 
 void RecordingPanel::TrecordTimer() {
     Rec->Rule.IntervalOn = RecordSI->isChecked();
     Rec->Rule.tick();
+    refreshStatus();
 }
 
 void RecordingPanel::RecordSITimeChange() {
     Rec->Rule.IntervalText = toStd(RecordSITime->text());
     Rec->Rule.reloadCountdown();
+    refreshStatus();
 }
 
 bool RecordingPanel::RecordSITimeKeyPress(QChar key) {
@@ -343,11 +359,13 @@ bool RecordingPanel::RecordSITimeKeyPress(QChar key) {
 }
 
 void RecordingPanel::RecordNewClick() {
+    // A whole recording is one click away: ask before emptying a table that holds rows.
+    if (!askAndStartNewRecording(Client->window(), Rec->Rule, Rec->Table, Question)) return;
     ShowMessage(" Record deleted ");
-    Rec->Rule.newRecording(Rec->Table);
     Rec->FullReported = false;
     Rec->LastError.clear();
     Rec->Model->reload();
+    refreshStatus();
 }
 
 void RecordingPanel::chooseLimit(int index) {
@@ -356,6 +374,7 @@ void RecordingPanel::chooseLimit(int index) {
     S.RecordLimit = RecordLimits[index];
     for (int i = 0; i < 6; ++i)
         items[i]->setChecked(i == index);
+    refreshStatus();
 }
 
 void RecordingPanel::N10001Click() {
@@ -414,7 +433,8 @@ void RecordingPanel::RecallDataTestClick() {
     // The number is used up even if the table refuses the row.
     ++S.RecordNo;
     Rec->Table.appendReading(row);
-    followLastRow(DBGrid1, Rec->Model);
+    Rec->Model->refresh();
+    refreshStatus();
 }
 
 void RecordingPanel::SpeedButton2Click() {
@@ -429,6 +449,7 @@ void RecordingPanel::SpeedButton2Click() {
     Rec->FullReported = false;
     Rec->LastError.clear();
     Rec->Model->reload();
+    refreshStatus();
 }
 
 void RecordingPanel::saveasClick() {
@@ -459,7 +480,7 @@ void RecordingPanel::ExportTableAsText(const QString& FileName) {
         ShowMessage("Could not save table to specified file: " + FileName);
         return;
     }
-    followLastRow(DBGrid1, Rec->Model); // the walk leaves the table on its last row
+    Rec->Model->refresh();
     ShowMessage("save table to specified file: " + FileName + " Scuss!");
 }
 

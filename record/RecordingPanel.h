@@ -3,6 +3,7 @@
 // the recall strip, the Record menu and the data files (open, save, print).
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
+#include "status/NewQuestion.h"
 
 #include <QString>
 
@@ -20,6 +21,7 @@ class QToolButton;
 
 namespace rd780 {
 
+class GridFollower;
 class RecordingSide;
 
 // The Record menu's items, which the window owns and this panel answers.
@@ -49,6 +51,7 @@ public:
     QToolButton* saveas = nullptr;
     QToolButton* BtPrint = nullptr;
     QTableView* DBGrid1 = nullptr;
+    GridFollower* GridFollow = nullptr; // moves the grid to new rows while its end is in view
     QTimer* Trecord = nullptr;
     QFrame* Panel2 = nullptr;
     QCheckBox* RecallCheck = nullptr;
@@ -61,6 +64,8 @@ public:
     std::function<QString()> OpenDialogHook;
     std::function<QString()> SaveDialogHook;
     std::function<void(QWidget* preview)> PreviewHook;
+    // Answers New's question instead of a box (tests); empty: the box.
+    QuestionHook Question;
 
     void OpenReadingTable();
     void OpenReadingTableAtStart();
@@ -90,6 +95,7 @@ public:
 
 private:
     void chooseLimit(int index);
+    void refreshStatus();
     RecordState& S;
     const ReadingState& reading_;
     const RecordMenu menu_;

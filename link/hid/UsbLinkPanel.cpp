@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "status/StatusFeed.h"
+
 #include <algorithm>
 #include <array>
 
@@ -55,6 +57,9 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
     USBCon->setGeometry(3, 7, 102, 22);
+    // Every path that connects or drops the link checks or unchecks the button: its caption
+    // and hint follow from that one state.
+    connect(USBCon, &QToolButton::toggled, this, [this] { showUsbButton(); });
 
     ReadBtn = speedButton(Client, "ReadBtn", "Read");
     ReadBtn->setCheckable(true);
@@ -254,6 +259,24 @@ void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
     }
 }
 
+void UsbLinkPanel::showUsbButton() {
+    const bool on = USBCon->isChecked();
+    USBCon->setText(on ? "Connected" : "Connect");
+    USBCon->setToolTip(on ? "Connected to " + connectedDevice_
+                          : QStringLiteral("USB Connect: not connected"));
+}
+
+LinkMonitor* UsbLinkPanel::monitor() {
+    return Status ? &Status->Link : nullptr;
+}
+
+void UsbLinkPanel::linkProblem(const QString& text) {
+    if (LinkMonitor* m = monitor()) {
+        m->problem(text.toStdString());
+        Status->refresh();
+    }
+}
+
 void UsbLinkPanel::HidCtlArrival(THidDevice* HidDev) {
     AddHistoryLine("Arrival of " + DescribeDevice(HidDev));
 }
@@ -262,6 +285,7 @@ void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
     AddHistoryLine("Removal of " + DescribeDevice(HidDev));
     // Another device leaving does not concern the link.
     if (HidDev != SelectedHidDevice) return;
+    if (USBCon->isChecked() && monitor()) monitor()->unplugged();
     USBCon->setChecked(false);
     if (Watch.cableGone(IdentityOf(HidDev))) {
         AddHistoryLine("Cable removed: reading stopped until it is plugged in again");
@@ -276,9 +300,11 @@ CableIdentity UsbLinkPanel::IdentityOf(THidDevice* HidDev) {
 void UsbLinkPanel::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {
     const std::string text =
         HidCtl && HidCtl->Services() ? HidCtl->Services()->errorText(Error) : std::string();
-    AddHistoryLine(QStringLiteral("READ ERROR: %1 (%2)")
-                       .arg(QString::fromStdString(text))
-                       .arg(QString::number(Error, 16).toUpper()));
+    const QString line = QStringLiteral("READ ERROR: %1 (%2)")
+                             .arg(QString::fromStdString(text))
+                             .arg(QString::number(Error, 16).toUpper());
+    AddHistoryLine(line);
+    linkProblem(line);
 }
 
 void UsbLinkPanel::ClearBtnClick() {
@@ -298,6 +324,7 @@ void UsbLinkPanel::ReadBtnClick() {
 void UsbLinkPanel::SetFeatureClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
+        linkProblem(NotConnectedText);
         ShowMessage(NotConnectedText);
         USBCon->setChecked(false);
         return;
@@ -315,6 +342,7 @@ void UsbLinkPanel::SetFeatureClick() {
 void UsbLinkPanel::SendDataClick() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
+        linkProblem(NotConnectedText);
         ShowMessage(NotConnectedText);
         USBCon->setChecked(false);
         return;
@@ -343,9 +371,11 @@ void UsbLinkPanel::USBConClick() {
     if (!dev->HasReadWriteAccess()) {
         // On Linux this is the usual state before the udev rule is installed: say so in the
         // history (no box) rather than leave the user with a button that does nothing.
-        if (USBCon->isChecked())
-            AddHistoryLine("No read/write access to " + DescribeDevice(dev) +
-                           ": install the udev rule and re-plug the cable");
+        const QString hint = "No read/write access to " + DescribeDevice(dev) +
+                             ": install the udev rule and re-plug the cable";
+        if (USBCon->isChecked()) AddHistoryLine(hint);
+        linkProblem(hint);
+        if (monitor()) monitor()->disconnected();
         USBCon->setChecked(false);
         WatchDisconnected(LinkKind::Usb);
         return;
@@ -356,10 +386,16 @@ void UsbLinkPanel::USBConClick() {
         SendDataClick();
         AttachUsbDataHandler();
         WatchConnected(LinkKind::Usb);
+        connectedDevice_ = DescribeDevice(dev);
+        showUsbButton();
+        if (monitor())
+            monitor()->connectedUsb(connectedDevice_.toStdString(), LinkMonitor::Clock::now());
     } else {
         dev->SetDataHandler({});
         WatchDisconnected(LinkKind::Usb);
+        if (monitor()) monitor()->disconnected();
     }
+    if (Status) Status->refresh();
 }
 
 void UsbLinkPanel::AttachUsbDataHandler() {
@@ -388,6 +424,8 @@ void UsbLinkPanel::ConTimerTimer() {
         USBCon->setChecked(false);
         if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
         WatchDisconnected(LinkKind::Usb);
+        linkProblem(MeterNotReadyText);
+        if (monitor()) monitor()->disconnected();
         ShowMessage(MeterNotReadyText);
     }
     if (LinkIdle) LinkIdle();
@@ -399,8 +437,16 @@ void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* D
     const HidReportOutcome out = assembleHidReport(
         {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
         ReportID, Data, Size);
-    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
+    const auto now = LinkMonitor::Clock::now();
+    if (out.dataReport) {
+        AddHistoryLine(QString::fromStdString(out.reportText));
+        // A long frame comes in several reports: while they arrive the lamp must not say
+        // that no frames come.
+        link_.LinkIdleTicks = 0;
+        if (monitor()) monitor()->activity(now);
+    }
     if (out.wholeFrame) {
+        if (monitor()) monitor()->frame(now);
         if (Decode) Decode();
         // Poll even after a failed decode: the meter's next frame may be fine.
         SendDataClick();

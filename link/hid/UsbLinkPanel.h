@@ -21,6 +21,7 @@ class QToolButton;
 namespace rd780 {
 
 class HidServices;
+class LinkMonitor;
 class SimulatedHidServices;
 class THidDevice;
 class THidDeviceController;
@@ -78,6 +79,10 @@ public:
     CableIdentity IdentityOf(THidDevice* HidDev);
 
 private:
+    void showUsbButton();
+    LinkMonitor* monitor(); // the status bar's watch over the link, once there is one
+    void linkProblem(const QString& text);
+    QString connectedDevice_;
     ReadingState& reading_;
     UsbReportState& S;
     LinkWatchState& link_;

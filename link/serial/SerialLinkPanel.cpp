@@ -2,6 +2,7 @@
 
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
+#include "status/StatusFeed.h"
 
 #include <QAction>
 #include <QLabel>
@@ -54,6 +55,7 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
     SerialFrames = std::make_shared<SerialChunker>([this](const std::string& frame) {
         frameHex_ = frame;
         ++SerialFramesAssembled;
+        if (Status) Status->Link.frame(LinkMonitor::Clock::now());
         if (Decode) Decode();
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
@@ -62,6 +64,7 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
                              "; reading resumes when the device is back";
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
+        linkProblem(text);
         if (LinkLost) LinkLost();
         if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
@@ -113,8 +116,11 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
 
     SerialNote = new QLabel(Client);
     SerialNote->setObjectName("SerialNote");
-    SerialNote->setGeometry(340, 498, 372, 18);
-    SerialNote->setStyleSheet("color: yellow;");
+    // A failure names the device and the reason: two lines of a smaller font hold it.
+    SerialNote->setGeometry(340, 497, 372, 32);
+    SerialNote->setWordWrap(true);
+    SerialNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SerialNote->setStyleSheet("color: yellow; font: 10px 'Arial';");
 
     BtExit = makePanelButton(Client, "BtExit", "Exit", 16);
     BtExit->setGeometry(637, 468, 70, 26);
@@ -144,6 +150,7 @@ void SerialLinkPanel::BindSerialReceiveHandler() {
 void SerialLinkPanel::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     // Called from the driver's tick, outside any click handler: guard it here.
     Guarded([&] {
+        if (Status && DataSize > 0) Status->Link.activity(LinkMonitor::Clock::now());
         if (SerialFrames && DataPtr && DataSize > 0)
             SerialFrames->receive(DataPtr, static_cast<std::size_t>(DataSize));
     });
@@ -155,8 +162,8 @@ void SerialLinkPanel::H520RIdle() {
     });
 }
 
-// Which device could not be opened and why; the panels switch all the same. Said in the
-// history and beside the panel, never in a box: the user may be away from the desk.
+// Which device could not be opened and why. Said in the history, beside the panel and in
+// the status bar, never in a box: the user may be away from the desk.
 void SerialLinkPanel::tellOpenResult(bool opened) {
     TSerialPortDriver& d = *COMM2;
     const QString text = opened ? QStringLiteral("Serial port COM%1 open: %2, %3 baud")
@@ -168,6 +175,22 @@ void SerialLinkPanel::tellOpenResult(bool opened) {
                                       .arg(QString::fromStdString(d.LastOpenError()));
     AddHistoryLine(text);
     SerialNote->setText(text);
+    if (!Status) return;
+    if (opened) {
+        Status->Link.connectedSerial(d.PortDevice(d.ComPort()), ComPortBaudTable[d.ComPortSpeed()],
+                                     LinkMonitor::Clock::now());
+        Status->refresh();
+    } else {
+        linkProblem(text);
+        Status->Link.disconnected();
+        Status->refresh();
+    }
+}
+
+void SerialLinkPanel::linkProblem(const QString& text) {
+    if (!Status) return;
+    Status->Link.problem(text.toStdString());
+    Status->refresh();
 }
 
 bool SerialLinkPanel::openSerial() {
@@ -182,11 +205,20 @@ bool SerialLinkPanel::openSerial() {
 }
 
 void SerialLinkPanel::BTCon1Click() {
+    // A port that did not open leaves Connect showing: the panels switch only on success.
+    if (!openSerial()) {
+        START1->setChecked(false);
+        if (COMCon) {
+            const QSignalBlocker quiet(COMCon);
+            COMCon->setChecked(false);
+        }
+        return;
+    }
+    WatchConnected(LinkKind::Serial);
     START1->setChecked(true);
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    if (openSerial()) WatchConnected(LinkKind::Serial);
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
@@ -201,6 +233,10 @@ void SerialLinkPanel::BtDiscon1Click() {
     if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
     COMM2->Disconnect();
     WatchDisconnected(LinkKind::Serial);
+    if (Status) {
+        Status->Link.disconnected();
+        Status->refresh();
+    }
     if (SerialFrames) SerialFrames->clear();
     BTCon->show();
     BtDiscon->hide();
@@ -244,6 +280,7 @@ void SerialLinkPanel::Button2Click() {
     for (const Step& s : steps) {
         if (COMM2->ComPortSpeed() != s.from) continue;
         COMM2->SetComPortSpeed(s.to); // applied at once, with a purge, when open
+        if (Status) Status->Link.speedChanged(ComPortBaudTable[s.to]);
         if (COMM2->Connected()) {
             if (SerialFrames) SerialFrames->clear();
             SerialNote->setText(

@@ -66,6 +66,7 @@ public:
 
 private:
     void tellOpenResult(bool opened);
+    void linkProblem(const QString& text); // shown in the status bar too
     bool openSerial();
     std::string& frameHex_;
     QAction* const START1;

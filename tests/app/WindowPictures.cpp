@@ -9,6 +9,9 @@
 // against any arrangement of the window's parts.
 #include "app/TFCOMM.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "panel/Panel.h"
+#include "status/StatusBar.h"
+#include "status/StatusFeed.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -49,11 +52,27 @@ void settle() {
     }
 }
 
-// Stops what changes pixels by the clock: the link lamp's idle timer and the time stamps.
+// The status bar names the scratch folder and counts frames per second, which differ from
+// run to run: its feed is taken away and the bar shows fixed texts.
+void holdStatusStill(TFCOMM& w) {
+    for (Panel* p : w.findChildren<Panel*>())
+        p->Status = nullptr;
+    delete w.findChild<StatusFeed*>();
+    auto* bar = qobject_cast<StatusBar*>(w.statusBar());
+    if (!bar) return;
+    bar->setTexts({"Link: held still", "Table: held still", "Recording: held still"});
+    QDeadlineTimer deadline(5000);
+    while (bar->pending() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Stops what changes pixels by the clock: the link lamp's idle timer, the time stamps and
+// the status bar.
 void holdStill(TFCOMM& w) {
     child<QTimer>(w, "ConTimer")->stop();
     child<QCheckBox>(w, "RecallCheck")->setChecked(true);
     w.S.RecallTime = FrozenRecallTime;
+    holdStatusStill(w);
 }
 
 bool grabTo(TFCOMM& w, const QString& path) {

@@ -12,16 +12,14 @@
 namespace rd780::test {
 namespace {
 
-// Disabled until the window's fonts are chosen for this platform: today it lists the
-// captions the fonts cut. Run it with --gtest_also_run_disabled_tests to see that list.
-TEST(WindowCaptions, DISABLED_EveryCaptionShowsWholeAtTheStartSize) {
+TEST(WindowCaptions, EveryCaptionShowsWholeAtTheStartSize) {
     WindowFixture f;
     f.w->show();
     const auto clipped = findClippedCaptions(f.w.get());
     EXPECT_TRUE(clipped.empty()) << describe(clipped).toStdString();
 }
 
-TEST(WindowCaptions, DISABLED_EveryCaptionShowsWholeAtFullHeightWithRows) {
+TEST(WindowCaptions, EveryCaptionShowsWholeAtFullHeightWithRows) {
     ProgramOptions options;
     options.serialPort = "/nonexistent/ttyRD780";
     WindowFixture f(options);

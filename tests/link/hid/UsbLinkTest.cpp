@@ -6,6 +6,7 @@
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/MeterPanel.h"
+#include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "view/HistoryList.h"
 
@@ -134,6 +135,31 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
 
     f.w->Usb->ClearBtn->click();
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
+}
+
+TEST(UsbLink, ButtonAndStatusBarTellConnectedFromNotConnected) {
+    Watchdog dog(60, "button look");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    QToolButton* button = f.w->Usb->USBCon;
+    EXPECT_EQ(button->text(), "Connect");
+    EXPECT_FALSE(button->toolTip().contains("USB to Serial"));
+    f.w->Usb->USBCon->click();
+    EXPECT_TRUE(button->isChecked());
+    EXPECT_EQ(button->text(), "Connected");
+    EXPECT_TRUE(button->toolTip().contains("USB to Serial")) << button->toolTip().toStdString();
+    StatusFeed& status = *f.w->Usb->Status;
+    EXPECT_EQ(status.texts().link.rfind("USB: ", 0), 0u) << status.texts().link;
+    EXPECT_NE(status.texts().link.find("USB to Serial"), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return f.sim->framesSent(cable) >= 3; }, 20000));
+    ASSERT_TRUE(
+        waitUntil([&] { return status.texts().link.find(" - live") != std::string::npos; }, 20000))
+        << status.texts().link;
+
+    f.w->Usb->USBCon->click();
+    EXPECT_EQ(button->text(), "Connect");
+    EXPECT_EQ(status.texts().link, "No link");
 }
 
 TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {
@@ -358,6 +384,8 @@ TEST(UsbLink, ReadErrorsAreListedWithTheirCode) {
                   QString("READ ERROR: %1 (5)").arg(QString::fromStdString(std::strerror(EIO))));
         waitUntil([] { return false; }, 300);
         EXPECT_LE(f.historyWith("READ ERROR: "), 8); // one per slice, not a flood
+        const std::string link = f.w->Usb->Status->texts().link;
+        EXPECT_NE(link.find("READ ERROR: "), std::string::npos) << "in the status bar too";
     }
 }
 
@@ -376,6 +404,10 @@ TEST(UsbLink, CableWithoutWriteAccessStaysUpWithoutAMessage) {
         EXPECT_EQ(
             f.history().back(),
             "No read/write access to USB to Serial: install the udev rule and re-plug the cable");
+        // The history is below the start height: the status bar says it where it is seen.
+        EXPECT_EQ(f.w->Usb->Status->texts().link,
+                  "No link; No read/write access to USB to Serial: install the udev rule and "
+                  "re-plug the cable");
     }
 }
 

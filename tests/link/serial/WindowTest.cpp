@@ -114,11 +114,14 @@ TEST_F(SerialWindow, StartsClosedAtComOneWithTheStoredSpeed) {
         EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
 }
 
-TEST_F(SerialWindow, ConnectWithNoDeviceSwitchesAndSaysWhy) {
+TEST_F(SerialWindow, ConnectWithNoDeviceKeepsConnectAndSaysWhy) {
     w.reset();
     open("/nonexistent/rd780-tty");
+    const Controls before = controls(*w);
+    ASSERT_TRUE(before.btConShown);
     w->Serial->BTCon->click();
-    EXPECT_EQ(controls(*w), ShownOpen);
+    // Nothing opened: the panels must not claim a connection.
+    EXPECT_EQ(controls(*w), before);
     EXPECT_FALSE(w->Serial->COMM2->Connected());
     EXPECT_FALSE(w->Serial->COMM2->PollTimerActive());
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a failed open";
@@ -126,7 +129,8 @@ TEST_F(SerialWindow, ConnectWithNoDeviceSwitchesAndSaysWhy) {
     EXPECT_TRUE(lastHistory().contains("No such file")) << lastHistory().toStdString();
     EXPECT_EQ(w->Serial->SerialNote->text(), lastHistory()) << "also shown beside the panel";
 
-    w->Serial->BtDiscon->click();
+    // The STOP item still closes cleanly.
+    w->STOP1->trigger();
     EXPECT_EQ(controls(*w), ShownClosed);
     EXPECT_FALSE(w->Serial->COMM2->Connected());
 }
