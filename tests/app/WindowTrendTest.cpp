@@ -13,7 +13,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -118,6 +122,17 @@ TEST(WindowAlarm, OneHistoryLinePerCrossingAndTheFrameFollowsTheReading) {
     EXPECT_EQ(alarmLines(w), 2) << "a new crossing after coming back inside";
     EXPECT_TRUE(w.Meter->Panel1->alarmFrame());
 
+    // A picture of the alarm for the documentation, at full height so the history shows.
+    w.show();
+    w.resize(w.width(), w.height() + 130);
+    QCoreApplication::processEvents();
+    const QImage shot = w.grab().toImage();
+    const QPoint corner = w.Meter->Panel1->mapTo(&w, QPoint(1, 1));
+    EXPECT_EQ(shot.pixelColor(corner * shot.devicePixelRatio()).red(), 0xE0) << "red frame drawn";
+    const QString shots = QStringLiteral(RD780_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(shots);
+    EXPECT_TRUE(shot.save(shots + "/window-alarm.png"));
+
     w.Limits->SetMaxB->click(); // untick: no limit, no red frame
     EXPECT_FALSE(w.Meter->Panel1->alarmFrame());
 }
@@ -188,4 +203,42 @@ TEST(WindowTrend, PlotTableShowsTheOpenTable) {
     plot->trigger();
     ASSERT_NE(w.Trends->Trend, nullptr);
     EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
+}
+
+TEST(WindowSave, OlderRowsTakeTheTableFilesDateAndNewRowsToday) {
+    test::WindowFixture f;
+    decode(*f.w, " 01.50 ");
+    decode(*f.w, " 01.60 ");
+    f.w.reset(); // the table is closed; give it the look of one last written long ago
+    const QString table = f.dir.filePath("Kv400db.DB");
+    {
+        QFile file(table);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2020, 3, 4), QTime(23, 0)),
+                                     QFileDevice::FileModificationTime));
+    }
+    ProgramOptions options;
+    options.messageHook = [&f](const QString& m) { f.messages << m; };
+    f.w = std::make_unique<TFCOMM>(options);
+    TFCOMM& w = *f.w;
+    decode(w, " 01.70 ");
+    ASSERT_EQ(w.Recording->Rec->Table.rowCount(), 3);
+
+    const QString csv = f.dir.filePath("dated.csv");
+    w.Recording->SaveDialogHook = [&] { return csv; };
+    w.Save1->trigger();
+    const QStringList lines = fileLines(csv);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[1].startsWith("2020-03-04T")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("2020-03-04T")) << lines[2].toStdString();
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_TRUE(lines[3].startsWith(today + "T")) << lines[3].toStdString();
+
+    // New empties the table: every later row is of this run.
+    w.Recording->RecordNewClick();
+    decode(w, " 01.80 ");
+    w.Save1->trigger();
+    const QStringList after = fileLines(csv);
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_TRUE(after[1].startsWith(today + "T")) << after[1].toStdString();
 }
