@@ -1,4 +1,5 @@
 // The trend window, limit alarms and CSV save as the window wires them.
+#include "link/hid/UsbLinkPanel.h"
 #include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
 #include "record/LimitPanel.h"
@@ -77,6 +78,13 @@ TEST(WindowTrend, ViewTrendOpensTheWindowWhichThenReceivesReadings) {
     const view::TrendTrace* volts = w.Trends->Trend->data().trace(" V");
     ASSERT_NE(volts, nullptr);
     EXPECT_EQ(volts->size(), 2u);
+    EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
+    EXPECT_EQ(w.Trends->Trend->statistics().units().at(0).count, 2u);
+
+    // Connect starts the statistics again; the plot keeps the session.
+    w.Usb->Hooks.WatchConnected(LinkKind::Usb);
+    EXPECT_TRUE(w.Trends->Trend->statistics().units().empty() ||
+                w.Trends->Trend->statistics().units()[0].count == 0);
     EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
 
     // The button beside the chart's opens the same window again, not a second one.
