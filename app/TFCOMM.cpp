@@ -2,6 +2,7 @@
 
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
+#include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
 #include "record/LimitPanel.h"
 #include "record/RecordingPanel.h"
@@ -10,6 +11,7 @@
 #include "view/ChartPanel.h"
 #include "view/HistoryList.h"
 #include "view/ScaleView.h"
+#include "view/TrendPanel.h"
 #include "view/WaveChart.h"
 
 #include <QAction>
@@ -24,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -178,7 +181,12 @@ void TFCOMM::buildPanels() {
 
     // A decoded frame drives the scale, the recording and the chart.
     Meter->PointerTo = [this](int value) { Scale->KDrun(value); };
-    Meter->OfferReading = [this] { Recording->INDataToTable(); };
+    Trends = new TrendPanel(panelContext(), MainMenu1, EXIT1, Chart->Chtshow, this);
+    Meter->OfferReading = [this] {
+        Trends->addReading(S.ReadingText, S.ReadingUnit);
+        Limits->OfferAlarm(S.ReadingValue, S.ReadingText, S.ReadingUnit);
+        Recording->INDataToTable();
+    };
     Meter->ResetChart = [this] { Chart->ResetChartSeries(); };
     Meter->PlotWaveform = [this](const std::string& frame) { Chart->PlotFrameWaveform(frame); };
     Meter->TestFrameShown = [this] { Chart->ShowScope(false); };
@@ -187,10 +195,22 @@ void TFCOMM::buildPanels() {
     Scale->VisibleArea = [this] { return visibleClientArea(); };
     Scale->ShowChart = [this](bool shown) { Chart->Chtshow->setVisible(shown); };
     Chart->VisibleArea = [this] { return visibleClientArea(); };
-    Limits->LimitsChanged = [this] { Scale->KDsetup(1); };
+    Limits->LimitsChanged = [this] {
+        Scale->KDsetup(1);
+        Trends->limitsChanged();
+    };
+    Limits->ShowStatus = [this](const QString& line) { statusBar()->showMessage(line, 10000); };
+    Limits->AlarmFrame = [this](bool beyond) { Meter->Panel1->setAlarmFrame(beyond); };
+    Trends->HighLimit = [this] { return Limits->highLimit(); };
+    Trends->LowLimit = [this] { return Limits->lowLimit(); };
+    Trends->AlarmSoundChanged = [this](bool on) { Limits->AlarmSound = on; };
+    Trends->LoadTable = [this](view::TrendWindow& t) { Recording->PlotTable(t); };
     // Both links tell the watch, which the lamp shows.
     for (LinkHooks* link : {&Serial->Hooks, &Usb->Hooks}) {
-        link->WatchConnected = [this](LinkKind kind) { Meter->WatchConnected(kind); };
+        link->WatchConnected = [this](LinkKind kind) {
+            Meter->WatchConnected(kind);
+            Trends->resetStatistics(); // statistics run from Connect
+        };
         link->WatchDisconnected = [this](LinkKind kind) { Meter->WatchDisconnected(kind); };
         link->ShowLinkState = [this] { Meter->ShowLinkState(); };
     }

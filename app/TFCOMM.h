@@ -30,6 +30,7 @@ class MeterPanel;
 class RecordingPanel;
 class ScaleView;
 class SerialLinkPanel;
+class TrendPanel;
 class UsbLinkPanel;
 namespace view {
 class HistoryList;
@@ -84,6 +85,7 @@ public:
     LimitPanel* Limits = nullptr;
     SerialLinkPanel* Serial = nullptr;
     UsbLinkPanel* Usb = nullptr;
+    TrendPanel* Trends = nullptr; // View menu, trend window
 
     // Tests give the USB link their own services; otherwise hidraw (plus the simulated
     // cable with --simulate-meter). Read once, when the window is made.

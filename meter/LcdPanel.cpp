@@ -7,6 +7,10 @@
 
 namespace rd780 {
 
+namespace {
+constexpr int AlarmFrameWidth = 4;
+}
+
 LcdPanel::LcdPanel(QWidget* parent) : QFrame(parent) {
     setObjectName("Panel1");
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -63,6 +67,19 @@ void LcdPanel::paintEvent(QPaintEvent* event) {
     }
     p.end();
     QFrame::paintEvent(event);
+    if (alarmFrame_) {
+        QPainter frame(this);
+        frame.setPen(QPen(QColor(0xE0, 0, 0), AlarmFrameWidth));
+        frame.setBrush(Qt::NoBrush);
+        const int inset = AlarmFrameWidth / 2;
+        frame.drawRect(rect().adjusted(inset, inset, -inset - 1, -inset - 1));
+    }
+}
+
+void LcdPanel::setAlarmFrame(bool on) {
+    if (on == alarmFrame_) return; // a steady state repaints nothing per frame
+    alarmFrame_ = on;
+    update();
 }
 
 } // namespace rd780

@@ -19,12 +19,16 @@ public:
     const LcdPanelState& state() const { return state_; }
     // Call after changing the state.
     void changed() { update(); }
+    // A red frame while a reading lies beyond a ticked limit.
+    void setAlarmFrame(bool on);
+    bool alarmFrame() const { return alarmFrame_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     LcdPanelState state_;
+    bool alarmFrame_ = false;
 };
 
 } // namespace rd780

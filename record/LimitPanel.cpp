@@ -2,8 +2,10 @@
 
 #include "meter/core/UnitSymbols.h"
 #include "record/LimitMarks.h"
+#include "record/TimeOfDay.h"
 #include "view/KeyFilter.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
@@ -84,12 +86,38 @@ bool LimitPanel::lowOn() const {
 void LimitPanel::SetmaxExit() {
     // A text that does not convert ends here: the limit and the face stay as they were.
     S.LimitHigh = view::limitFromText(Setmax->text().toStdString());
-    if (LimitsChanged) LimitsChanged();
+    limitsChanged();
 }
 
 void LimitPanel::SetMinExit() {
     S.LimitLow = view::limitFromText(SetMin->text().toStdString());
+    limitsChanged();
+}
+
+std::optional<double> LimitPanel::highLimit() const {
+    return highOn() ? std::optional<double>(S.LimitHigh) : std::nullopt;
+}
+
+std::optional<double> LimitPanel::lowLimit() const {
+    return lowOn() ? std::optional<double>(S.LimitLow) : std::nullopt;
+}
+
+void LimitPanel::limitsChanged() {
+    Alarm.setLimits({S.LimitHigh, S.LimitLow, highOn(), lowOn()});
+    // Unticking a limit clears the frame at once, not at the next reading.
+    if (!Alarm.beyond() && AlarmFrame) AlarmFrame(false);
     if (LimitsChanged) LimitsChanged();
+}
+
+void LimitPanel::OfferAlarm(float value, const std::string& text, const std::string& unit) {
+    if (auto side = Alarm.offer(value, text)) {
+        const QString line = QString::fromStdString(
+            crossingText(*side, formatTimeOfDay(timeOfDayMs(nowTimeOfDay())), text, unit));
+        AddHistoryLine(line);
+        if (ShowStatus) ShowStatus(line);
+        if (AlarmSound) QApplication::beep();
+    }
+    if (AlarmFrame) AlarmFrame(Alarm.beyond());
 }
 
 } // namespace rd780

@@ -9,6 +9,7 @@
 #include "status/GridFollow.h"
 #include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
+#include "view/TrendWindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,6 +34,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <ctime>
 #include <memory>
 
 namespace rd780 {
@@ -261,7 +263,10 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
 
 void RecordingPanel::OpenReadingTable() {
     const QString path = QDir::current().absoluteFilePath(ReadingTableFile);
+    // The file's date before this run appends to it dates its older rows.
+    const CivilDate date = fileDate(path.toStdString());
     const auto outcome = Rec->Table.openOrCreate(path.toStdString());
+    Dating.tableOpened(date, Rec->Table.rowCount());
     if (outcome == ReadingTable::OpenOutcome::ReplacedEmpty)
         AddHistoryLine(QStringLiteral("%1 was empty (0 bytes); a new empty reading table "
                                       "took its place")
@@ -338,6 +343,7 @@ void RecordingPanel::INDataToTable() {
                     "another table to go on.");
     }
     if (outcome != RecordingRule::Outcome::Recorded) return;
+    Dating.rowAppended(Rec->Table.rowCount() - 1, localDate(std::time(nullptr)));
     Rec->LastError.clear();
     Rec->Model->refresh();
 }
@@ -362,6 +368,7 @@ void RecordingPanel::RecordNewClick() {
     // A whole recording is one click away: ask before emptying a table that holds rows.
     if (!askAndStartNewRecording(Client->window(), Rec->Rule, Rec->Table, Question)) return;
     ShowMessage(" Record deleted ");
+    Dating.tableEmptied();
     Rec->FullReported = false;
     Rec->LastError.clear();
     Rec->Model->reload();
@@ -433,6 +440,7 @@ void RecordingPanel::RecallDataTestClick() {
     // The number is used up even if the table refuses the row.
     ++S.RecordNo;
     Rec->Table.appendReading(row);
+    Dating.rowAppended(Rec->Table.rowCount() - 1, localDate(std::time(nullptr)));
     Rec->Model->refresh();
     refreshStatus();
 }
@@ -445,7 +453,9 @@ void RecordingPanel::SpeedButton2Click() {
                                            "access data files (*.DB *.db);;All files (*)");
     if (name.isEmpty()) return;
     // The path is used as chosen: names are case-sensitive here.
+    const CivilDate date = fileDate(name.toStdString());
     Rec->Table.open(name.toStdString());
+    Dating.tableOpened(date, Rec->Table.rowCount());
     Rec->FullReported = false;
     Rec->LastError.clear();
     Rec->Model->reload();
@@ -459,14 +469,18 @@ void RecordingPanel::saveasClick() {
     } else {
         QFileDialog dialog(Client->window(), "Save");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilters(
-            {"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)"});
+        dialog.setNameFilters({"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)",
+                               "CSV (*.csv)", "All File(*)"});
         dialog.setDefaultSuffix("xls");
         dialog.selectFile(QString());
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
             name = dialog.selectedFiles().first();
     }
     if (name.isEmpty()) return;
+    if (isCsvFileName(name.toStdString())) {
+        ExportTableAsCsv(name);
+        return;
+    }
     // Any case of ".db" gets a table, so a file named like a table never receives text.
     if (isTableFileName(name.toStdString()))
         ExportTableAsParadox(name);
@@ -482,6 +496,24 @@ void RecordingPanel::ExportTableAsText(const QString& FileName) {
     }
     Rec->Model->refresh();
     ShowMessage("save table to specified file: " + FileName + " Scuss!");
+}
+
+void RecordingPanel::ExportTableAsCsv(const QString& FileName) {
+    std::string error;
+    if (!writeTableCsv(Rec->Table, FileName.toStdString(), Dating, &error)) {
+        ShowMessage("Could not save table to specified file: " + FileName + " (" +
+                    QString::fromStdString(error) + ")");
+        return;
+    }
+    ShowMessage("save table to specified file: " + FileName + " Scuss!");
+}
+
+void RecordingPanel::PlotTable(view::TrendWindow& trend) {
+    if (!Rec->Table.isOpen()) {
+        ShowMessage("No reading table is open.");
+        return;
+    }
+    trend.loadTable(Rec->Table, Dating);
 }
 
 void RecordingPanel::ExportTableAsParadox(const QString& FileName) {

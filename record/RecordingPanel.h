@@ -3,6 +3,7 @@
 // the recall strip, the Record menu and the data files (open, save, print).
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
+#include "record/CsvExport.h"
 #include "status/NewQuestion.h"
 
 #include <QString>
@@ -23,6 +24,9 @@ namespace rd780 {
 
 class GridFollower;
 class RecordingSide;
+namespace view {
+class TrendWindow;
+}
 
 // The Record menu's items, which the window owns and this panel answers.
 struct RecordMenu {
@@ -43,6 +47,7 @@ public:
                    const RecordMenu& menu, QObject* parent);
 
     RecordingSide* Rec = nullptr; // reading table, recording rule, recall clock, grid model
+    TableDating Dating;           // the date of each row, for the CSV and the trend plot
     QCheckBox* RepeatSet = nullptr;
     QCheckBox* RecordSI = nullptr;
     QLineEdit* RecordSITime = nullptr;
@@ -90,6 +95,9 @@ public:
     void SpeedButton2Click();
     void saveasClick();
     void ExportTableAsText(const QString& FileName);
+    void ExportTableAsCsv(const QString& FileName);
+    // Plots the open table, dated as the CSV export dates it.
+    void PlotTable(view::TrendWindow& trend);
     void ExportTableAsParadox(const QString& FileName);
     void BtPrintClick();
 

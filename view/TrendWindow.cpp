@@ -389,24 +389,37 @@ void TrendWindow::setLimits(std::optional<double> high, std::optional<double> lo
 }
 
 void TrendWindow::loadTable(const ReadingTable& table, const TableDating& dating) {
-    // Local midnight of each date once, not a time-zone lookup per row.
-    std::map<CivilDate, int64_t> midnight;
-    auto dayStart = [&](CivilDate d) {
-        auto it = midnight.find(d);
-        if (it != midnight.end()) return it->second;
+    // Local midnight of each date once, not a time-zone lookup per row; only on a day
+    // whose length is not 24 hours (a daylight-saving change) is each row converted whole.
+    auto localMs = [](CivilDate d, int32_t timeMs) {
         std::tm tm{};
         tm.tm_year = d.year - 1900;
         tm.tm_mon = d.month - 1;
         tm.tm_mday = d.day;
+        tm.tm_hour = timeMs / 3600000;
+        tm.tm_min = timeMs / 60000 % 60;
+        tm.tm_sec = timeMs / 1000 % 60;
         tm.tm_isdst = -1;
-        const int64_t ms = static_cast<int64_t>(std::mktime(&tm)) * 1000;
-        midnight.emplace(d, ms);
-        return ms;
+        return static_cast<int64_t>(std::mktime(&tm)) * 1000 + timeMs % 1000;
+    };
+    struct Day {
+        int64_t midnight;
+        bool regular;
+    };
+    std::map<CivilDate, Day> days;
+    auto epochOf = [&](CivilDate d, int32_t timeMs) {
+        auto it = days.find(d);
+        if (it == days.end()) {
+            const int64_t start = localMs(d, 0);
+            const bool regular = localMs(addDays(d, 1), 0) - start == 86400000;
+            it = days.emplace(d, Day{start, regular}).first;
+        }
+        return it->second.regular ? it->second.midnight + timeMs : localMs(d, timeMs);
     };
     data_.clear();
     stats_.reset();
     forEachTableReading(table, dating, [&](const CsvReading& r) {
-        takeReading(dayStart(r.date) + r.timeMs, r.value, r.unit);
+        takeReading(epochOf(r.date, r.timeMs), r.value, r.unit);
     });
     sourceLabel_->setText(tr("Table %1").arg(qs(table.path().string())));
     if (!data_.traces().empty()) plot_->setUnit(data_.traces().front().unit());

@@ -1,5 +1,6 @@
 #include "link/hid/UsbLinkPanel.h"
 
+#include "link/hid/CableReports.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
 #include "meter/core/FrameAssembler.h"
@@ -25,9 +26,6 @@ const QString NotConnectedText =
 const QString MeterNotReadyText = QStringLiteral(
     "USB interface cable is securely connected, please check if the meter is ready.");
 const QString CableProduct = QStringLiteral("USB to Serial");
-
-// Both outgoing reports are built in a buffer of the report ID and up to 64 bytes.
-constexpr std::size_t ReportBufferSize = 65;
 
 QString hexLine(const std::uint8_t* bytes, std::size_t n) {
     QString line;
@@ -330,11 +328,13 @@ void UsbLinkPanel::SetFeatureClick() {
         return;
     }
     const std::size_t length = featureReportLength(dev->QueryCaps());
-    std::vector<std::uint8_t> buf(std::max(length, ReportBufferSize), 0);
-    if (B9600->isChecked()) buf[1] = 0x80, buf[2] = 0x25;
-    if (B4800->isChecked()) buf[1] = 0xC0, buf[2] = 0x12;
-    if (B2400->isChecked()) buf[1] = 0x60, buf[2] = 0x09;
-    buf[5] = 0x03;
+    // With several boxes ticked the slowest wins, as the boxes were always read.
+    const std::uint32_t baud = B2400->isChecked()   ? 2400
+                               : B4800->isChecked() ? 4800
+                               : B9600->isChecked() ? 9600
+                                                    : 0;
+    std::vector<std::uint8_t> buf = cableFeatureReport(baud);
+    if (buf.size() < length) buf.resize(length, 0); // never sent past the buffer's end
     dev->SendFeatureReport(buf.data(), length); // a failure is not reported; the bytes are listed
     AddHistoryLine(hexLine(buf.data() + 1, 10));
 }
@@ -349,9 +349,7 @@ void UsbLinkPanel::SendDataClick() {
     }
     // A longer output report is padded with zeros; the buffer is never read past its end.
     const std::size_t length = dev->QueryCaps().OutputReportByteLength;
-    std::vector<std::uint8_t> buf(std::max(length, ReportBufferSize), 0);
-    buf[1] = 0x02;
-    buf[2] = 0x5A;
+    const std::vector<std::uint8_t> buf = cablePollReport(length);
     std::size_t written = 10;
     dev->WriteOutputReport(buf.data(), length, written);
     // The listing starts at position 1, so it shows at most the buffer's bytes after the ID.

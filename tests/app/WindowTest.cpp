@@ -70,7 +70,7 @@ TEST(Window, StartState) {
     EXPECT_EQ(w.Meter->Panel1->geometry(), QRect(2, 31, 334, 129));
     EXPECT_EQ(w.Scale->KD->geometry(), QRect(339, 31, 371, 143));
 
-    // The menu: a hidden Connect menu, the record limits with 10000 checked, Exit.
+    // The menu: a hidden Connect menu, the record limits with 10000 checked, View, Exit.
     EXPECT_FALSE(w.Connect1->menuAction()->isVisible());
     EXPECT_EQ(w.START1->shortcut(), QKeySequence("Ctrl+A"));
     EXPECT_TRUE(w.N100001->isChecked());
@@ -79,7 +79,7 @@ TEST(Window, StartState) {
     QStringList bar;
     for (QAction* a : w.MainMenu1->actions())
         bar << a->text();
-    EXPECT_EQ(bar, (QStringList{"Connect", "", "Record", "", "Exit"}));
+    EXPECT_EQ(bar, (QStringList{"Connect", "", "Record", "", "View", "Exit"}));
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("; ").toStdString();
 }
 

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <random>
 
 namespace rd780::view {
@@ -316,6 +318,33 @@ TEST_F(TrendWindowTest, LoadsATablesTimesAgainstItsValuesPerUnit) {
     EXPECT_EQ(w.statistics().units()[0].max, 3.0);
     EXPECT_FALSE(w.following()); // a table does not move
     EXPECT_EQ(w.plot()->unit(), " V");
+}
+
+// Rows on the day clocks go forward: 01:30 and 03:30 local are one hour apart, not two.
+TEST_F(TrendWindowTest, TableRowsAcrossADaylightSavingChangeKeepTheirRealSpacing) {
+    const char* oldTz = std::getenv("TZ");
+    const std::string saved = oldTz ? oldTz : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    test::ScratchDir dir;
+    ReadingTable table;
+    table.openOrCreate(dir / "t.DB");
+    table.appendReading({1, 1 * 3600000 + 1800000, "DC", "1.000", " V", "", 1000});
+    table.appendReading({2, 3 * 3600000 + 1800000, "DC", "2.000", " V", "", 2000});
+    TableDating dating;
+    dating.tableOpened({2026, 3, 29}, 2);
+    w.loadTable(table, dating);
+    const TrendTrace* v = w.data().trace(" V");
+    ASSERT_NE(v, nullptr);
+    ASSERT_EQ(v->size(), 2u);
+    const int64_t first = v->firstTime(), last = v->lastTime();
+    if (oldTz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(last - first, 3600000);
+    EXPECT_EQ(first, int64_t(1774744200000)) << "2026-03-29T01:30:00+01:00";
 }
 
 } // namespace
