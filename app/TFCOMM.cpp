@@ -199,7 +199,7 @@ void TFCOMM::buildPanels() {
         Scale->KDsetup(1);
         Trends->limitsChanged();
     };
-    Limits->ShowStatus = [this](const QString& line) { statusBar()->showMessage(line, 10000); };
+    Limits->ShowStatus = [bar](const QString& line) { bar->showAlarm(line); };
     Limits->AlarmFrame = [this](bool beyond) { Meter->Panel1->setAlarmFrame(beyond); };
     Trends->HighLimit = [this] { return Limits->highLimit(); };
     Trends->LowLimit = [this] { return Limits->lowLimit(); };

@@ -41,8 +41,23 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
     addWidget(link_, 3);
     addWidget(table_, 4);
     addWidget(recording_, 3);
+    alarm_ = new StatusPart("AlarmStatus", this);
+    alarm_->setStyleSheet("color: #c00000; font-weight: bold;");
+    addWidget(alarm_, 4);
+    alarm_->hide();
     later_.setSingleShot(true);
     connect(&later_, &QTimer::timeout, this, &StatusBar::apply);
+    alarmShown_.setSingleShot(true);
+    connect(&alarmShown_, &QTimer::timeout, this, [this] {
+        alarm_->hide();
+        alarm_->setFullText(QString());
+    });
+}
+
+void StatusBar::showAlarm(const QString& line, int ms) {
+    alarm_->setFullText(line);
+    alarm_->show();
+    alarmShown_.start(ms);
 }
 
 void StatusBar::setTexts(const StatusTexts& texts) {

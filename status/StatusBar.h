@@ -47,6 +47,11 @@ public:
     StatusPart* linkPart() const { return link_; }
     StatusPart* tablePart() const { return table_; }
     StatusPart* recordingPart() const { return recording_; }
+    // A limit crossing, shown beside the three parts for a while; they stay in view.
+    void showAlarm(const QString& line, int ms = AlarmShownMs);
+    StatusPart* alarmPart() const { return alarm_; }
+
+    static constexpr int AlarmShownMs = 10000;
 
     static constexpr int MinIntervalMs = 250;
 
@@ -56,6 +61,8 @@ private:
     StatusPart* link_;
     StatusPart* table_;
     StatusPart* recording_;
+    StatusPart* alarm_;
+    QTimer alarmShown_;
     StatusTexts shown_;
     StatusTexts pending_;
     QElapsedTimer sinceApply_;

@@ -6,11 +6,14 @@
 #include "record/ReadingTable.h"
 #include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
+#include "status/StatusBar.h"
+
 #include "tests/app/WindowFixture.h"
 #include "tests/meter/FrameBuilder.h"
 #include "view/HistoryList.h"
 #include "view/TrendPanel.h"
 #include "view/TrendWindow.h"
+#include <QDeadlineTimer>
 
 #include <QAction>
 #include <QCheckBox>
@@ -122,7 +125,11 @@ TEST(WindowAlarm, OneHistoryLinePerCrossingAndTheFrameFollowsTheReading) {
     EXPECT_TRUE(w.Meter->Panel1->alarmFrame());
     const QString line = w.HistoryListBox->text(w.HistoryListBox->count() - 1);
     EXPECT_TRUE(line.contains("01.50")) << line.toStdString();
-    EXPECT_EQ(w.statusBar()->currentMessage(), line);
+    auto* bar = qobject_cast<StatusBar*>(w.statusBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->alarmPart()->fullText(), line);
+    EXPECT_FALSE(bar->alarmPart()->isHidden());
+    EXPECT_FALSE(bar->linkPart()->isHidden()) << "the link, table and recording stay in view";
 
     decode(w, " 00.50 ");
     EXPECT_FALSE(w.Meter->Panel1->alarmFrame()) << "back inside: the frame is plain again";
@@ -134,6 +141,11 @@ TEST(WindowAlarm, OneHistoryLinePerCrossingAndTheFrameFollowsTheReading) {
     w.show();
     w.resize(w.width(), w.height() + 130);
     QCoreApplication::processEvents();
+    // The status bar shows changed texts at most every quarter second.
+    const QDeadlineTimer settle(5000);
+    while (bar->pending() && !settle.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(bar->pending());
     const QImage shot = w.grab().toImage();
     const QPoint corner = w.Meter->Panel1->mapTo(&w, QPoint(1, 1));
     EXPECT_EQ(shot.pixelColor(corner * shot.devicePixelRatio()).red(), 0xE0) << "red frame drawn";
@@ -227,6 +239,10 @@ TEST(WindowSave, OlderRowsTakeTheTableFilesDateAndNewRowsToday) {
     }
     ProgramOptions options;
     options.messageHook = [&f](const QString& m) { f.messages << m; };
+    options.questionHook = [&f](const QString& text, QMessageBox::StandardButton) {
+        f.questions << text;
+        return QMessageBox::Ok;
+    };
     f.w = std::make_unique<TFCOMM>(options);
     TFCOMM& w = *f.w;
     decode(w, " 01.70 ");
@@ -244,6 +260,7 @@ TEST(WindowSave, OlderRowsTakeTheTableFilesDateAndNewRowsToday) {
 
     // New empties the table: every later row is of this run.
     w.Recording->RecordNewClick();
+    ASSERT_EQ(f.questions.size(), 1) << "New asks first: the table holds rows";
     decode(w, " 01.80 ");
     w.Save1->trigger();
     const QStringList after = fileLines(csv);
