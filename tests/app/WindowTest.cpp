@@ -1,6 +1,7 @@
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
+#include "status/StatusBar.h"
 #include "tests/TestSupport.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/meter/FrameBuilder.h"
@@ -106,6 +107,11 @@ TEST(Window, TestButtonDecodesTheTestFrame) {
     // A screenshot of the window after the test frame, for the documentation.
     w.show();
     QCoreApplication::processEvents();
+    // The status bar shows changed texts at most every quarter second.
+    auto* bar = qobject_cast<StatusBar*>(w.statusBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(test::waitUntil([&] { return !bar->pending(); }));
+    EXPECT_TRUE(bar->tablePart()->fullText().contains("1 row")) << "the table's row shows";
     const QString shots = QStringLiteral(RD780_BINARY_DIR) + "/screenshots";
     QDir().mkpath(shots);
     EXPECT_TRUE(w.grab().save(shots + "/window-test-frame.png"));
