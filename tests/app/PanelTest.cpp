@@ -81,9 +81,9 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     m.PlotWaveform = [&](const std::string&) { calls.push_back("wave"); };
     QSignalSpy decoded(&m, &MeterPanel::readingDecoded);
 
-    test::FrameSpec spec;
-    spec.display = " 12.34 ";
-    reading.FrameHex = test::frameText(spec);
+    test::FrameSpec frame;
+    frame.display = " 12.34 ";
+    reading.FrameHex = test::frameText(frame);
     ASSERT_TRUE(m.LcdDisplay520());
     EXPECT_EQ(calls, (std::vector<std::string>{"pointer 523", "offer 12.34 V", "reset"}));
     EXPECT_EQ(decoded.count(), 1);
@@ -93,7 +93,7 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     EXPECT_FALSE(m.CONokN->isVisibleTo(&c.area));
 
     calls.clear();
-    reading.FrameHex = test::frameText(spec, true);
+    reading.FrameHex = test::frameText(frame, true);
     ASSERT_TRUE(m.LcdDisplay520());
     EXPECT_EQ(calls.back(), "wave") << "a long frame's waveform goes to the chart";
     EXPECT_EQ(decoded.count(), 2);
@@ -112,9 +112,9 @@ TEST(MeterPanelAlone, BadFrameIsListedNotAnnouncedNorOffered) {
     m.OfferReading = [&] { ++offers; };
     QSignalSpy decoded(&m, &MeterPanel::readingDecoded);
 
-    test::FrameSpec spec;
-    spec.display = " 1x.34 ";
-    reading.FrameHex = test::frameText(spec);
+    test::FrameSpec frame;
+    frame.display = " 1x.34 ";
+    reading.FrameHex = test::frameText(frame);
     EXPECT_FALSE(m.LcdDisplay520());
     EXPECT_EQ(decoded.count(), 0);
     EXPECT_EQ(offers, 0);
@@ -159,8 +159,8 @@ TEST(MeterPanelAlone, LampShowsTheWatchStalledThenLiveAgainOnTheNextFrame) {
     m.WatchDisconnected(LinkKind::Serial); // the other link's stop leaves this watch alone
     EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));
 
-    test::FrameSpec spec;
-    reading.FrameHex = test::frameText(spec);
+    test::FrameSpec frame;
+    reading.FrameHex = test::frameText(frame);
     ASSERT_TRUE(m.LcdDisplay520());
     EXPECT_FALSE(m.CONalarm->isVisibleTo(&c.area));
     EXPECT_EQ(c.history.last(), "Link live again");
