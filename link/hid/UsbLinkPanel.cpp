@@ -319,14 +319,19 @@ void UsbLinkPanel::ReadBtnClick() {
     }
 }
 
-void UsbLinkPanel::SetFeatureClick() {
+THidDevice* UsbLinkPanel::DeviceToSendTo() {
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         linkProblem(NotConnectedText);
         ShowMessage(NotConnectedText);
         USBCon->setChecked(false);
-        return;
     }
+    return dev;
+}
+
+void UsbLinkPanel::SetFeatureClick() {
+    THidDevice* dev = DeviceToSendTo();
+    if (!dev) return;
     const std::size_t length = featureReportLength(dev->QueryCaps());
     // With several boxes ticked the slowest wins, as the boxes were always read.
     const std::uint32_t baud = B2400->isChecked()   ? 2400
@@ -340,13 +345,8 @@ void UsbLinkPanel::SetFeatureClick() {
 }
 
 void UsbLinkPanel::SendDataClick() {
-    THidDevice* dev = TakeSelectedDevice();
-    if (!dev) {
-        linkProblem(NotConnectedText);
-        ShowMessage(NotConnectedText);
-        USBCon->setChecked(false);
-        return;
-    }
+    THidDevice* dev = DeviceToSendTo();
+    if (!dev) return;
     // A longer output report is padded with zeros; the buffer is never read past its end.
     const std::size_t length = dev->QueryCaps().OutputReportByteLength;
     const std::vector<std::uint8_t> buf = cablePollReport(length);

@@ -74,6 +74,8 @@ public:
     void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
     void ConTimerTimer();
     THidDevice* TakeSelectedDevice();
+    // The selected device, or nothing after saying that no cable is connected.
+    THidDevice* DeviceToSendTo();
     void releaseDeviceList();
     void AttachUsbDataHandler();
     CableIdentity IdentityOf(THidDevice* HidDev);
