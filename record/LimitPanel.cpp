@@ -1,7 +1,7 @@
 #include "record/LimitPanel.h"
 
 #include "meter/core/UnitSymbols.h"
-#include "record/LimitMarks.h"
+#include "view/LimitMarks.h"
 #include "record/TimeOfDay.h"
 #include "view/KeyFilter.h"
 

@@ -1,12 +1,12 @@
 // The handlers run on the GUI thread only; the work is done by the classes in record/.
 #include "record/RecordingPanel.h"
 
-#include "record/LimitMarks.h"
+#include "view/LimitMarks.h"
 #include "record/RecordingSide.h"
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
-#include "status/GridFollow.h"
+#include "record/GridFollow.h"
 #include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
 #include "view/TrendWindow.h"

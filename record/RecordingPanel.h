@@ -4,7 +4,7 @@
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
 #include "record/CsvExport.h"
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "view/ChartPanel.h"
 
-#include "app/Guard.h"
-#include "record/LimitMarks.h"
+#include "base/Guard.h"
+#include "view/LimitMarks.h"
 #include "view/IntegerText.h"
 #include "view/KeyFilter.h"
 #include "view/Pictures.h"

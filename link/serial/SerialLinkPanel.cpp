@@ -1,6 +1,6 @@
 #include "link/serial/SerialLinkPanel.h"
 
-#include "link/serial/SerialChunker.h"
+#include "meter/core/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
 #include "status/StatusFeed.h"
 

@@ -6,7 +6,7 @@
 #include "record/ReadingTable.h"
 #include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
-#include "status/GridFollow.h"
+#include "record/GridFollow.h"
 #include "status/StatusBar.h"
 #include "status/StatusFeed.h"
 #include "tests/TestSupport.h"

@@ -3,7 +3,7 @@
 #include "link/hid/CableReports.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
-#include "link/serial/SerialChunker.h"
+#include "meter/core/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/core/FrameAssembler.h"
 #include "record/CsvExport.h"

@@ -2,7 +2,7 @@
 // One logging run without a window: the meter's frames come over the chosen link, are
 // assembled and decoded as in the window, offered to the recording rule, and each recorded
 // row goes to the reading table and to the CSV file alike.
-#include "app/FcommState.h"
+#include "panel/FcommState.h"
 #include "meter/core/FrameDecoder.h"
 #include "record/RecordingRule.h"
 #include "tools/log/LogOptions.h"

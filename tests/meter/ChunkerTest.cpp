@@ -1,6 +1,6 @@
 // Serial bytes into frames: found by their start byte, length and a decodable head, whatever
 // the timing of the reads and pauses.
-#include "link/serial/SerialChunker.h"
+#include "meter/core/SerialChunker.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
 
