@@ -26,8 +26,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -214,6 +216,15 @@ void TFCOMM::buildPanels() {
         link->WatchDisconnected = [this](LinkKind kind) { Meter->WatchDisconnected(kind); };
         link->ShowLinkState = [this] { Meter->ShowLinkState(); };
     }
+    // Connect, Read and the serial link's toggle form one group.
+    Usb->Hooks.ReleaseOtherLink = [this] { Serial->COMCon->setChecked(false); };
+    Serial->Hooks.ReleaseOtherLink = [this] {
+        for (QAbstractButton* other : {static_cast<QAbstractButton*>(Usb->USBCon),
+                                       static_cast<QAbstractButton*>(Usb->ReadBtn)}) {
+            const QSignalBlocker quiet(other);
+            other->setChecked(false);
+        }
+    };
     Usb->Hooks.WatchTick = [this] { Meter->WatchTick(); };
     Serial->Decode = [this] { Meter->LcdDisplay520(); };
     Serial->LinkLost = [this] { Meter->showLinkLamp(false); };

@@ -1,7 +1,7 @@
 #include "link/serial/SerialLinkPanel.h"
 
-#include "meter/core/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
+#include "meter/core/SerialChunker.h"
 #include "status/StatusFeed.h"
 
 #include <QAction>
@@ -248,12 +248,7 @@ void SerialLinkPanel::COMConClick() {
     if (COMCon->isChecked()) {
         // Toggle group 1, all may be up: pressing one down releases the others without
         // running their handlers.
-        for (const char* name : {"USBCon", "ReadBtn"}) {
-            if (auto* other = Client->findChild<QAbstractButton*>(name)) {
-                const QSignalBlocker quiet(other);
-                other->setChecked(false);
-            }
-        }
+        ReleaseOtherLink();
         BTCon1Click();
     } else {
         BtDiscon1Click();
