@@ -1,7 +1,7 @@
 // Waveform decoding, the paging model and the chart wrapper, plus the limit text rules.
-#include "view/LimitMarks.h"
 #include "view/ChartPaging.h"
 #include "view/IntegerText.h"
+#include "view/LimitMarks.h"
 #include "view/WaveChart.h"
 #include "view/Waveform.h"
 
