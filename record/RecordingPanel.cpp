@@ -1,14 +1,14 @@
 // The handlers run on the GUI thread only; the work is done by the classes in record/.
 #include "record/RecordingPanel.h"
 
-#include "view/LimitMarks.h"
+#include "record/GridFollow.h"
 #include "record/RecordingSide.h"
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
-#include "record/GridFollow.h"
 #include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
+#include "view/LimitMarks.h"
 #include "view/TrendWindow.h"
 
 #include <QAction>
@@ -358,10 +358,6 @@ void RecordingPanel::RecordSITimeChange() {
     Rec->Rule.IntervalText = toStd(RecordSITime->text());
     Rec->Rule.reloadCountdown();
     refreshStatus();
-}
-
-bool RecordingPanel::RecordSITimeKeyPress(QChar key) {
-    return view::digitKeyAllowed(key.unicode());
 }
 
 void RecordingPanel::RecordNewClick() {

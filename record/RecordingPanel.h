@@ -80,7 +80,6 @@ public:
     void INDataToTable();
     void TrecordTimer();
     void RecordSITimeChange();
-    bool RecordSITimeKeyPress(QChar key); // true when the key may reach the edit
     void RecordNewClick();
     void N10001Click();
     void N50001Click();

@@ -2,8 +2,8 @@
 // One logging run without a window: the meter's frames come over the chosen link, are
 // assembled and decoded as in the window, offered to the recording rule, and each recorded
 // row goes to the reading table and to the CSV file alike.
-#include "panel/FcommState.h"
 #include "meter/core/FrameDecoder.h"
+#include "panel/FcommState.h"
 #include "record/RecordingRule.h"
 #include "tools/log/LogOptions.h"
 
@@ -50,9 +50,6 @@ public:
     std::uint64_t rows() const { return rows_; }
     std::uint64_t errors() const { return errors_; }
     std::string summary() const;
-
-    // The services of a simulated cable, for tests that want its counters.
-    std::shared_ptr<HidServices> hidServices() const { return hidServices_; }
 
 private:
     class RowSink;
