@@ -213,10 +213,15 @@ TEST_F(TableFixture, EachRecordingState) {
     // The limit: shown as soon as it is reached, not only when the next frame is refused.
     recordLimit = 4;
     ASSERT_EQ(offer(5), RecordingRule::Outcome::Recorded);
-    EXPECT_EQ(recordingNow(), "Limit 4 reached: recording stopped");
+    EXPECT_EQ(recordingNow(), "Limit 4 reached with 4 rows: recording stopped");
+    // The window's gate lets one row past the limit, and the text never says "5 of 4".
+    rule.Gate = RecordingRule::LimitGate::StopPastLimit;
+    EXPECT_EQ(recordingNow(), "Recording: row 5, limit 4");
+    ASSERT_EQ(offer(6), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(recordingNow(), "Limit 4 reached with 5 rows: recording stopped");
     // A larger limit from the menu lets recording go on at once.
     recordLimit = RecordLimits[5];
-    EXPECT_EQ(recordingNow(), "Recording: 4 rows");
+    EXPECT_EQ(recordingNow(), "Recording: 5 rows");
 
     // New starts over.
     rule.RepeatOn = false;
@@ -267,10 +272,11 @@ TEST(StatusTexts, AllThreeAndTheirEquality) {
     RecordingStatus rec;
     rec.state = RecordingStatus::State::LimitReached;
     rec.limit = 1000;
+    rec.recorded = 1001;
     const StatusTexts a = statusTexts(link, table, rec);
     EXPECT_EQ(a.link, "No link");
     EXPECT_EQ(a.table, "/t/Kv400db.DB, 7 rows");
-    EXPECT_EQ(a.recording, "Limit 1000 reached: recording stopped");
+    EXPECT_EQ(a.recording, "Limit 1000 reached with 1001 rows: recording stopped");
     StatusTexts b = a;
     EXPECT_EQ(a, b);
     b.recording.clear();

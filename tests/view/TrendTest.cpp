@@ -128,6 +128,26 @@ TEST(TrendData, UnitChangesStartNewSeriesAndOverloadsAreGaps) {
     EXPECT_EQ(cols[6].max, 1.3);
 }
 
+TEST(TrendData, PastItsBoundTheOldestPointsGoWhateverTheirUnit) {
+    TrendData d(4096);
+    for (int i = 0; i < 10000; ++i)
+        d.addReading(int64_t(i) * 10, std::to_string(i) + ".0", i < 5000 ? " V" : "mV");
+    EXPECT_LE(d.points(), 4096u);
+    EXPECT_GE(d.points(), 3072u - TrendTrace::BlockSize);
+    const TrendTrace* v = d.trace(" V");
+    const TrendTrace* mv = d.trace("mV");
+    ASSERT_TRUE(v && mv);
+    EXPECT_LT(v->size(), TrendTrace::BlockSize); // older than every millivolt: nearly all gone
+    EXPECT_EQ(v->lastTime(), 49990);
+    EXPECT_EQ(mv->lastTime(), 99990);
+    EXPECT_EQ(mv->values().front(), double(mv->firstTime() / 10));
+    // The block summaries still fit their points.
+    std::vector<TrendColumn> cols;
+    mv->reduce(mv->firstTime(), mv->lastTime() + 1, 3, cols);
+    EXPECT_EQ(cols.front().min, mv->values().front());
+    EXPECT_EQ(cols.back().max, 9999.0);
+}
+
 TEST(TrendViewport, FollowZoomAndPan) {
     TrendViewport v;
     v.update(1000, 11000);
@@ -202,6 +222,15 @@ TEST_F(TrendWindowTest, FollowsTheNewestUnitUntilOneIsPicked) {
     EXPECT_FALSE(w.following());
     w.addReading(3000, "4.800", "k*");
     EXPECT_EQ(w.plot()->unit(), " V");
+    // Home shows all of the picked unit and keeps it picked, as the readings go on.
+    QTest::keyClick(w.plot(), Qt::Key_Home);
+    w.addReading(3500, "2.000", " V");
+    w.addReading(3600, "4.850", "k*");
+    EXPECT_EQ(w.plot()->unit(), " V");
+    EXPECT_FALSE(w.following());
+    w.viewport().update(w.data().trace(" V")->firstTime(), w.data().trace(" V")->lastTime());
+    EXPECT_EQ(w.viewport().t0(), 1000);
+    EXPECT_EQ(w.viewport().t1(), 3500);
     w.setFollowing(true);
     w.addReading(4000, "4.900", "k*");
     EXPECT_EQ(w.plot()->unit(), "k*");
@@ -222,8 +251,9 @@ TEST_F(TrendWindowTest, KeysAndMouseZoomAndPan) {
     QTest::keyClick(plot, Qt::Key_Left);
     EXPECT_FALSE(w.following());
     EXPECT_FALSE(w.findChild<QCheckBox*>("TrendFollow")->isChecked());
-    QTest::keyClick(plot, Qt::Key_Home);
-    EXPECT_TRUE(w.following());
+    QTest::keyClick(plot, Qt::Key_Home); // everything, leaving Follow newest as it was
+    EXPECT_FALSE(w.following());
+    EXPECT_FALSE(w.findChild<QCheckBox*>("TrendFollow")->isChecked());
     EXPECT_EQ(w.viewport().t0(), 1000);
     EXPECT_EQ(w.viewport().t1(), 11000);
 
