@@ -83,6 +83,7 @@ MeterSession::MeterSession(SessionOptions options, QObject* parent)
     rule_.IntervalOn = options_.intervalSeconds > 0;
     rule_.IntervalText = std::to_string(options_.intervalSeconds);
     rule_.RepeatOn = options_.skipRepeats;
+    rule_.Gate = options_.limitGate;
 }
 
 MeterSession::~MeterSession() {
@@ -244,8 +245,7 @@ void MeterSession::frame(const std::string& frameHex) {
         break;
     }
     if (options_.endAtLimit && !over_ &&
-        (decoding.outcome == RecordingRule::Outcome::LimitReached ||
-         rule_.RecordCount >= recordLimit_)) {
+        (decoding.outcome == RecordingRule::Outcome::LimitReached || rule_.limitReached())) {
         over_ = true;
         emit ended(0, {});
     }

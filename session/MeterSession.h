@@ -47,6 +47,8 @@ struct SessionOptions {
     std::function<void(const std::string&)> message;
     // Whether reaching the limit ends the run (the logger) or only stops recording.
     bool endAtLimit = true;
+    // The limit's gate: exactly `limit` rows (the logger) or one past it (the window's).
+    RecordingRule::LimitGate limitGate = RecordingRule::LimitGate::StopAtLimit;
 };
 
 class MeterSession : public QObject {

@@ -180,17 +180,20 @@ TEST(MeterSession, ReadErrorAndLimitFollowTheirOptions) {
         SessionOptions o;
         o.limit = 2;
         o.endAtLimit = endAtLimit;
+        // The window's gate lets one row past the limit; the logger's stops at it.
+        o.limitGate = endAtLimit ? RecordingRule::LimitGate::StopAtLimit
+                                 : RecordingRule::LimitGate::StopPastLimit;
         MeterSession session(o);
         QSignalSpy ended(&session, &MeterSession::ended);
         QSignalSpy outcomes(&session, &MeterSession::recordingChanged);
         std::string error;
         ASSERT_TRUE(session.openSinks(error)) << error;
-        for (const char* f : {"1.000", "2.000", "3.000"})
+        for (const char* f : {"1.000", "2.000", "3.000", "4.000"})
             session.frame(frameOf(f));
-        EXPECT_EQ(session.rows(), 2u);
+        EXPECT_EQ(session.rows(), endAtLimit ? 2u : 3u);
         EXPECT_EQ(ended.count(), endAtLimit ? 1 : 0);
         // Once over, the session takes no further frame; otherwise the rule says the limit.
-        EXPECT_EQ(outcomes.count(), endAtLimit ? 2 : 3);
+        EXPECT_EQ(outcomes.count(), endAtLimit ? 2 : 4);
         if (!endAtLimit) {
             EXPECT_EQ(outcomes.last()[0].value<RecordingRule::Outcome>(),
                       RecordingRule::Outcome::LimitReached);
