@@ -3,6 +3,7 @@
 // recording rule.
 #include "app/TFCOMM.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbLinkPanel.h"
 #include "record/ReadingTable.h"
 #include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"

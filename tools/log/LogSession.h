@@ -22,6 +22,7 @@ class SerialChunker;
 class TSerialPortDriver;
 class THidDevice;
 class THidDeviceController;
+class UsbCable;
 class HidServices;
 } // namespace rd780
 
@@ -62,6 +63,7 @@ private:
     bool openSerial(std::string& error);
     void serialData(void* sender, const std::uint8_t* data, int size);
     void poll();
+    UsbCable usbCable(); // the cable rule over this run's link state
     void linkTick();
     void fail(const std::string& reason);
     void flushFiles();
