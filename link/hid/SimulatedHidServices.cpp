@@ -381,6 +381,47 @@ void SimulatedHidServices::makePacedReports(Device& d, Clock::time_point now) {
     }
 }
 
+void SimulatedHidServices::setReplayEnded(std::function<void()> ended) {
+    std::lock_guard<std::mutex> lk(mutex_);
+    replayEnded_ = std::move(ended);
+}
+
+std::optional<SimulatedHidServices::Clock::time_point>
+SimulatedHidServices::replayReport(Device& d, Clock::time_point now, std::uint8_t* buf,
+                                   std::size_t length, std::size_t& bytes) {
+    const auto& records = *d.cfg.replay;
+    if (d.replayNext >= records.size()) {
+        // Asked again after the last report: its handler has run, so the end is told now.
+        if (!d.replayEnded) {
+            d.replayEnded = true;
+            QMetaObject::invokeMethod(
+                context_.get(),
+                [this] {
+                    std::function<void()> ended;
+                    {
+                        std::lock_guard<std::mutex> lk(mutex_);
+                        ended = replayEnded_;
+                    }
+                    if (ended) ended();
+                },
+                Qt::QueuedConnection);
+        }
+        return Clock::time_point::max();
+    }
+    if (d.replayNext == 0 && d.replayStart == Clock::time_point{}) d.replayStart = now;
+    const CaptureRecord& r = records[d.replayNext];
+    const double speed = d.cfg.replaySpeed > 0 ? d.cfg.replaySpeed : 1;
+    const auto due = d.replayStart + std::chrono::microseconds(static_cast<std::int64_t>(
+                                         double(r.us - records.front().us) / speed));
+    if (now < due) return due;
+    bytes = std::min(length, r.bytes.size());
+    std::copy_n(r.bytes.begin(), bytes, buf);
+    ++d.replayNext;
+    ++d.reports;
+    ++d.read;
+    return std::nullopt;
+}
+
 HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, std::size_t length,
                                                int timeoutMs) {
     if (isBase(h)) return base_->readReport(h, buf, length, timeoutMs);
@@ -396,6 +437,14 @@ HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, s
             return {HidReadStatus::TimedOut, 0, 0};
         }
         const auto now = Clock::now();
+        if (d->cfg.replay) {
+            std::size_t bytes = 0;
+            const auto wait = replayReport(*d, now, buf, length, bytes);
+            if (!wait) return {HidReadStatus::Completed, bytes, 0};
+            if (now >= deadline) return {HidReadStatus::TimedOut, 0, 0};
+            cv_.wait_until(lk, std::min(deadline, *wait));
+            continue;
+        }
         if (d->cfg.hasMeter && d->cfg.paced) {
             makePacedReports(*d, now);
             if (!d->queue.empty()) {
