@@ -2,13 +2,18 @@
 #include "tools/log/LogOptions.h"
 #include "tools/log/LogSession.h"
 
+#include "mqtt/MqttPublisher.h"
+#include "record/JsonLinesSink.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +24,28 @@ void onSignal(int) {
     const char c = 's';
     // Nothing else is safe here; the event loop reads the pipe.
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// The outputs besides the table and the CSV. False with the reason when one cannot start.
+bool startOutputs(const rd780::log::LogOptions& options,
+                  std::unique_ptr<rd780::JsonLinesSink>& json,
+                  std::unique_ptr<rd780::MqttPublisher>& mqtt, std::string& error) {
+    if (!options.mqttUrl.empty()) {
+        rd780::MqttSettings settings;
+        const auto url = rd780::parseMqttUrl(options.mqttUrl, error);
+        if (!url) return false;
+        settings.url = *url;
+        if (const char* password = std::getenv("RD780_MQTT_PASSWORD")) settings.password = password;
+        settings.caFile = options.mqttCaFile;
+        settings.discovery = options.mqttDiscovery;
+        mqtt = std::make_unique<rd780::MqttPublisher>(settings);
+        if (!mqtt->start(error)) return false;
+    }
+    if (!options.json.empty()) {
+        json = std::make_unique<rd780::JsonLinesSink>(options.json);
+        if (!json->open(error)) return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -69,13 +96,22 @@ int main(int argc, char** argv) {
         end(0, {});
     });
 
+    // Declared before the session, which hands them rows until it is finished.
+    std::unique_ptr<rd780::JsonLinesSink> json;
+    std::unique_ptr<rd780::MqttPublisher> mqtt;
     LogSession session(options, end);
     std::string error;
+    if (!startOutputs(options, json, mqtt, error)) {
+        std::fprintf(stderr, "rd780-log: %s\n", error.c_str());
+        return 1;
+    }
+    if (json) session.addOutput(json.get());
+    if (mqtt) session.addOutput(mqtt.get());
     if (!session.start(error)) {
         std::string ignored;
         session.finish(ignored);
         std::fprintf(stderr, "rd780-log: %s\n%s\n", error.c_str(), session.summary().c_str());
-        return 1;
+        return session.startFailure();
     }
     if (options.durationSeconds > 0)
         QTimer::singleShot(static_cast<int>(options.durationSeconds * 1000), &app,
