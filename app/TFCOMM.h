@@ -32,6 +32,8 @@ class ScaleView;
 class SerialLinkPanel;
 class TrendPanel;
 class UsbLinkPanel;
+class CaptureWriter;
+struct CaptureRecord;
 namespace view {
 class HistoryList;
 }
@@ -39,6 +41,9 @@ class HistoryList;
 struct ProgramOptions {
     bool simulateMeter = false; // add the simulated cable to the HID device list
     QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
+    std::string capture;        // the links' deliveries are captured into this file
+    std::string replay;         // a capture played back as a cable (or on Connect for serial)
+    double replaySpeed = 1;
     // Receives the information boxes instead of a modal dialog (tests, headless runs).
     std::function<void(const QString&)> messageHook;
     // The link watch's clock (tests); empty: the steady clock.
@@ -107,7 +112,14 @@ public:
     void AddHistoryLine(const QString& line);
     static constexpr int HistoryLimit = 5000;
 
+    // The capture file, made at the first delivery of either link and naming that link.
+    std::unique_ptr<CaptureWriter> Capture;
+
 protected:
+    // Binds --capture to both links; reads --replay: a serial capture goes to the serial
+    // link, a USB one is returned for the device list.
+    std::shared_ptr<const std::vector<CaptureRecord>> prepareCaptureAndReplay();
+
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -28,9 +29,14 @@ public:
 };
 
 void usage(FILE* to) {
-    std::fputs("Usage: rd780 [--simulate-meter] [--serial-port DEVICE]\n"
+    std::fputs("Usage: rd780 [--simulate-meter] [--serial-port DEVICE] [--capture FILE]\n"
+               "             [--replay FILE [--speed X]]\n"
                "  --simulate-meter      add a simulated USB cable with a meter behind it\n"
-               "  --serial-port DEVICE  open DEVICE as COM1 (for example /dev/ttyUSB0)\n",
+               "  --serial-port DEVICE  open DEVICE as COM1 (for example /dev/ttyUSB0)\n"
+               "  --capture FILE        write what the link delivers into FILE\n"
+               "  --replay FILE         play a capture back: as a cable in the device list,\n"
+               "                        or on Connect for a serial capture\n"
+               "  --speed X             replay X times as fast (default 1)\n",
                to);
 }
 
@@ -43,6 +49,17 @@ int main(int argc, char** argv) {
             options.simulateMeter = true;
         } else if (std::strcmp(argv[i], "--serial-port") == 0 && i + 1 < argc) {
             options.serialPort = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--capture") == 0 && i + 1 < argc) {
+            options.capture = argv[++i];
+        } else if (std::strcmp(argv[i], "--replay") == 0 && i + 1 < argc) {
+            options.replay = argv[++i];
+        } else if (std::strcmp(argv[i], "--speed") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            options.replaySpeed = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(options.replaySpeed > 0 && options.replaySpeed <= 1000)) {
+                usage(stderr);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
             return 0;

@@ -130,16 +130,27 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     ConTimer->start();
 }
 
-void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter) {
+void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter,
+                                       std::shared_ptr<const std::vector<CaptureRecord>> replay,
+                                       double replaySpeed) {
     if (!services) {
         services = makeLinuxHidServices();
-        if (simulateMeter) {
+        if (simulateMeter || replay) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
-            // Paced like a real cable: a report every 10 ms whether read or not.
-            SimDeviceConfig cable;
-            cable.paced = true;
-            cable.reportInterval = std::chrono::milliseconds(10);
-            SimulatedHid->addDevice(cable);
+            if (simulateMeter) {
+                // Paced like a real cable: a report every 10 ms whether read or not.
+                SimDeviceConfig cable;
+                cable.paced = true;
+                cable.reportInterval = std::chrono::milliseconds(10);
+                SimulatedHid->addDevice(cable);
+            }
+            if (replay) {
+                SimDeviceConfig cable;
+                cable.replay = replay;
+                cable.replaySpeed = replaySpeed;
+                SimulatedHid->addDevice(cable);
+                SimulatedHid->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+            }
             services = SimulatedHid;
         }
     }
@@ -432,6 +443,12 @@ void UsbLinkPanel::ConTimerTimer() {
 
 void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
                                  uint16_t Size) {
+    if (CaptureTap) {
+        std::vector<uint8_t> report(Size + 1u);
+        report[0] = ReportID;
+        std::copy_n(Data, Size, report.begin() + 1);
+        CaptureTap(report.data(), report.size());
+    }
     const HidReportOutcome out = assembleHidReport(
         {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
         ReportID, Data, Size);
