@@ -205,8 +205,8 @@ void MqttPublisher::put(const CsvReading& row) {
         // announcement, before the first reading in it.
         const auto base = baseUnitOf(row.unit);
         const std::string unit = base ? base->name : std::string();
-        if (unit != announcedUnit_ || announcedUnit_.empty()) {
-            announcedUnit_ = unit.empty() ? " " : unit;
+        if (!announcedUnit_ || *announcedUnit_ != unit) {
+            announcedUnit_ = unit;
             std::string id;
             for (const char c : prefix)
                 id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

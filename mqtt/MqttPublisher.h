@@ -97,7 +97,7 @@ private:
     bool connected_ = false;
     int connackRc_ = -1; // the broker's first answer
     bool stopping_ = false;
-    std::string announcedUnit_;
+    std::optional<std::string> announcedUnit_; // put() only
     std::atomic<std::uint64_t> published_{0}, dropped_{0};
 };
 

@@ -11,11 +11,15 @@ namespace rd780 {
 namespace {
 thread_local std::uint32_t simLastError = 0;
 thread_local bool lastCallWasBase = false;
-const std::string simPrefix = "sim:hid-";
 } // namespace
 
 SimulatedHidServices::SimulatedHidServices(std::shared_ptr<HidServices> base)
-    : base_(std::move(base)), context_(std::make_unique<QObject>()) {}
+    : base_(std::move(base)), context_(std::make_unique<QObject>()) {
+    if (const auto* below = dynamic_cast<const SimulatedHidServices*>(base_.get()))
+        layer_ = below->layer_ + 1;
+    prefix_ = layer_ == 0 ? "sim:hid-" : "sim:hid" + std::to_string(layer_) + "-";
+    firstHandle_ = nextHandle_ = FirstSimHandle + (HidHandle(layer_) << 36);
+}
 
 SimulatedHidServices::~SimulatedHidServices() {
     if (base_) base_->watchChanges({});
@@ -142,7 +146,7 @@ std::uint64_t SimulatedHidServices::reportsDropped(int id) const {
     return it == devices_.end() ? 0 : it->second->dropped;
 }
 std::string SimulatedHidServices::pathOf(int id) const {
-    return simPrefix + std::to_string(id);
+    return prefix_ + std::to_string(id);
 }
 int SimulatedHidServices::openHandles() const {
     std::lock_guard<std::mutex> lk(mutex_);
@@ -154,7 +158,7 @@ std::vector<HidInterfaceEntry> SimulatedHidServices::enumerate() {
     if (base_) out = base_->enumerate();
     std::lock_guard<std::mutex> lk(mutex_);
     for (const auto& [id, d] : devices_)
-        if (d->present) out.push_back({simPrefix + std::to_string(id), d->instance});
+        if (d->present) out.push_back({prefix_ + std::to_string(id), d->instance});
     return out;
 }
 
@@ -167,7 +171,7 @@ SimulatedHidServices::Device* SimulatedHidServices::deviceOf(HidHandle h, Handle
 }
 
 HidHandle SimulatedHidServices::open(const std::string& path, HidAccess access) {
-    if (path.rfind(simPrefix, 0) != 0) {
+    if (path.rfind(prefix_, 0) != 0) {
         lastCallWasBase = true;
         if (base_) return base_->open(path, access);
         fail(ENOENT);
@@ -176,7 +180,7 @@ HidHandle SimulatedHidServices::open(const std::string& path, HidAccess access) 
     std::lock_guard<std::mutex> lk(mutex_);
     int id = 0;
     try {
-        id = std::stoi(path.substr(simPrefix.size()));
+        id = std::stoi(path.substr(prefix_.size()));
     } catch (...) {
         fail(ENOENT);
         return InvalidHidHandle;

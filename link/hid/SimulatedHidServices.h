@@ -145,7 +145,9 @@ private:
     };
     static constexpr HidHandle FirstSimHandle = HidHandle(1) << 40;
 
-    bool isBase(HidHandle h) const { return base_ && h >= 0 && h < FirstSimHandle; }
+    // A simulation may stand on another (a replayed cable beside the simulated meter): each
+    // layer has its own paths and handles above those of the layers below.
+    bool isBase(HidHandle h) const { return base_ && h >= 0 && h < firstHandle_; }
     Device* deviceOf(HidHandle h, Handle** handle = nullptr); // with mutex_ held
     bool fail(std::uint32_t code);
     void startFrameIfDue(Device& d, Clock::time_point now);
@@ -163,6 +165,9 @@ private:
     std::map<int, std::unique_ptr<Device>> devices_;
     std::map<HidHandle, Handle> handles_;
     int nextDevice_ = 1;
+    int layer_ = 0;
+    std::string prefix_;
+    HidHandle firstHandle_ = FirstSimHandle;
     HidHandle nextHandle_ = FirstSimHandle;
     std::uint32_t nextInstance_ = 0x51000001;
     std::function<void()> notify_;

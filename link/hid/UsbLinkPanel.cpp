@@ -135,26 +135,27 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
                                        double replaySpeed) {
     if (!services) {
         services = makeLinuxHidServices();
-        if (simulateMeter || replay) {
+        if (simulateMeter) {
             SimulatedHid = std::make_shared<SimulatedHidServices>(services);
-            if (simulateMeter) {
-                // Paced like a real cable: a report every 10 ms whether read or not.
-                SimDeviceConfig cable;
-                cable.paced = true;
-                cable.reportInterval = std::chrono::milliseconds(10);
-                SimulatedHid->addDevice(cable);
-            }
-            if (replay) {
-                SimDeviceConfig cable;
-                cable.replay = replay;
-                cable.replaySpeed = replaySpeed;
-                SimulatedHid->addDevice(cable);
-                SimulatedHid->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
-            }
+            // Paced like a real cable: a report every 10 ms whether read or not.
+            SimDeviceConfig cable;
+            cable.paced = true;
+            cable.reportInterval = std::chrono::milliseconds(10);
+            SimulatedHid->addDevice(cable);
             services = SimulatedHid;
         }
     }
     if (!SimulatedHid) SimulatedHid = std::dynamic_pointer_cast<SimulatedHidServices>(services);
+    if (replay) {
+        // The captured cable is listed beside the others.
+        auto replayed = std::make_shared<SimulatedHidServices>(services);
+        SimDeviceConfig cable;
+        cable.replay = std::move(replay);
+        cable.replaySpeed = replaySpeed;
+        replayed->addDevice(cable);
+        replayed->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+        services = replayed;
+    }
     HidCtl = new THidDeviceController(this, services);
     HidCtl->SetDevThreadSleepTime(100);
     // Every event runs under the window's error handling, like any other handler. The
