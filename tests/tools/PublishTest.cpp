@@ -120,9 +120,11 @@ TEST(Publish, EveryRecordedRowIsOneReadingMessageAndOneJsonLine) {
     test::Broker broker(dir.path());
     ASSERT_TRUE(broker.start());
     test::Subscriber sub(broker, "bench1/#", "every-row");
+    test::Subscriber discovery(broker, "homeassistant/#", "discovery");
     ASSERT_TRUE(sub.ready());
+    ASSERT_TRUE(discovery.ready());
     const Outcome r = runLogger({"--simulate-meter", "--duration", "8", "--table", "a.DB", "--json",
-                                 "a.jsonl", "--mqtt", broker.url("bench1")},
+                                 "a.jsonl", "--mqtt", broker.url("bench1"), "--mqtt-discovery"},
                                 dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto rows = tableRows(dir / "a.DB");
@@ -134,6 +136,16 @@ TEST(Publish, EveryRecordedRowIsOneReadingMessageAndOneJsonLine) {
     expectMessagesAreTheRows(reading, rows);
     EXPECT_EQ(payloads(sub, "bench1/status").front(), "online");
     EXPECT_EQ(payloads(sub, "bench1/status").back(), "offline");
+    // The sensor was announced with the unit of the first reading.
+    const std::string configTopic = "homeassistant/sensor/rd780_bench1/reading/config";
+    ASSERT_TRUE(test::waitUntil([&] { return discovery.count(configTopic) >= 1; }, 20000));
+    const auto json = [](const std::string& text) {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+    };
+    const QJsonObject config = json(payloads(discovery, configTopic).front());
+    EXPECT_EQ(config["state_topic"].toString(), "bench1/reading");
+    EXPECT_EQ(config["unit_of_measurement"].toString(),
+              json(reading.front())["si_unit"].toString());
     // The JSON lines are the same objects.
     EXPECT_EQ(fileLines(dir / "a.jsonl"), reading);
     EXPECT_NE(
