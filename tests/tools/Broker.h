@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ public:
         port_ = loopbackPort(0);
         std::ofstream conf(dir / "mosquitto.conf");
         conf << "listener " << port_ << " 127.0.0.1\n";
+        // Started by root, the broker would otherwise become another user, who may not
+        // write its folder.
+        if (const passwd* pw = ::getpwuid(::getuid())) conf << "user " << pw->pw_name << "\n";
         // Sessions and queued messages outlive a restart, as on a kept broker.
         conf << "persistence true\npersistence_location " << dir.string() << "/\n";
         if (users.empty()) {
@@ -86,10 +90,8 @@ public:
     }
     int port() const { return port_; }
     QString url(const QString& prefix, const QString& user = {}) const {
-        return QString("mqtt://%1127.0.0.1:%2/%3")
-            .arg(user.isEmpty() ? QString() : user + "@")
-            .arg(port_)
-            .arg(prefix);
+        return "mqtt://" + (user.isEmpty() ? QString() : user + "@") + "127.0.0.1:" +
+               QString::number(port_) + "/" + prefix;
     }
 
 private:

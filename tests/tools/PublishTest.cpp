@@ -6,6 +6,7 @@
 #include "record/paradox/TableTestSupport.h"
 
 #include "meter/core/MeterSimulator.h"
+#include "meter/core/UnitSymbols.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -106,7 +107,7 @@ void expectMessagesAreTheRows(const std::vector<std::string>& messages,
         EXPECT_EQ(o["no"].toInteger(-1), std::stoll(rows[i][0]));
         EXPECT_EQ(o["coupling"].toString().toStdString(), rows[i][1]);
         EXPECT_EQ(o["value"].toString().toStdString(), rows[i][2]);
-        EXPECT_EQ(o["unit"].toString().toStdString(), rows[i][3]);
+        EXPECT_EQ(o["unit"].toString().toStdString(), readingUnitText(rows[i][3])); // " V" is V
         EXPECT_EQ(o["auto"].toBool(), !rows[i][4].empty());
         EXPECT_TRUE(o["auto"].isBool());
         EXPECT_TRUE(o["si_value"].isDouble() || o["si_value"].isNull());
