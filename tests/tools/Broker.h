@@ -90,8 +90,8 @@ public:
     }
     int port() const { return port_; }
     QString url(const QString& prefix, const QString& user = {}) const {
-        return "mqtt://" + (user.isEmpty() ? QString() : user + "@") + "127.0.0.1:" +
-               QString::number(port_) + "/" + prefix;
+        return "mqtt://" + (user.isEmpty() ? QString() : user + "@") +
+               "127.0.0.1:" + QString::number(port_) + "/" + prefix;
     }
 
 private:
