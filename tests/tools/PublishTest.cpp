@@ -70,7 +70,8 @@ std::vector<std::vector<std::string>> tableRows(const std::filesystem::path& db)
     return rows;
 }
 
-std::vector<std::string> fileLines(const std::filesystem::path& p) {
+// The file's lines; once the writer is done (whole), none may be left unfinished.
+std::vector<std::string> fileLines(const std::filesystem::path& p, bool whole = true) {
     std::vector<std::string> out;
     std::string text = test::readFile(p), line;
     for (char c : text) {
@@ -81,7 +82,9 @@ std::vector<std::string> fileLines(const std::filesystem::path& p) {
             line += c;
         }
     }
-    EXPECT_TRUE(line.empty()) << "an unfinished line: " << line;
+    if (whole) {
+        EXPECT_TRUE(line.empty()) << "an unfinished line: " << line;
+    }
     return out;
 }
 
@@ -167,9 +170,9 @@ TEST(Publish, ReadingsRecordedWhileTheBrokerIsAwayArriveInOrderOnceItIsBack) {
     ASSERT_TRUE(test::waitUntil([&] { return sub.count("bench2/reading") >= 20; }, 30000));
     broker.stop();
     // The broker stays away while about five seconds of readings are recorded.
-    const std::size_t before = fileLines(dir / "o.jsonl").size();
-    ASSERT_TRUE(
-        test::waitUntil([&] { return fileLines(dir / "o.jsonl").size() >= before + 30; }, 30000));
+    const std::size_t before = fileLines(dir / "o.jsonl", false).size();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return fileLines(dir / "o.jsonl", false).size() >= before + 30; }, 30000));
     ASSERT_TRUE(broker.start());
     const Outcome r = logger.wait();
     ASSERT_EQ(r.exitCode, 0) << r.err;
