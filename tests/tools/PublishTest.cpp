@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "record/ReadingTable.h"
 #include "record/paradox/TableTestSupport.h"
+#include "tools/log/LogOptions.h"
 
 #include "meter/core/MeterSimulator.h"
 #include "meter/core/UnitSymbols.h"
@@ -220,6 +221,34 @@ TEST(Publish, ARefusedLoginOrABadUrlEndsTheRunAtStartWithTheReason) {
         r = runLogger({"--simulate-meter", "--limit", "2", "--mqtt", url}, dir.path());
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.err.find("MQTT"), std::string::npos) << r.err;
+    }
+}
+
+TEST(PublishOptions, NewOptionsLandInTheirFieldsAndConflictsAreRefused) {
+    auto r = log::parseArguments({"--replay", "c.cap", "--speed", "2.5", "--json", "-", "--mqtt",
+                                  "mqtts://u@h/p", "--mqtt-cafile", "ca.pem", "--mqtt-discovery",
+                                  "--capture", "again.cap"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->link, log::LinkKind::Replay);
+    EXPECT_EQ(r.options->replay, "c.cap");
+    EXPECT_EQ(r.options->speed, 2.5);
+    EXPECT_EQ(r.options->json, "-");
+    EXPECT_EQ(r.options->mqttUrl, "mqtts://u@h/p");
+    EXPECT_EQ(r.options->mqttCaFile, "ca.pem");
+    EXPECT_TRUE(r.options->mqttDiscovery);
+    EXPECT_EQ(r.options->capture, "again.cap");
+    const std::vector<std::vector<std::string>> bad = {
+        {"--speed", "2"},                            // without a replay
+        {"--replay", "c.cap", "--speed", "0"},       // no speed at all
+        {"--replay", "c.cap", "--usb"},              // two links
+        {"--mqtt-discovery"},                        // without --mqtt
+        {"--json", "-", "--csv", "-"},               // one standard output
+        {"--replay", "c.cap", "--capture", "c.cap"}, // its own capture
+        {"--simulate-meter", "--json", "t.DB", "--table", "t.DB"},
+    };
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args.front() + " " + args.back());
+        EXPECT_FALSE(log::parseArguments(args).options);
     }
 }
 
