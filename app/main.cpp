@@ -36,7 +36,9 @@ void usage(FILE* to) {
                "  --capture FILE        write what the link delivers into FILE\n"
                "  --replay FILE         play a capture back: as a cable in the device list,\n"
                "                        or on Connect for a serial capture\n"
-               "  --speed X             replay X times as fast (default 1)\n",
+               "  --speed X             replay X times as fast (default 1)\n"
+               "  -h, --help            show this help\n"
+               "  --version             print the version\n",
                to);
 }
 
@@ -57,13 +59,27 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             options.replaySpeed = std::strtod(argv[++i], &end);
             if (*end != '\0' || !(options.replaySpeed > 0 && options.replaySpeed <= 1000)) {
+                std::fprintf(stderr, "rd780: --speed: '%s' is not a factor above 0 up to 1000\n",
+                             argv[i]);
                 usage(stderr);
                 return 2;
             }
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
-            return 0;
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("rd780 " RD780_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
         } else {
+            if (std::strcmp(argv[i], "--serial-port") == 0)
+                std::fputs("rd780: --serial-port needs a device\n", stderr);
+            else if (std::strcmp(argv[i], "--capture") == 0 ||
+                     std::strcmp(argv[i], "--replay") == 0)
+                std::fprintf(stderr, "rd780: %s needs a file\n", argv[i]);
+            else if (std::strcmp(argv[i], "--speed") == 0)
+                std::fputs("rd780: --speed needs a factor\n", stderr);
+            else
+                std::fprintf(stderr, "rd780: unknown argument '%s'\n", argv[i]);
             usage(stderr);
             return 2;
         }

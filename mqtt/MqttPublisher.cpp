@@ -4,6 +4,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -284,7 +285,8 @@ bool MqttPublisher::finish(std::string&) {
             MOSQ_ERR_SUCCESS) {
             std::unique_lock<std::mutex> lk(m_);
             track(mid, false);
-            cv_.wait_for(lk, std::chrono::seconds(2), [&] { return !inflight_.count(mid); });
+            cv_.wait_for(lk, std::chrono::milliseconds(std::min(settings_.drainMs, 2000)),
+                         [&] { return !inflight_.count(mid); });
         }
     }
     stop();

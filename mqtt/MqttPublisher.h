@@ -68,6 +68,8 @@ public:
     std::uint64_t published() const { return published_; }
     std::uint64_t dropped() const { return dropped_; }
     std::size_t waiting() const;
+    // How long finish waits for the queue to empty (and for its goodbye).
+    void setDrainMs(int ms) { settings_.drainMs = ms; }
     bool connected() const;
 
 private:

@@ -300,7 +300,7 @@ TEST(Capture, AReplayedCaptureGivesTheSameRowsAsTheLiveLink) {
     EXPECT_NE(r.out.find("\"no\":2,\"value\":\"5.678\""), std::string::npos) << r.out;
 
     test::writeFile(dir / "bad.cap", "rd780 capture 1 link=serial\n12 5A0\n");
-    r = runLogger({"--replay", "bad.cap"}, dir.path());
+    r = runLogger({"--replay", "bad.cap", "--json", "-"}, dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
 }

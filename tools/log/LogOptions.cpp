@@ -36,6 +36,7 @@ std::string usageText() {
            "                 [--interval SECONDS] [--repeat] [--json FILE|-]\n"
            "                 [--mqtt URL [--mqtt-cafile FILE] [--mqtt-discovery]]\n"
            "                 [--capture FILE] [--replay FILE [--speed X]]\n"
+           "       rd780-log --help | --version\n"
            "  --mqtt mqtt://[USER@]HOST[:PORT]/PREFIX (or mqtts://): each row on PREFIX/reading;\n"
            "         the password comes from the environment variable RD780_MQTT_PASSWORD\n";
 }
@@ -56,6 +57,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         std::string v;
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--simulate-meter") {
             o.link = LinkKind::Simulated;
             ++links;
@@ -132,6 +135,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             return fail("the table, CSV, JSON, capture and replay files must differ");
     }
     if (deviceGiven && o.link != LinkKind::Usb) return fail("--device goes with --usb");
+    if (!o.help && !o.version && o.table.empty() && o.csv.empty() && o.json.empty() &&
+        o.mqttUrl.empty() && o.capture.empty())
+        return fail("nothing to record into: give --table FILE, --csv FILE, --json FILE, "
+                    "--mqtt URL or --capture FILE");
     return {o, {}};
 }
 

@@ -26,6 +26,7 @@ struct LogOptions {
     std::string replay;  // with Replay: the capture played back
     double speed = 1;    // of the replay
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {

@@ -18,7 +18,7 @@
 
 namespace rd780 {
 class CaptureWriter;
-class FileWriter;
+class CsvAppender;
 class RowOutput;
 class SerialReplay;
 class ReadingTable;
@@ -56,6 +56,10 @@ public:
     // Every recorded row also goes to output (not owned), after the table and the CSV.
     void addOutput(RowOutput* output) { outputs_.push_back(output); }
 
+    // Asked when a write is interrupted by a signal: true gives the write up, so a signal
+    // ends a run blocked on its output.
+    void setStopRequested(std::function<bool()> stop) { stopRequested_ = std::move(stop); }
+
     // One whole frame text, as the link's assembly hands it over.
     void frame(const std::string& frameHex);
 
@@ -88,8 +92,8 @@ private:
     ScaleSettings scale_;
     std::unique_ptr<RecordingRule> rule_;
     std::unique_ptr<ReadingTable> table_;
-    std::unique_ptr<FileWriter> csv_;
-    bool csvDurable_ = false;
+    std::unique_ptr<CsvAppender> csv_;
+    std::function<bool()> stopRequested_;
     std::unique_ptr<RowSink> sink_;
     std::vector<RowOutput*> outputs_;
     std::unique_ptr<CaptureWriter> capture_;
