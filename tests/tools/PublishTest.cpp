@@ -238,16 +238,16 @@ TEST(PublishOptions, NewOptionsLandInTheirFieldsAndConflictsAreRefused) {
     EXPECT_TRUE(r.options->mqttDiscovery);
     EXPECT_EQ(r.options->capture, "again.cap");
     const std::vector<std::vector<std::string>> bad = {
-        {"--speed", "2"},                            // without a replay
-        {"--replay", "c.cap", "--speed", "0"},       // no speed at all
-        {"--replay", "c.cap", "--usb"},              // two links
-        {"--mqtt-discovery"},                        // without --mqtt
-        {"--json", "-", "--csv", "-"},               // one standard output
-        {"--replay", "c.cap", "--capture", "c.cap"}, // its own capture
+        {"--speed", "2", "--csv", "x.csv"},                      // without a replay
+        {"--replay", "c.cap", "--speed", "0", "--csv", "x.csv"}, // no speed at all
+        {"--replay", "c.cap", "--usb", "--csv", "x.csv"},        // two links
+        {"--mqtt-discovery", "--csv", "x.csv"},                  // without --mqtt
+        {"--json", "-", "--csv", "-"},                           // one standard output
+        {"--replay", "c.cap", "--capture", "c.cap"},             // its own capture
         {"--simulate-meter", "--json", "t.DB", "--table", "t.DB"},
     };
     for (const auto& args : bad) {
-        SCOPED_TRACE(args.front() + " " + args.back());
+        SCOPED_TRACE(args.front() + " " + args[1]);
         EXPECT_FALSE(log::parseArguments(args).options);
     }
 }
