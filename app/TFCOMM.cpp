@@ -1,5 +1,6 @@
 #include "app/TFCOMM.h"
 
+#include "app/LinkCapture.h"
 #include "link/capture/CaptureFile.h"
 
 #include "link/hid/UsbLinkPanel.h"
@@ -56,7 +57,7 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     buildCore();
     buildPanels();
     std::shared_ptr<const std::vector<CaptureRecord>> hidReplay;
-    Guarded([&] { hidReplay = prepareCaptureAndReplay(); });
+    Guarded([&] { hidReplay = (new LinkCapture(Options, *Usb, *Serial, this))->hidReplay(); });
     Guarded([&] {
         Usb->createHidController(MakeHidServices ? MakeHidServices(Options) : nullptr,
                                  Options.simulateMeter, hidReplay, Options.replaySpeed);
@@ -68,55 +69,9 @@ TFCOMM::~TFCOMM() {
     Guarded([this] { Usb->destroyHidController(); });
     Guarded([this] { Serial->destroySerialSide(); });
     Guarded([this] { Recording->CloseReadingTable(); });
-    Guarded([this] {
-        std::string error;
-        if (Capture && !Capture->finish(error)) throw std::runtime_error(error);
-    });
 }
 
 std::function<std::shared_ptr<HidServices>(const ProgramOptions&)> TFCOMM::MakeHidServices;
-
-std::shared_ptr<const std::vector<CaptureRecord>> TFCOMM::prepareCaptureAndReplay() {
-    if (!Options.capture.empty()) {
-        auto failed = std::make_shared<bool>(false);
-        auto tap = [this, failed](CaptureLink link, const uint8_t* data, std::size_t size) {
-            if (*failed) return;
-            std::string error;
-            if (!Capture) {
-                Capture = std::make_unique<CaptureWriter>(
-                    Options.capture, link,
-                    link == CaptureLink::Serial ? "serial port" : "USB cable");
-                if (!Capture->open(error)) {
-                    // Said once; the links go on without a capture.
-                    *failed = true;
-                    throw std::runtime_error(error);
-                }
-            }
-            if (Capture->link() != link) return; // one link per capture: the first one used
-            Capture->record(data, size);
-            if (!Capture->flush(error)) {
-                *failed = true;
-                throw std::runtime_error(error);
-            }
-        };
-        Usb->CaptureTap = [tap](const uint8_t* d, std::size_t n) {
-            tap(CaptureLink::UsbHid, d, n);
-        };
-        Serial->CaptureTap = [tap](const uint8_t* d, std::size_t n) {
-            tap(CaptureLink::Serial, d, n);
-        };
-    }
-    if (Options.replay.empty()) return nullptr;
-    auto capture = std::make_shared<rd780::Capture>();
-    std::string error;
-    if (!readCapture(Options.replay, *capture, error)) throw std::runtime_error(error);
-    if (capture->link == CaptureLink::Serial) {
-        Serial->ReplayCapture = capture;
-        Serial->ReplaySpeed = Options.replaySpeed;
-        return nullptr;
-    }
-    return std::shared_ptr<const std::vector<CaptureRecord>>(capture, &capture->records);
-}
 
 PanelContext TFCOMM::panelContext() {
     return {Client, [this](const QString& text) { ShowMessage(text); },

@@ -4,6 +4,7 @@
 // original design; the work is done by the plain classes beside them.
 #include "app/FcommState.h"
 #include "app/Guard.h"
+#include "app/ProgramOptions.h"
 #include "panel/LinkWatch.h"
 #include "panel/Panel.h"
 #include "status/NewQuestion.h"
@@ -32,24 +33,9 @@ class ScaleView;
 class SerialLinkPanel;
 class TrendPanel;
 class UsbLinkPanel;
-class CaptureWriter;
-struct CaptureRecord;
 namespace view {
 class HistoryList;
 }
-
-struct ProgramOptions {
-    bool simulateMeter = false; // add the simulated cable to the HID device list
-    QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
-    std::string capture;        // the links' deliveries are captured into this file
-    std::string replay;         // a capture played back as a cable (or on Connect for serial)
-    double replaySpeed = 1;
-    // Receives the information boxes instead of a modal dialog (tests, headless runs).
-    std::function<void(const QString&)> messageHook;
-    // The link watch's clock (tests); empty: the steady clock.
-    std::function<std::chrono::steady_clock::time_point()> linkClock;
-    QuestionHook questionHook; // answers New's question instead of a box (tests)
-};
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT
@@ -112,14 +98,7 @@ public:
     void AddHistoryLine(const QString& line);
     static constexpr int HistoryLimit = 5000;
 
-    // The capture file, made at the first delivery of either link and naming that link.
-    std::unique_ptr<CaptureWriter> Capture;
-
 protected:
-    // Binds --capture to both links; reads --replay: a serial capture goes to the serial
-    // link, a USB one is returned for the device list.
-    std::shared_ptr<const std::vector<CaptureRecord>> prepareCaptureAndReplay();
-
     void resizeEvent(QResizeEvent* event) override;
 
 private:
