@@ -2,6 +2,7 @@
 // The main window: it creates one panel per subsystem, places and wires them, and owns the
 // menu bar, the history list and the error gate. The panels keep the handler names of the
 // original design; the work is done by the plain classes beside them.
+#include "app/ProgramOptions.h"
 #include "base/Guard.h"
 #include "panel/FcommState.h"
 #include "panel/LinkWatch.h"
@@ -35,16 +36,6 @@ class UsbLinkPanel;
 namespace view {
 class HistoryList;
 }
-
-struct ProgramOptions {
-    bool simulateMeter = false; // add the simulated cable to the HID device list
-    QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
-    // Receives the information boxes instead of a modal dialog (tests, headless runs).
-    std::function<void(const QString&)> messageHook;
-    // The link watch's clock (tests); empty: the steady clock.
-    std::function<std::chrono::steady_clock::time_point()> linkClock;
-    QuestionHook questionHook; // answers New's question instead of a box (tests)
-};
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT
