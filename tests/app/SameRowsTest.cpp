@@ -49,6 +49,8 @@ TEST(SameRows, WindowAndSessionRecordTheSameRowsFromTheSameSimulatedMeter) {
     ASSERT_TRUE(test::waitUntil([&] { return table.rowCount() >= N; }, 30000));
     f.w->Usb->USBCon->click();
     const auto windowRows = rowsOf(table, N);
+    EXPECT_TRUE(f.messages.isEmpty());
+    f.w.reset(); // one HID controller per program
 
     auto sessionSim = std::make_shared<SimulatedHidServices>();
     sessionSim->addDevice(cable);
@@ -69,7 +71,6 @@ TEST(SameRows, WindowAndSessionRecordTheSameRowsFromTheSameSimulatedMeter) {
 
     ASSERT_EQ(windowRows.size(), static_cast<std::size_t>(N));
     EXPECT_EQ(rowsOf(sessionTable, N), windowRows);
-    EXPECT_TRUE(f.messages.isEmpty());
 }
 
 } // namespace
