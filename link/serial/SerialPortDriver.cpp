@@ -35,6 +35,7 @@ bool TSerialPortDriver::Connect() {
     }
     lastOpenError_.clear();
     readFailing_ = false;
+    lastReadError_.clear();
     ApplyLineSettings();
     startTimer();
     return true;
@@ -79,11 +80,11 @@ void TSerialPortDriver::PurgeQueues(bool Input, bool Output) {
 void TSerialPortDriver::PollReceive() {
     if (waitingForDevice_) {
         // Quietly: the failure was said once; the device comes back when it comes back.
+        // It counts as back once a read works: a device that opens but fails every read is
+        // not said to be back and failed again at every retry.
         if (!port_->open(devices_[comPort_])) return;
         waitingForDevice_ = false;
-        readFailing_ = false;
         ApplyLineSettings();
-        if (OnDeviceBack) OnDeviceBack();
         return;
     }
     if (!Connected()) return;
@@ -102,14 +103,18 @@ void TSerialPortDriver::PollReceive() {
         // A hung-up tty stays hung up: only a new open of the device reads again.
         port_->close();
         waitingForDevice_ = true;
-        if (!readFailing_ && OnReadError) {
-            readFailing_ = true;
-            OnReadError(why);
-        }
+        // Said once, and again only when the reason changes.
+        const bool news = !readFailing_ || why != lastReadError_;
         readFailing_ = true;
+        lastReadError_ = why;
+        if (news && OnReadError) OnReadError(why);
         return;
     }
-    readFailing_ = false;
+    if (readFailing_) {
+        readFailing_ = false;
+        lastReadError_.clear();
+        if (OnDeviceBack) OnDeviceBack();
+    }
     if (n == 0) {
         if (OnIdlePoll) OnIdlePoll();
         return;

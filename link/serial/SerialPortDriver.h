@@ -117,11 +117,12 @@ public:
 
     // A tick of an open port that brought no byte: the pause that ends a run of bytes.
     std::function<void()> OnIdlePoll;
-    // The first failed read after good ones (an adapter pulled out, say), with the reason.
+    // The first failed read after good ones (an adapter pulled out, say), with the reason;
+    // while reads keep failing, only a changed reason is said again.
     // The port is then closed and the same device is tried again at every tick until it
     // opens (the adapter plugged back in under the same name).
     std::function<void(const std::string&)> OnReadError;
-    // The device is back after a failed read: opened and set up as on Connect.
+    // The device is back after a failed read: opened, set up as on Connect, and read.
     std::function<void()> OnDeviceBack;
     // Closed after a failed read, and trying the device again at every tick.
     bool WaitingForDevice() const { return waitingForDevice_; }
@@ -162,6 +163,7 @@ private:
     std::string lastOpenError_;
     bool inPoll_ = false;
     bool readFailing_ = false;
+    std::string lastReadError_; // the failure last said, while readFailing_
     bool waitingForDevice_ = false;
 };
 
