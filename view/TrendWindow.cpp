@@ -97,7 +97,7 @@ void TrendPlot::paintEvent(QPaintEvent*) {
 }
 
 QString TrendPlot::describe() const {
-    const TrendTrace* trace = data_.trace(unit_);
+    const TrendTrace* trace = data_->trace(unit_);
     if (!trace || trace->empty()) return tr("No readings");
     viewport_.update(trace->firstTime(), trace->lastTime());
     const int64_t t0 = viewport_.t0(), t1 = viewport_.t1();
