@@ -153,7 +153,7 @@ TEST(Access, ControlsAndPicturesAreNamedAndTheLcdSpeaksTheReading) {
     int checked = 0;
     expectNamed(&w, checked);
 
-    // The trend window's plot describes its trace.
+    // The trend window's plot describes its trace (the session's DC volt readings).
     w.Trends->TrendClick();
     decode(w, {" 01.20 "});
     decode(w, {" 01.40 "});
@@ -161,8 +161,8 @@ TEST(Access, ControlsAndPicturesAreNamedAndTheLcdSpeaksTheReading) {
     ASSERT_NE(trend, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(trend));
     const QString plot = accessibleText(trend->plot(), QAccessible::Value);
-    EXPECT_TRUE(plot.startsWith("V trace, 2 points; in view from")) << plot.toStdString();
-    EXPECT_TRUE(plot.contains("values from 1.2 to 1.4 V")) << plot.toStdString();
+    EXPECT_TRUE(plot.startsWith("V trace, 4 points; in view from")) << plot.toStdString();
+    EXPECT_TRUE(plot.contains("values from 0.66 to 1.5 V")) << plot.toStdString();
     expectNamed(trend, checked);
     EXPECT_GT(checked, 30) << "the walk reached the window's controls";
 }
