@@ -186,7 +186,9 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    DBGrid1->setTabKeyNavigation(true);
+    // Arrows move within the grid; Tab leaves it, which through thousands of rows it
+    // otherwise never would.
+    DBGrid1->setTabKeyNavigation(false);
     DBGrid1->setShowGrid(true);
     DBGrid1->setFont(pixelFont("Arial", 12));
     DBGrid1->setStyleSheet("QTableView { background: silver; }");
