@@ -208,7 +208,6 @@ QList<QWidget*> tabOrder(TFCOMM& w) {
         s.Button3,
         s.Button2,
         u.ReadBtn,
-        u.InfoBtn,
         u.SendData,
         u.ClearBtn,
         u.SetFeature,
