@@ -2,6 +2,7 @@
 
 #include "link/serial/TtySerialPort.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace rd780 {
@@ -36,8 +37,33 @@ bool TSerialPortDriver::Connect() {
     lastOpenError_.clear();
     readFailing_ = false;
     ApplyLineSettings();
+    watchDescriptor();
     startTimer();
     return true;
+}
+
+void TSerialPortDriver::dropNotifier() {
+    if (!notifier_) return;
+    // Later: a handler run from the notifier's own signal may be what closes the port.
+    notifier_->setEnabled(false);
+    notifier_->deleteLater();
+    notifier_ = nullptr;
+}
+
+void TSerialPortDriver::watchDescriptor() {
+    dropNotifier();
+    const int fd = port_->descriptor();
+    if (fd < 0) return;
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    notifier_->setEnabled(false); // the timer looks while it runs
+    connect(notifier_, &QSocketNotifier::activated, this, &TSerialPortDriver::readable);
+}
+
+void TSerialPortDriver::readable() {
+    // The line wakes up: read at once, then at the period while it stays busy.
+    if (notifier_) notifier_->setEnabled(false);
+    if (!timer_->isActive()) startTimer();
+    receive(false);
 }
 
 void TSerialPortDriver::Disconnect() {
@@ -47,6 +73,7 @@ void TSerialPortDriver::Disconnect() {
     }
     if (!Connected()) return;
     timer_->stop();
+    dropNotifier();
     port_->close();
 }
 
@@ -77,12 +104,18 @@ void TSerialPortDriver::PurgeQueues(bool Input, bool Output) {
 }
 
 void TSerialPortDriver::PollReceive() {
+    receive(true);
+}
+
+void TSerialPortDriver::receive(bool tick) {
     if (waitingForDevice_) {
         // Quietly: the failure was said once; the device comes back when it comes back.
         if (!port_->open(devices_[comPort_])) return;
         waitingForDevice_ = false;
         readFailing_ = false;
         ApplyLineSettings();
+        watchDescriptor();
+        quietTicks_ = 0;
         if (OnDeviceBack) OnDeviceBack();
         return;
     }
@@ -100,8 +133,10 @@ void TSerialPortDriver::PollReceive() {
     if (n < 0) {
         const std::string why = devices_[comPort_] + ": " + port_->error();
         // A hung-up tty stays hung up: only a new open of the device reads again.
+        dropNotifier();
         port_->close();
         waitingForDevice_ = true;
+        if (!timer_->isActive()) startTimer(); // to look for the device again
         if (!readFailing_ && OnReadError) {
             readFailing_ = true;
             OnReadError(why);
@@ -111,9 +146,16 @@ void TSerialPortDriver::PollReceive() {
     }
     readFailing_ = false;
     if (n == 0) {
+        if (!tick) return;
         if (OnIdlePoll) OnIdlePoll();
+        // Nothing pending any more: sleep until the descriptor says a byte came.
+        if (notifier_ && ++quietTicks_ >= IdleTicksKept && Connected()) {
+            timer_->stop();
+            notifier_->setEnabled(true);
+        }
         return;
     }
+    quietTicks_ = 0;
     onReceive_(this, buffer_.data(), static_cast<int>(n));
 }
 
@@ -123,6 +165,8 @@ void TSerialPortDriver::SetComPort(TComPortNumber v) {
 }
 
 void TSerialPortDriver::startTimer() {
+    quietTicks_ = 0;
+    if (notifier_) notifier_->setEnabled(false);
     // A zero period would poll on every pass of the event loop and spin the CPU.
     timer_->start(pollingDelay_ == 0 ? 1 : pollingDelay_);
 }

@@ -106,8 +106,9 @@ bool LogSession::start(std::string& error) {
     if (!openFiles(error)) return false;
     const bool linked = options_.link == LinkKind::Serial ? openSerial(error) : openUsb(error);
     if (!linked) return false;
+    // The link timer only watches the USB cable; a serial line is left asleep.
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
-    linkTimer_.start(100);
+    if (cable_) linkTimer_.start(100);
     return true;
 }
 
