@@ -1,6 +1,7 @@
 #include "status/GridFollow.h"
 
 #include <QAbstractItemModel>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTableView>
@@ -16,6 +17,11 @@ GridFollower::GridFollower(QTableView* view, bool moveCurrent)
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
         if (!moving_) policy_.scrolled(value, bar->maximum());
     });
+    // Appends are laid out here; other changes of the row count go to the view as before.
+    if (QObject::disconnect(view->verticalHeader(), SIGNAL(sectionCountChanged(int, int)), view,
+                            SLOT(rowCountChanged(int, int))))
+        connect(view->verticalHeader(), &QHeaderView::sectionCountChanged, this,
+                &GridFollower::rowCountChanged);
     QAbstractItemModel* model = view->model();
     if (!model) return;
     connect(model, &QAbstractItemModel::rowsInserted, this,
@@ -26,6 +32,28 @@ GridFollower::GridFollower(QTableView* view, bool moveCurrent)
         policy_.reset();
         toEnd();
     });
+}
+
+QSize GridRowHeader::sizeHint() const {
+    if (minimumWidth() == maximumWidth()) return {minimumWidth(), defaultSectionSize()};
+    return QHeaderView::sizeHint();
+}
+
+void GridFollower::rowCountChanged(int oldCount, int newCount) {
+    if (newCount <= oldCount || view_->verticalHeader()->count() != newCount) {
+        QMetaObject::invokeMethod(view_, "rowCountChanged", Qt::DirectConnection,
+                                  Q_ARG(int, oldCount), Q_ARG(int, newCount));
+        return;
+    }
+    // The rows above do not move: grow the scroll range and paint the new rows only.
+    QMetaObject::invokeMethod(view_, "updateGeometries", Qt::DirectConnection);
+    const int top = view_->rowViewportPosition(oldCount);
+    QWidget* port = view_->viewport();
+    if (top < port->height()) {
+        const int bottom =
+            view_->rowViewportPosition(newCount - 1) + view_->rowHeight(newCount - 1);
+        port->update(QRect(0, top, port->width(), bottom - top));
+    }
 }
 
 void GridFollower::rowsAppended(int, int last) {
@@ -42,12 +70,11 @@ void GridFollower::toEnd() {
     // Making a row current scrolls to it against a scroll range not yet grown to the new
     // rows; such a step must not read as the user leaving the end.
     moving_ = true;
-    view_->scrollToBottom(); // lays out the new rows first
+    view_->scrollToBottom(); // lays out the new rows first when that is still due
     if (moveCurrent_ && view_->selectionModel())
         view_->selectionModel()->setCurrentIndex(model->index(rows - 1, 0),
                                                  QItemSelectionModel::ClearAndSelect |
                                                      QItemSelectionModel::Rows);
-    view_->scrollToBottom();
     moving_ = false;
     QScrollBar* bar = view_->verticalScrollBar();
     policy_.scrolled(bar->value(), bar->maximum());
