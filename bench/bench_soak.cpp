@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -50,12 +51,14 @@ public:
     using QApplication::QApplication;
     bool profiling = false;
     bool notify(QObject* receiver, QEvent* event) override {
-        if (!profiling) return QApplication::notify(receiver, event);
-        const double t0 = threadCpuSeconds();
-        const bool r = QApplication::notify(receiver, event);
+        if (!profiling || QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        // Named first: the event may delete its receiver.
         std::string key = receiver->metaObject()->className();
         if (!receiver->objectName().isEmpty()) key += " " + receiver->objectName().toStdString();
         key += " #" + std::to_string(int(event->type()));
+        const double t0 = threadCpuSeconds();
+        const bool r = QApplication::notify(receiver, event);
         auto& e = times[key];
         e.first += threadCpuSeconds() - t0;
         ++e.second;

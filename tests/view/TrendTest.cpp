@@ -348,9 +348,6 @@ TEST_F(TrendWindowTest, TableRowsAcrossADaylightSavingChangeKeepTheirRealSpacing
     EXPECT_EQ(first, int64_t(1774744200000)) << "2026-03-29T01:30:00+01:00";
 }
 
-} // namespace
-} // namespace rd780::view
-
 // A hidden trend window keeps the readings but leaves its unit list and statistics table
 // alone; shown, it lists what a window open all along lists.
 TEST(TrendWindowHidden, CatchesUpWhenShown) {
@@ -380,3 +377,6 @@ TEST(TrendWindowHidden, CatchesUpWhenShown) {
     EXPECT_EQ(hiddenUnits->count(), 2);
     EXPECT_EQ(hiddenUnits->currentText(), open.findChild<QComboBox*>("TrendUnit")->currentText());
 }
+
+} // namespace
+} // namespace rd780::view
