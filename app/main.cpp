@@ -30,7 +30,9 @@ public:
 void usage(FILE* to) {
     std::fputs("Usage: rd780 [--simulate-meter] [--serial-port DEVICE]\n"
                "  --simulate-meter      add a simulated USB cable with a meter behind it\n"
-               "  --serial-port DEVICE  open DEVICE as COM1 (for example /dev/ttyUSB0)\n",
+               "  --serial-port DEVICE  open DEVICE as COM1 (for example /dev/ttyUSB0)\n"
+               "  -h, --help            show this help\n"
+               "  --version             print the version\n",
                to);
 }
 
@@ -45,8 +47,15 @@ int main(int argc, char** argv) {
             options.serialPort = QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
-            return 0;
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("rd780 " RD780_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
         } else {
+            if (std::strcmp(argv[i], "--serial-port") == 0)
+                std::fputs("rd780: --serial-port needs a device\n", stderr);
+            else
+                std::fprintf(stderr, "rd780: unknown argument '%s'\n", argv[i]);
             usage(stderr);
             return 2;
         }

@@ -11,7 +11,12 @@ namespace rd780 {
 
 class DecodeError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit DecodeError(const std::string& text) : std::runtime_error(text), text_(text) {}
+    // The whole text: a frame's NUL byte quoted in it would end what() early.
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
 };
 
 // The current reading, held by the caller (the window's module state).

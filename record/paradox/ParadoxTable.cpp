@@ -15,8 +15,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +107,68 @@ bool pwriteAll(int fd, const void* buf, size_t n, off_t off) {
         off += r;
     }
     return true;
+}
+
+// The name a table is written under before its rename: ".NAME.new-" and six letters or
+// digits.
+constexpr std::string_view kTempMark = ".new-";
+constexpr size_t kTempRandom = 6;
+
+bool isTempName(std::string_view n) {
+    const size_t tail = kTempMark.size() + kTempRandom;
+    if (n.size() < 2 + tail || n[0] != '.' ||
+        n.substr(n.size() - tail, kTempMark.size()) != kTempMark)
+        return false;
+    return std::all_of(n.end() - kTempRandom, n.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+// Creates the file name ends in six X's stand for, with the mode any new file of the user
+// gets (0666 less the umask).
+int createTempFile(std::string& name) {
+    static constexpr char chars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 fallback{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char rnd[kTempRandom];
+        if (::getrandom(rnd, sizeof rnd, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof rnd))
+            for (auto& r : rnd)
+                r = static_cast<unsigned char>(fallback());
+        for (size_t i = 0; i < kTempRandom; ++i)
+            name[name.size() - kTempRandom + i] = chars[rnd[i] % (sizeof chars - 1)];
+        const int fd =
+            ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// A creation killed before its rename leaves its temporary file behind. Those in the table's
+// folder are removed, but only ours (our name pattern, our user) and only when no process
+// holds the lock a creation keeps on it until the rename. Best effort: a leftover that
+// cannot be removed costs only its room, so nothing is reported.
+void removeLeftovers(const std::filesystem::path& table) {
+    auto dir = table.parent_path();
+    if (dir.empty()) dir = ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int dfd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+        if (!isTempName(e->d_name)) continue;
+        const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            ::unlinkat(dfd, e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
 }
 
 void syncDirectory(const std::filesystem::path& file) {
@@ -769,6 +834,7 @@ static std::unique_ptr<Table::Impl> openFile(const std::filesystem::path& path, 
 Table Table::open(const std::filesystem::path& path, OpenMode mode) {
     Table t;
     t.d = openFile(path, mode == OpenMode::ReadWrite, false);
+    if (mode == OpenMode::ReadWrite) removeLeftovers(path);
     auto& im = *t.d;
     struct stat st {};
     if (::fstat(im.fd, &st) != 0) throw im.error("cannot stat: " + errnoText());
@@ -908,8 +974,20 @@ Table Table::create(const std::filesystem::path& path, const std::vector<Field>&
     im.path = path;
     im.where = where;
     im.writable = true;
-    im.fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (im.fd < 0) throw im.error("cannot create the new table: " + errnoText());
+    removeLeftovers(path);
+    for (;;) {
+        im.fd = createTempFile(temp);
+        if (im.fd < 0) throw im.error("cannot create the new table: " + errnoText());
+        // Locked at once and checked to be still linked: a sweep in another process may
+        // have removed the name between its creation and our lock.
+        struct stat tst {};
+        if (::flock(im.fd, LOCK_EX) != 0 || ::fstat(im.fd, &tst) != 0) {
+            ::unlink(temp.c_str());
+            throw im.error("cannot create the new table: " + errnoText());
+        }
+        if (tst.st_nlink > 0) break;
+        ::close(im.fd);
+    }
     struct Unlink {
         const std::string& name;
         bool keep = false;
@@ -917,8 +995,7 @@ Table Table::create(const std::filesystem::path& path, const std::vector<Field>&
             if (!keep) ::unlink(name.c_str());
         }
     } cleanup{temp};
-    if (::fchmod(im.fd, 0644) != 0 || ::flock(im.fd, LOCK_EX | LOCK_NB) != 0 ||
-        !pwriteAll(im.fd, h.data(), h.size(), 0) || ::fsync(im.fd) != 0)
+    if (!pwriteAll(im.fd, h.data(), h.size(), 0) || ::fsync(im.fd) != 0)
         throw im.error("cannot write the new table: " + errnoText());
     if (::rename(temp.c_str(), path.c_str()) != 0)
         throw im.error("cannot put the new table in place: " + errnoText());

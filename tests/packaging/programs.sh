@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks of the installed programs' command lines against their manual pages, and of the
 # exit statuses scripts rely on.
-#   programs.sh contract NAME PROGRAM MANPAGE_SOURCE
+#   programs.sh contract NAME PROGRAM MANPAGE_SOURCE VERSION
 #   programs.sh table-exits RD780_TABLE FIXTURE_TABLE
 #   programs.sh frames-exits RD780_FRAMES
 set -uo pipefail
@@ -21,10 +21,11 @@ run() {
     status=$?
 }
 
-# Every program: --help is a success on standard output, a wrong option a usage error
-# (status 2) on standard error, and every option the help names is in the manual page.
+# Every program: --help is a success on standard output, --version prints the name and the
+# package's version, a wrong option is a usage error (status 2) on standard error, and every
+# option the help names is in the manual page.
 contract() {
-    local name=$1 prog=$2 page=$3
+    local name=$1 prog=$2 page=$3 version=$4
     [ -f "$page" ] || {
         fail "$name has no manual page source $page"
         return
@@ -43,10 +44,18 @@ contract() {
             fail "$name: option $o is not described under OPTIONS in $(basename "$page")"
     done
 
+    run "$prog" --version
+    [ "$status" -eq 0 ] || fail "$name --version exits $status"
+    [ "$(cat "$work/out")" = "$name $version" ] ||
+        fail "$name --version prints '$(cat "$work/out")', not '$name $version'"
+    [ -s "$work/err" ] && fail "$name --version writes to standard error: $(cat "$work/err")"
+
     run "$prog" --no-such-option
     [ "$status" -eq 2 ] || fail "$name --no-such-option exits $status, not 2"
     [ -s "$work/out" ] && fail "$name --no-such-option writes to standard output"
     grep -qi '^usage:' "$work/err" || fail "$name --no-such-option prints no usage on standard error"
+    grep -q -- "^$name: .*--no-such-option" "$work/err" ||
+        fail "$name --no-such-option does not name the bad argument: $(cat "$work/err")"
 
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' EXAMPLES; do
         grep -qx "# $section" "$page" || fail "$(basename "$page") has no $section section"
@@ -95,6 +104,11 @@ frames_exits() {
     [ "$(wc -l <"$work/out")" -eq 2 ] || fail "rd780-frames does not answer every line"
     grep -q $'^error\t' "$work/out" || fail "rd780-frames prints no error line for a bad frame"
 
+    # A NUL byte in the frame's text is kept in the error, escaped like any other byte.
+    printf '%s\n' "${frame/2030302E3636/2000302E3636}" | "$prog" >"$work/out" 2>"$work/err"
+    [ "$(cat "$work/out")" = "$(printf 'error\t%s' "'\\x00066' is not a valid integer value")" ] ||
+        fail "rd780-frames cuts an error text at a NUL byte: $(cat "$work/out")"
+
     run "$prog" extra argument
     [ "$status" -eq 2 ] || fail "rd780-frames with arguments exits $status, not 2"
 
@@ -112,7 +126,7 @@ frames_exits() {
 }
 
 case "${1:-}" in
-contract) contract "$2" "$3" "$4" ;;
+contract) contract "$2" "$3" "$4" "$5" ;;
 table-exits) table_exits "$2" "$3" ;;
 frames-exits) frames_exits "$2" ;;
 *)

@@ -9,12 +9,18 @@
 #include "tools/log/LogOptions.h"
 #include "tools/log/LogSession.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <regex>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace rd780 {
 namespace {
@@ -37,18 +43,18 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     EXPECT_EQ(r.options->intervalSeconds, 3);
     EXPECT_TRUE(r.options->skipRepeats);
 
-    r = parseArguments({"--serial-port", "/dev/ttyUSB0"});
+    r = parseArguments({"--serial-port", "/dev/ttyUSB0", "--csv", "s.csv"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Serial);
     EXPECT_EQ(r.options->serialDevice, "/dev/ttyUSB0");
     EXPECT_FALSE(r.options->skipRepeats);
     EXPECT_EQ(r.options->durationSeconds, 0);
 
-    r = parseArguments({"--usb", "--device", "/dev/hidraw3"});
+    r = parseArguments({"--usb", "--device", "/dev/hidraw3", "--table", "u.DB"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Usb);
     EXPECT_EQ(r.options->usbDevice, "/dev/hidraw3");
-    r = parseArguments({});
+    r = parseArguments({"--csv", "-"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Usb);
 }
@@ -74,7 +80,10 @@ TEST(LogOptions, BadArgumentsAreRefusedWithAReason) {
         {"--table", "same", "--csv", "same"},
         {"extra"},
     };
-    for (const auto& args : bad) {
+    for (const auto& wrong : bad) {
+        // An output named first, so each is refused for its own fault.
+        std::vector<std::string> args = {"--csv", "-"};
+        args.insert(args.end(), wrong.begin(), wrong.end());
         std::string joined;
         for (const auto& a : args)
             joined += a + " ";
@@ -83,6 +92,9 @@ TEST(LogOptions, BadArgumentsAreRefusedWithAReason) {
         EXPECT_FALSE(r.options);
         EXPECT_FALSE(r.error.empty());
     }
+    const auto r = parseArguments({"--simulate-meter", "--duration", "1"});
+    EXPECT_FALSE(r.options);
+    EXPECT_NE(r.error.find("nothing to record into"), std::string::npos) << r.error;
 }
 
 // ---- Whole runs of the program ----
@@ -103,14 +115,22 @@ QProcessEnvironment headless() {
 
 class Logger {
 public:
-    Logger(const QStringList& args, const QString& dir) {
+    // childSetup runs in the child before the program starts (umask, limits, descriptors).
+    Logger(const QStringList& args, const QString& dir,
+           const std::function<void()>& childSetup = {}) {
         p_.setProcessEnvironment(headless());
         p_.setWorkingDirectory(dir);
+        if (childSetup) p_.setChildProcessModifier(childSetup);
         p_.start(RD780_LOG_BINARY, args);
         started_ = p_.waitForStarted(10000);
     }
     bool started() const { return started_; }
     void signal(int sig) { ::kill(static_cast<pid_t>(p_.processId()), sig); }
+    // True while the program's main thread waits to write into a full pipe.
+    bool blockedOnPipe() const {
+        return test::readFile("/proc/" + std::to_string(p_.processId()) + "/wchan")
+                   .find("pipe_write") != std::string::npos;
+    }
     Outcome wait(int ms = 60000) {
         Outcome r;
         if (!p_.waitForFinished(ms)) {
@@ -129,8 +149,9 @@ private:
     bool started_ = false;
 };
 
-Outcome runLogger(const QStringList& args, const QString& dir = QDir::tempPath()) {
-    Logger l(args, dir);
+Outcome runLogger(const QStringList& args, const QString& dir = QDir::tempPath(),
+                  const std::function<void()>& childSetup = {}) {
+    Logger l(args, dir, childSetup);
     EXPECT_TRUE(l.started());
     return l.wait();
 }
@@ -163,15 +184,15 @@ std::vector<std::string> fields(const std::string& line) {
 
 // The one summary line, and the rows it counts.
 long summaryRows(const std::string& err) {
-    const auto at = err.find("rd780-log: ");
-    const auto rows = err.find(" rows,");
-    if (at == std::string::npos || rows == std::string::npos) return -1;
-    const auto comma = err.rfind(", ", rows);
-    return std::stol(err.substr(comma + 2, rows - comma - 2));
+    std::smatch m;
+    static const std::regex line("rd780-log: [0-9]+ frames?, ([0-9]+) rows?, [0-9]+ errors?\n");
+    return std::regex_search(err, m, line) ? std::stol(m[1]) : -1;
 }
 
 // Checks that the table and the CSV hold the same rows in the same order; returns the count.
-std::size_t expectSameRows(const std::filesystem::path& db, const std::filesystem::path& csv) {
+// The table's first row is the CSV's line firstLine (0 being the header).
+std::size_t expectSameRows(const std::filesystem::path& db, const std::filesystem::path& csv,
+                           std::size_t firstLine = 1) {
     ReadingTable table;
     table.open(db);
     const auto csvLines = lines(test::readFile(csv));
@@ -179,12 +200,12 @@ std::size_t expectSameRows(const std::filesystem::path& db, const std::filesyste
     if (csvLines.empty()) return 0;
     EXPECT_EQ(csvLines[0], "Timestamp,No,Value,Unit,Coupling,Auto,SIValue,SIUnit");
     const std::size_t n = static_cast<std::size_t>(table.rowCount());
-    EXPECT_EQ(csvLines.size(), n + 1);
-    for (std::size_t i = 0; i < n && i + 1 < csvLines.size(); ++i) {
-        SCOPED_TRACE("row " + std::to_string(i) + ": " + csvLines[i + 1]);
+    EXPECT_EQ(csvLines.size(), n + firstLine);
+    for (std::size_t i = 0; i < n && i + firstLine < csvLines.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i) + ": " + csvLines[i + firstLine]);
         const auto row =
             table.displayRow(static_cast<uint32_t>(i), true); // No Time DC/AC Value Unit AUTO
-        const auto f = fields(csvLines[i + 1]);
+        const auto f = fields(csvLines[i + firstLine]);
         EXPECT_EQ(f.size(), 8u);
         if (f.size() != 8) continue;
         EXPECT_EQ(f[1], row[0]);
@@ -388,25 +409,230 @@ TEST(LogRun, ExitCodesForBadArgumentsAndForLinkOrFileErrors) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--simulate-meter"), std::string::npos);
 
-    r = runLogger({"--serial-port", (dir / "no-such-tty").c_str(), "--duration", "1"}, cwd);
+    r = runLogger({"--simulate-meter", "--duration", "1"}, cwd);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("nothing to record into"), std::string::npos) << r.err;
+
+    r = runLogger(
+        {"--serial-port", (dir / "no-such-tty").c_str(), "--duration", "1", "--csv", "a.csv"}, cwd);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no-such-tty"), std::string::npos) << r.err;
 
-    r = runLogger({"--usb", "--device", (dir / "no-such-hidraw").c_str(), "--duration", "1"}, cwd);
+    r = runLogger({"--usb", "--device", (dir / "no-such-hidraw").c_str(), "--duration", "1",
+                   "--csv", "a.csv"},
+                  cwd);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no-such-hidraw"), std::string::npos) << r.err;
 
+    // The file is named once in its reason.
+    const std::string missing = (dir / "missing" / "t.DB").string();
     r = runLogger(
-        {"--simulate-meter", "--table", (dir / "missing" / "t.DB").c_str(), "--duration", "1"},
-        cwd);
+        {"--simulate-meter", "--table", QString::fromStdString(missing), "--duration", "1"}, cwd);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("t.DB"), std::string::npos) << r.err;
+    const auto first = r.err.find(missing);
+    EXPECT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(missing, first + 1), std::string::npos) << r.err;
+
+    // A table that cannot take a reading is refused before the link is opened: the reason
+    // names the table, not the missing cable.
+    for (const char* fixture : {"CONTACTS.DB", "CUSTOMER.DB"}) {
+        SCOPED_TRACE(fixture);
+        std::filesystem::copy_file(test::fixtureDir().toStdString() + "/" + fixture, dir / fixture);
+        if (std::string(fixture) == "CUSTOMER.DB")
+            std::filesystem::copy_file(test::fixtureDir().toStdString() + "/CUSTOMER.PX",
+                                       dir / "CUSTOMER.PX");
+        r = runLogger({"--usb", "--device", (dir / "no-such-hidraw").c_str(), "--table", fixture},
+                      cwd);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(std::string("table ") + fixture), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("no-such-hidraw"), std::string::npos) << r.err;
+    }
 
     r = runLogger(
         {"--simulate-meter", "--csv", (dir / "missing" / "t.csv").c_str(), "--duration", "1"}, cwd);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("t.csv"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("rd780-log: 0 frames, 0 rows, 0 errors"), std::string::npos) << r.err;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(LogRun, ASecondRunAddsItsRowsToBothFiles) {
+    ScratchDir dir;
+    const QString cwd = QString::fromStdString(dir.path().string());
+    for (const char* limit : {"5", "3"}) {
+        const Outcome r = runLogger(
+            {"--simulate-meter", "--limit", limit, "--table", "t.DB", "--csv", "t.csv"}, cwd);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(summaryRows(r.err), std::stol(limit)) << r.err;
+    }
+    EXPECT_EQ(expectSameRows(dir / "t.DB", dir / "t.csv"), 8u);
+    EXPECT_EQ(count(test::readFile(dir / "t.csv"), "Timestamp,"), 1u);
+}
+
+// Each target is refused with its reason before anything is written, and neither it nor
+// the table changes.
+TEST(LogRun, CsvTargetsThatWouldSpoilAFileAreRefused) {
+    ScratchDir dir;
+    const QString cwd = QString::fromStdString(dir.path().string());
+    {
+        ReadingTable t;
+        t.openOrCreate(dir / "t.DB");
+        t.appendReading({1, 1000, "DC", "4.700", "k*", "AUTO", 4.7});
+        t.openOrCreate(dir / "other.DB");
+    }
+    std::filesystem::create_hard_link(dir / "t.DB", dir / "hard.DB");
+    test::writeFile(dir / "notes.txt", "hello\r\n");
+    test::writeFile(dir / "held.csv", "");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // Another writer's lock, as the window's table engine takes it.
+    const int held = ::open((dir / "held.csv").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    struct Case {
+        std::string target, reason;
+    };
+    const std::vector<Case> cases = {
+        {"./t.DB", "is the table"},
+        {(dir / "t.DB").string(), "is the table"},
+        {"hard.DB", "is the table"},
+        {"other.DB", "is a Paradox table"},
+        {"held.csv", "locked"},
+        {"notes.txt", "does not begin with the CSV header"},
+        {"fifo", "FIFO"},
+    };
+    const std::string table = test::readFile(dir / "t.DB");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const std::filesystem::path target =
+            c.target[0] == '/' ? std::filesystem::path(c.target) : dir / c.target;
+        const std::string before = c.target == "fifo" ? "" : test::readFile(target);
+        const Outcome r = runLogger({"--simulate-meter", "--duration", "5", "--table", "t.DB",
+                                     "--csv", QString::fromStdString(c.target)},
+                                    cwd);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(test::readFile(dir / "t.DB"), table);
+        if (c.target != "fifo") {
+            EXPECT_EQ(test::readFile(target), before);
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    ::close(held);
+}
+
+// A pipe whose reader never reads: the logger's first write blocks in the kernel.
+struct StalledPipe {
+    int fds[2] = {-1, -1};
+    StalledPipe() {
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        const std::string chunk(4096, 'x');
+        while (::write(fds[1], chunk.data(), chunk.size()) > 0) {
+        }
+        ::fcntl(fds[1], F_SETFL, 0);
+    }
+    ~StalledPipe() {
+        for (int fd : fds)
+            if (fd >= 0) ::close(fd);
+    }
+};
+
+TEST(LogRun, SignalsEndARunBlockedOnItsOutputWithinASecond) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        ScratchDir dir;
+        StalledPipe pipe;
+        ASSERT_GE(pipe.fds[1], 0);
+        const int out = pipe.fds[1];
+        Logger l({"--simulate-meter", "--table", "t.DB", "--csv", "-"},
+                 QString::fromStdString(dir.path().string()), [out] { ::dup2(out, 1); });
+        ASSERT_TRUE(l.started());
+        ASSERT_TRUE(test::waitUntil([&] { return l.blockedOnPipe(); }, 10000));
+        QElapsedTimer clock;
+        clock.start();
+        l.signal(sig);
+        const Outcome r = l.wait(10000);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(r.status, QProcess::NormalExit) << r.err;
+        // Ended by its own stop, not by the last-resort exit.
+        EXPECT_NE(r.err.find("stopped by a signal"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("still blocked"), std::string::npos) << r.err;
+    }
+}
+
+TEST(LogRun, FilesAreMadeAsTheUmaskSaysAndLeftoversOfOursAreCleared) {
+    ScratchDir dir;
+    const QString cwd = QString::fromStdString(dir.path().string());
+    // What a creation killed before its rename leaves, and what only looks like it.
+    const std::vector<std::string> ours = {".t.DB.new-Ab12Cd", ".old.DB.new-zzzzzz"};
+    const std::vector<std::string> kept = {".t.DB.new-Held01", ".t.DB.new-short", "t.DB.new-AAAAAA",
+                                           ".t.DB.old-Ab12Cd"};
+    for (const auto& n : ours)
+        test::writeFile(dir / n, "");
+    for (const auto& n : kept)
+        test::writeFile(dir / n, "");
+    const int held = ::open((dir / ".t.DB.new-Held01").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    const Outcome r =
+        runLogger({"--simulate-meter", "--limit", "1", "--table", "t.DB", "--csv", "t.csv"}, cwd,
+                  [] { ::umask(077); });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* f : {"t.DB", "t.csv"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+    }
+    for (const auto& n : ours)
+        EXPECT_FALSE(std::filesystem::exists(dir / n)) << n;
+    for (const auto& n : kept)
+        EXPECT_TRUE(std::filesystem::exists(dir / n)) << n;
+    ::close(held);
+}
+
+// A full disk, played by a file size limit: the run ends with status 1, the CSV at its last
+// whole line, and both files holding the rows the summary counts. Either file may be the
+// one that fails first.
+TEST(LogRun, AFullDiskLeavesBothFilesAtTheSameWholeRow) {
+    struct Case {
+        const char* name;
+        std::size_t csvBefore; // bytes the CSV holds before the run
+        std::size_t extra;     // room past them before the limit
+    };
+    // The table takes its first 8 KiB block with its first row, after a 2 KiB header.
+    for (const Case c : {Case{"the CSV fills first", 20000, 300}, Case{"the table", 0, 6000}}) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        std::string before = csvHeader();
+        const std::string filler = "2026-12-09T14:05:09.120+01:00,7,-45.05,mV,DC,,-0.04505,V\r\n";
+        while (before.size() + filler.size() <= c.csvBefore)
+            before += filler;
+        const std::size_t fillerLines = c.csvBefore ? lines(before).size() : 1;
+        if (c.csvBefore) test::writeFile(dir / "t.csv", before);
+        const rlim_t limit = before.size() + c.extra;
+        const Outcome r = runLogger({"--simulate-meter", "--table", "t.DB", "--csv", "t.csv"},
+                                    QString::fromStdString(dir.path().string()), [limit] {
+                                        ::signal(SIGXFSZ, SIG_IGN);
+                                        const rlimit l{limit, limit};
+                                        ::setrlimit(RLIMIT_FSIZE, &l);
+                                    });
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        const std::string csv = test::readFile(dir / "t.csv");
+        ASSERT_GE(csv.size(), 2u);
+        EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+        EXPECT_EQ(csv.substr(0, before.size()), before);
+        const std::size_t n = expectSameRows(dir / "t.DB", dir / "t.csv", fillerLines);
+        EXPECT_EQ(summaryRows(r.err), static_cast<long>(n)) << r.err;
+        if (c.csvBefore) {
+            EXPECT_GE(n, 1u);
+        }
+    }
 }
 
 TEST(LogRun, NeedsNoGuiModule) {

@@ -24,7 +24,8 @@ void usage(std::ostream& to) {
     to << "usage: rd780-frames < FRAMES\n"
           "Decodes meter frames, one hexadecimal frame per input line, and prints one line\n"
           "per frame: text, value, unit, coupling, AUTO, scale pointer, bar position.\n"
-          "  -h, --help  show this help\n";
+          "  -h, --help  show this help\n"
+          "  --version   print the version\n";
 }
 
 std::string printable(const std::string& text) {
@@ -47,8 +48,15 @@ std::string printable(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "rd780-frames " RD780_VERSION "\n";
+        std::cout.flush();
+        return std::cout ? 0 : 1;
+    }
     if (argc > 1) {
         const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        if (!help || argc > 2)
+            std::cerr << "rd780-frames: unexpected argument '" << argv[help ? 2 : 1] << "'\n";
         usage(help && argc == 2 ? std::cout : std::cerr);
         std::cout.flush();
         return help && argc == 2 ? (std::cout ? 0 : 1) : 2;
@@ -67,7 +75,7 @@ int main(int argc, char** argv) {
                       << '\t' << printable(unit) << '\t' << printable(coupling) << '\t'
                       << printable(autoRange) << '\t' << sink.pointer << '\t' << sink.bar << '\n';
         } catch (const rd780::DecodeError& e) {
-            std::cout << "error\t" << printable(e.what()) << '\n';
+            std::cout << "error\t" << printable(e.text()) << '\n';
         }
     }
     // A full disk or a closed pipe must not look like a complete decode.

@@ -32,7 +32,8 @@ std::optional<double> seconds(const std::string& s) {
 std::string usageText() {
     return "Usage: rd780-log [--simulate-meter | --serial-port DEVICE | --usb [--device PATH]]\n"
            "                 [--table FILE] [--csv FILE|-] [--duration SECONDS] [--limit N]\n"
-           "                 [--interval SECONDS] [--repeat]\n";
+           "                 [--interval SECONDS] [--repeat]\n"
+           "       rd780-log --help | --version\n";
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
@@ -50,6 +51,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         std::string v;
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--simulate-meter") {
             o.link = LinkKind::Simulated;
             ++links;
@@ -92,6 +95,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     }
     if (links > 1) return fail("give one of --simulate-meter, --serial-port and --usb");
     if (deviceGiven && o.link != LinkKind::Usb) return fail("--device goes with --usb");
+    if (!o.help && !o.version && o.table.empty() && o.csv.empty())
+        return fail("nothing to record into: give --table FILE, --csv FILE or both");
     if (o.table == o.csv && !o.table.empty())
         return fail("the table and the CSV must be different files");
     return {o, {}};

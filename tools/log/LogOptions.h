@@ -19,6 +19,7 @@ struct LogOptions {
     int intervalSeconds = 0;    // 0: every reading
     bool skipRepeats = false;   // --repeat
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {

@@ -6,8 +6,8 @@
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/core/FrameAssembler.h"
+#include "record/CsvAppender.h"
 #include "record/CsvExport.h"
-#include "record/FileWriter.h"
 #include "record/ReadingTable.h"
 
 #include <climits>
@@ -39,30 +39,41 @@ Stamp now() {
 
 } // namespace
 
-// Every row the rule appends goes to the table and to the CSV, with one time stamp.
+// Every row the rule appends goes to the CSV and to the table, with one time stamp. The CSV
+// line is written first and taken back if the table refuses the row, so after any failure
+// both files hold the same rows.
 class LogSession::RowSink : public ReadingSink {
 public:
-    RowSink(ReadingTable* table, FileWriter* csv) : table_(table), csv_(csv) {}
+    RowSink(ReadingTable* table, CsvAppender* csv, const LogOptions& o)
+        : table_(table), csv_(csv), options_(o) {}
     Stamp stamp;
 
     void appendReading(const ReadingRow& row) override {
-        if (table_) table_->appendReading(row);
-        if (csv_) {
-            csv_->add(csvLine({stamp.date, row.TimeMs, std::to_string(row.No), row.Value, row.Unit,
-                               row.Coupling, row.Auto}));
-            // Handed to the system with each row: a reader of the file sees it at once.
-            if (!csv_->flush()) throw std::runtime_error("CSV: " + csv_->error());
+        if (csv_ && !csv_->append(csvLine({stamp.date, row.TimeMs, std::to_string(row.No),
+                                           row.Value, row.Unit, row.Coupling, row.Auto})))
+            throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
+        if (table_) {
+            try {
+                table_->appendReading(row);
+            } catch (...) {
+                if (csv_) csvAhead_ = !csv_->dropLast();
+                throw;
+            }
         }
         ++count_;
     }
     int64_t rowCount() const override { return table_ ? table_->rowCount() : count_; }
     void emptyTable() override {}
     bool isFull() const override { return table_ && table_->isFull(); }
+    // True when the CSV holds a row the table refused (standard output cannot take it back).
+    bool csvAhead() const { return csvAhead_; }
 
 private:
     ReadingTable* table_;
-    FileWriter* csv_;
+    CsvAppender* csv_;
+    const LogOptions& options_;
     int64_t count_ = 0;
+    bool csvAhead_ = false;
 };
 
 // The decoder's step that offers the reading to the recording rule.
@@ -112,27 +123,48 @@ bool LogSession::start(std::string& error) {
     return true;
 }
 
+namespace {
+
+// The engine's messages already begin with the file's name.
+std::string tableError(const std::string& table, const std::string& what) {
+    const std::string named = table + ": ";
+    return "table " + (what.compare(0, named.size(), named) == 0 ? what : named + what);
+}
+
+} // namespace
+
 bool LogSession::openFiles(std::string& error) {
     try {
         if (!options_.table.empty()) {
             table_ = std::make_unique<ReadingTable>();
             table_->openOrCreate(options_.table);
+            // Refused now rather than at the first reading, with the link already up.
+            const std::string why = !table_->table().writable() ? "cannot be written (permissions)"
+                                    : table_->table().hasPrimaryIndex()
+                                        ? "has a primary index; rows appended out of key order "
+                                          "would corrupt it"
+                                    : !table_->hasRecordingFields()
+                                        ? "is not a reading table (it lacks a field a reading "
+                                          "fills)"
+                                        : "";
+            if (!why.empty()) {
+                error = "table " + options_.table + ": " + why;
+                return false;
+            }
         }
     } catch (const std::exception& e) {
-        error = "table " + options_.table + ": " + e.what();
+        error = tableError(options_.table, e.what());
         return false;
     }
     if (!options_.csv.empty()) {
-        csvDurable_ = options_.csv != "-";
-        csv_ = csvDurable_ ? std::make_unique<FileWriter>(options_.csv)
-                           : std::make_unique<FileWriter>(::dup(STDOUT_FILENO));
-        csv_->add(csvHeader());
-        if (!csv_->flush(csvDurable_)) {
+        csv_ = std::make_unique<CsvAppender>();
+        csv_->setStopRequested(stopRequested_);
+        if (!csv_->open(options_.csv, csvHeader(), options_.table)) {
             error = "CSV " + options_.csv + ": " + csv_->error();
             return false;
         }
     }
-    sink_ = std::make_unique<RowSink>(table_.get(), csv_.get());
+    sink_ = std::make_unique<RowSink>(table_.get(), csv_.get(), options_);
 
     connect(&flushTimer_, &QTimer::timeout, this, [this] { flushFiles(); });
     flushTimer_.start(FlushIntervalMs);
@@ -285,7 +317,8 @@ void LogSession::frame(const std::string& frameHex) {
 void LogSession::flushFiles() {
     try {
         if (table_) table_->flush();
-        if (csv_ && !csv_->flush(csvDurable_)) throw std::runtime_error("CSV: " + csv_->error());
+        if (csv_ && !csv_->sync())
+            throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
     } catch (const std::exception& e) {
         fail(e.what());
     }
@@ -319,13 +352,13 @@ bool LogSession::finish(std::string& error) {
         try {
             table_->close();
         } catch (const std::exception& e) {
-            error = "table " + options_.table + ": " + e.what();
+            error = tableError(options_.table, e.what());
             ok = false;
         }
         table_.reset();
     }
     if (csv_) {
-        if (!csv_->flush(csvDurable_) || !csv_->finish()) {
+        if (!csv_->close()) {
             if (ok) error = "CSV " + options_.csv + ": " + csv_->error();
             ok = false;
         }
@@ -334,9 +367,22 @@ bool LogSession::finish(std::string& error) {
     return ok;
 }
 
+namespace {
+
+std::string count(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
 std::string LogSession::summary() const {
-    return "rd780-log: " + std::to_string(frames_) + " frames, " + std::to_string(rows_) +
-           " rows, " + std::to_string(errors_) + " errors";
+    // Rows of this run in each file; named apart only when the files disagree.
+    std::string rows = count(rows_, "row", "rows");
+    if (sink_ && sink_->csvAhead())
+        rows = count(rows_, "row", "rows") + " in " + options_.table + ", " +
+               count(rows_ + 1, "row", "rows") + " in " + options_.csv;
+    return "rd780-log: " + count(frames_, "frame", "frames") + ", " + rows + ", " +
+           count(errors_, "error", "errors");
 }
 
 } // namespace rd780::log

@@ -16,7 +16,7 @@
 #include <string>
 
 namespace rd780 {
-class FileWriter;
+class CsvAppender;
 class ReadingTable;
 class SerialChunker;
 class TSerialPortDriver;
@@ -42,6 +42,10 @@ public:
     // Stops the link and makes every recorded row durable in both files. Returns false with
     // the reason when that fails.
     bool finish(std::string& error);
+
+    // Asked when a write is interrupted by a signal: true gives the write up, so a signal
+    // ends a run blocked on its output.
+    void setStopRequested(std::function<bool()> stop) { stopRequested_ = std::move(stop); }
 
     // One whole frame text, as the link's assembly hands it over.
     void frame(const std::string& frameHex);
@@ -72,8 +76,8 @@ private:
     ScaleSettings scale_;
     std::unique_ptr<RecordingRule> rule_;
     std::unique_ptr<ReadingTable> table_;
-    std::unique_ptr<FileWriter> csv_;
-    bool csvDurable_ = false;
+    std::unique_ptr<CsvAppender> csv_;
+    std::function<bool()> stopRequested_;
     std::unique_ptr<RowSink> sink_;
 
     std::shared_ptr<HidServices> hidServices_;

@@ -9,16 +9,35 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t stopRequested = 0;
+
+// Past this after a signal the run is ended from the handler: whatever the program is
+// blocked in, it ends within a second. Rows already written are in the files by then.
+constexpr long BackstopMs = 900;
+
+void onBackstop(int) {
+    static const char text[] = "rd780-log: still blocked after the signal; ended without the "
+                               "final flush\n";
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(1);
+}
 
 void onSignal(int) {
     const char c = 's';
     // Nothing else is safe here; the event loop reads the pipe.
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+    if (!stopRequested) {
+        stopRequested = 1;
+        itimerval t{};
+        t.it_value.tv_usec = BackstopMs * 1000;
+        ::setitimer(ITIMER_REAL, &t, nullptr);
+    }
 }
 
 } // namespace
@@ -34,7 +53,11 @@ int main(int argc, char** argv) {
     const LogOptions& options = *parsed.options;
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
-        return 0;
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (options.version) {
+        std::puts("rd780-log " RD780_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
     QCoreApplication app(argc, argv);
@@ -42,12 +65,16 @@ int main(int argc, char** argv) {
         std::perror("rd780-log: pipe");
         return 1;
     }
+    // No SA_RESTART: a call blocked when the signal comes returns, and the loops that retry
+    // an interrupted call ask stopRequested first.
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
+    sa.sa_flags = 0;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = onBackstop;
+    sigaction(SIGALRM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a closed reader of "--csv -" is a write error, not death
 
     int code = 0;
@@ -70,6 +97,7 @@ int main(int argc, char** argv) {
     });
 
     LogSession session(options, end);
+    session.setStopRequested([] { return stopRequested != 0; });
     std::string error;
     if (!session.start(error)) {
         std::string ignored;

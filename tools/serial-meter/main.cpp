@@ -42,7 +42,8 @@ void usage(FILE* to) {
                "  --frames N      stop after N frames, 0 for never (0)\n"
                "  --seed N        seed of the simulated readings (780)\n"
                "  --quiet         print only the device name\n"
-               "  -h, --help      show this help\n",
+               "  -h, --help      show this help\n"
+               "  --version       print the version\n",
                to);
 }
 
@@ -55,9 +56,11 @@ bool parseNumber(const char* text, long min, long max, long& out) {
     return true;
 }
 
-bool parse(int argc, char** argv, Options& o) {
+// False with the argument at fault in bad.
+bool parse(int argc, char** argv, Options& o, std::string& bad) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        bad = a;
         if (a == "--quiet") {
             o.quiet = true;
             continue;
@@ -75,8 +78,10 @@ bool parse(int argc, char** argv, Options& o) {
             o.frames = v;
         else if (a == "--seed" && parseNumber(val, 0, 0x7fffffff, v))
             o.seed = static_cast<unsigned>(v);
-        else
+        else {
+            bad = a + " " + val;
             return false;
+        }
     }
     return true;
 }
@@ -103,7 +108,13 @@ int main(int argc, char** argv) {
         usage(stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    if (!parse(argc, argv, opt)) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("rd780-serial-meter " RD780_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    std::string bad;
+    if (!parse(argc, argv, opt, bad)) {
+        std::fprintf(stderr, "rd780-serial-meter: cannot use '%s'\n", bad.c_str());
         usage(stderr);
         return 2;
     }
@@ -135,9 +146,10 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     std::printf("%s\n", slave.c_str());
-    std::fprintf(stderr,
-                 "Meter on %s at %u baud. Start the program with:\n  rd780 --serial-port %s\n",
-                 slave.c_str(), opt.baud, slave.c_str());
+    if (!opt.quiet)
+        std::fprintf(stderr,
+                     "Meter on %s at %u baud. Start the program with:\n  rd780 --serial-port %s\n",
+                     slave.c_str(), opt.baud, slave.c_str());
     std::fflush(stdout);
 
     rd780::MeterSimulator sim(opt.seed);

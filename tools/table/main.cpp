@@ -15,7 +15,8 @@ void usage(FILE* to) {
     std::fputs("usage: rd780-table [--] FILE\n"
                "Prints the Paradox table FILE as tab-separated text: a line of field names,\n"
                "then one line per row.\n"
-               "  -h, --help  show this help\n",
+               "  -h, --help  show this help\n"
+               "  --version   print the version\n",
                to);
 }
 
@@ -31,9 +32,17 @@ int main(int argc, char** argv) {
             usage(stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
+        if (!optionsDone && std::strcmp(a, "--version") == 0) {
+            std::puts("rd780-table " RD780_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
         if (!optionsDone && std::strcmp(a, "--") == 0) {
             optionsDone = true;
         } else if ((!optionsDone && a[0] == '-' && a[1] != '\0') || file) {
+            std::fprintf(stderr,
+                         file ? "rd780-table: a second file '%s'; give one\n"
+                              : "rd780-table: unknown option '%s'\n",
+                         a);
             usage(stderr);
             return 2;
         } else {
