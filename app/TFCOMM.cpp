@@ -58,6 +58,8 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
                                  Options.simulateMeter);
     });
     Guarded([this] { FormCreate(); });
+    // The status bar speaks only once the start-up has set what it describes.
+    if (Recording->Status) Recording->Status->start();
 }
 
 TFCOMM::~TFCOMM() {
@@ -174,7 +176,7 @@ void TFCOMM::buildPanels() {
 
     auto* bar = new StatusBar(this);
     setStatusBar(bar);
-    auto* feed = new StatusFeed(bar, Recording->Rec->Rule, Recording->Rec->Table, this);
+    auto* feed = new StatusFeed(bar, Recording->Rec->Rule, Recording->Rec->Table, this, false);
     for (Panel* p : std::initializer_list<Panel*>{Recording, Serial, Usb})
         p->Status = feed;
     Recording->Question = Options.questionHook;
@@ -224,8 +226,11 @@ void TFCOMM::buildPanels() {
 }
 
 QSize TFCOMM::visibleClientArea() const {
-    // The window below its menu bar; the lower strip of the design lies outside it.
-    return {width(), height() - MainMenu1->sizeHint().height()};
+    // The window between its menu bar and its status bar; the lower strip of the design
+    // lies outside it.
+    const QStatusBar* bar = statusBar();
+    const int barHeight = bar->isVisibleTo(this) ? bar->sizeHint().height() : 0;
+    return {width(), height() - MainMenu1->sizeHint().height() - barHeight};
 }
 
 void TFCOMM::FormCreate() {
@@ -242,10 +247,12 @@ void TFCOMM::FormCreate() {
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
     S.ScaleDivisions = 80;
-    Recording->OpenReadingTableAtStart();
+    // The numbering and the limit are set before the table opens, so nothing that reads
+    // them meanwhile sees the limit 0.
     S.RecordNo = 1;
-    S.ScaleFixedMode = false;
     S.RecordLimit = 10000;
+    Recording->OpenReadingTableAtStart();
+    S.ScaleFixedMode = false;
     Chart->ResetChartSeries();
     Chart->ComboBox1->setCurrentIndex(0);
     if (IFRD230->isChecked()) {

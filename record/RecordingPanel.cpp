@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -90,7 +91,30 @@ void setGridColumns(QTableView* grid, const ReadingTable& table) {
     }
 }
 
+const QStringList SaveFilters = {"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)",
+                                 "CSV (*.csv)", "All File(*)"};
+
+// "xls" for "Excel File(*.xls)"; a filter without one ("All File(*)") gives the text
+// export's "xls", as the dialog always did.
+QString filterSuffix(const QString& filter) {
+    const int star = filter.indexOf("*.");
+    if (star < 0) return QStringLiteral("xls");
+    QString suffix;
+    for (int i = star + 2; i < filter.size() && filter[i].isLetterOrNumber(); ++i)
+        suffix += filter[i];
+    return suffix.isEmpty() ? QStringLiteral("xls") : suffix;
+}
+
 } // namespace
+
+QString savedFileName(const SaveChoice& choice) {
+    if (choice.name.isEmpty() || choice.filter.isEmpty() ||
+        !QFileInfo(choice.name).suffix().isEmpty())
+        return choice.name;
+    QString name = choice.name;
+    if (!name.endsWith('.')) name += '.';
+    return name + filterSuffix(choice.filter);
+}
 
 RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
                                const ReadingState& reading, const RecordMenu& menu, QObject* parent)
@@ -464,19 +488,24 @@ void RecordingPanel::SpeedButton2Click() {
 }
 
 void RecordingPanel::saveasClick() {
-    QString name;
+    SaveChoice choice;
     if (SaveDialogHook) {
-        name = SaveDialogHook();
+        choice = SaveDialogHook();
     } else {
         QFileDialog dialog(Client->window(), "Save");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilters({"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)",
-                               "CSV (*.csv)", "All File(*)"});
-        dialog.setDefaultSuffix("xls");
+        dialog.setNameFilters(SaveFilters);
+        // The dialog adds the chosen filter's suffix itself, so that it asks before
+        // overwriting the file that is really written.
+        dialog.setDefaultSuffix(filterSuffix(SaveFilters.first()));
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            dialog.setDefaultSuffix(filterSuffix(filter));
+        });
         dialog.selectFile(QString());
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            name = dialog.selectedFiles().first();
+            choice = {dialog.selectedFiles().first(), dialog.selectedNameFilter()};
     }
+    const QString name = savedFileName(choice);
     if (name.isEmpty()) return;
     if (isCsvFileName(name.toStdString())) {
         ExportTableAsCsv(name);
@@ -518,7 +547,14 @@ void RecordingPanel::PlotTable(view::TrendWindow& trend) {
 }
 
 void RecordingPanel::ExportTableAsParadox(const QString& FileName) {
-    writeTableCopy(Rec->Table, FileName.toStdString());
+    try {
+        writeTableCopy(Rec->Table, FileName.toStdString());
+    } catch (const std::exception& e) {
+        ShowMessage("Could not save table to specified file: " + FileName + " (" +
+                    QString::fromUtf8(e.what()) + ")");
+        return;
+    }
+    ShowMessage("save table to specified file: " + FileName + " Scuss!");
 }
 
 void RecordingPanel::BtPrintClick() {

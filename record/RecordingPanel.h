@@ -28,6 +28,18 @@ namespace view {
 class TrendWindow;
 }
 
+// What the save dialog returned: the name, and the filter chosen beside it.
+struct SaveChoice {
+    SaveChoice(QString name = {}, QString filter = {})
+        : name(std::move(name)), filter(std::move(filter)) {}
+    QString name;
+    QString filter; // empty: the name alone decides
+};
+
+// The file a save writes: a name without an extension takes the chosen filter's ("CSV
+// (*.csv)" makes NAME.csv); a name with one keeps it, and its extension decides the type.
+QString savedFileName(const SaveChoice& choice);
+
 // The Record menu's items, which the window owns and this panel answers.
 struct RecordMenu {
     QAction* New1 = nullptr;
@@ -67,7 +79,7 @@ public:
     QPushButton* RecallDataTest = nullptr;
     // Stand-ins for the file dialogs and the preview (tests): a path, or empty to cancel.
     std::function<QString()> OpenDialogHook;
-    std::function<QString()> SaveDialogHook;
+    std::function<SaveChoice()> SaveDialogHook;
     std::function<void(QWidget* preview)> PreviewHook;
     // Answers New's question instead of a box (tests); empty: the box.
     QuestionHook Question;

@@ -36,8 +36,8 @@ void RecordingRule::reloadCountdown() {
 }
 
 RecordingRule::Outcome RecordingRule::offer(const Reading& r, int32_t stampMs, ReadingSink& sink) {
-    // The count is compared before it is raised, so the table holds exactly RecordLimit rows.
-    if (RecordCount >= RecordLimit) return note(Outcome::LimitReached);
+    // The count is compared before it is raised.
+    if (limitReached()) return note(Outcome::LimitReached);
     // A full table stops recording like the limit does; the window says so once.
     if (sink.isFull()) return note(Outcome::TableFull);
     if (IntervalOn && SampleCountdown != 0) return note(Outcome::Waiting);

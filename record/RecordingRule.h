@@ -54,6 +54,12 @@ public:
 
     enum class Outcome { Recorded, LimitReached, TableFull, Waiting, Repeat, BadInterval };
 
+    // How the limit gate counts. The window's gate tests "RecordLimit < RecordCount" before
+    // the count is raised, so a recording there holds RecordLimit + 1 rows (1001 with the
+    // limit 1000); the logger's --limit N means exactly N rows.
+    enum class LimitGate { StopAtLimit, StopPastLimit };
+    LimitGate Gate = LimitGate::StopAtLimit;
+
     // Controls the rule reads.
     bool IntervalOn = false;         // RecordSI
     std::string IntervalText = "10"; // RecordSITime
@@ -64,6 +70,12 @@ public:
     int32_t RecordCount = 0;
     int32_t SampleCountdown = 0;
     std::string LastRecordedText;
+
+    // True when the limit gate lets no further row in.
+    bool limitReached() const {
+        return Gate == LimitGate::StopAtLimit ? RecordCount >= RecordLimit
+                                              : RecordCount > RecordLimit;
+    }
 
     // Offers one reading; stampMs is the time of day the row gets. Throws AppError when
     // the interval text does not convert (once per distinct text) and passes on sink errors.

@@ -4,6 +4,8 @@ namespace rd780 {
 
 RecordingSide::RecordingSide(RecordState& state, QObject* parent)
     : QObject(parent), Rule(state.RecordNo, state.RecordLimit) {
+    // The window's gate is the original one: the limit 1000 lets a 1001st row in.
+    Rule.Gate = RecordingRule::LimitGate::StopPastLimit;
     Model = new ReadingTableModel(Table, this);
     // Rows appended between two forced syncs are made durable here, at most a fifth of a
     // second after they were written.

@@ -8,15 +8,13 @@
 
 namespace rd780 {
 
-GridFollower::GridFollower(QTableView* view, bool moveCurrent)
-    : QObject(view), view_(view), moveCurrent_(moveCurrent) {
+GridFollower::GridFollower(QTableView* view) : QObject(view), view_(view) {
     QScrollBar* bar = view->verticalScrollBar();
     // Only a moved position says where the user is. A range that grows under new rows
     // leaves the position alone and says nothing; one that shrinks below it clamps the
     // position, which reports the end.
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
-        if (!moving_) policy_.scrolled(value, bar->maximum());
-    });
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { policy_.scrolled(value, bar->maximum()); });
     // Appends are laid out here; other changes of the row count go to the view as before.
     if (QObject::disconnect(view->verticalHeader(), SIGNAL(sectionCountChanged(int, int)), view,
                             SLOT(rowCountChanged(int, int))))
@@ -67,15 +65,14 @@ void GridFollower::toEnd() {
     QAbstractItemModel* model = view_->model();
     const int rows = model->rowCount();
     if (rows == 0) return;
-    // Making a row current scrolls to it against a scroll range not yet grown to the new
-    // rows; such a step must not read as the user leaving the end.
-    moving_ = true;
-    view_->scrollToBottom(); // lays out the new rows first when that is still due
-    if (moveCurrent_ && view_->selectionModel())
+    // Once: appended rows are laid out already, and the first scroll lays out any others.
+    view_->scrollToBottom();
+    if (view_->selectionModel())
         view_->selectionModel()->setCurrentIndex(model->index(rows - 1, 0),
                                                  QItemSelectionModel::ClearAndSelect |
                                                      QItemSelectionModel::Rows);
-    moving_ = false;
+    // The steps on the way may have read as leaving the end; where the view came to rest
+    // is what counts.
     QScrollBar* bar = view_->verticalScrollBar();
     policy_.scrolled(bar->value(), bar->maximum());
     ++follows_;

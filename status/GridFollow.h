@@ -37,9 +37,9 @@ public:
 class GridFollower : public QObject {
     Q_OBJECT
 public:
-    // moveCurrent: while following, the last row also becomes the current row (the grid's
-    // indicator column marks it).
-    explicit GridFollower(QTableView* view, bool moveCurrent = true);
+    // While following, the last row also becomes the current row (the grid's indicator
+    // column marks it).
+    explicit GridFollower(QTableView* view);
 
     bool following() const { return policy_.following(); }
     // Times the view was moved to the last row.
@@ -51,10 +51,8 @@ private:
     void toEnd();
 
     QTableView* view_;
-    bool moveCurrent_;
     FollowPolicy policy_;
     int follows_ = 0;
-    bool moving_ = false; // the view moves for us: its steps on the way are not the user's
 };
 
 } // namespace rd780

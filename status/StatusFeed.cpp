@@ -3,11 +3,16 @@
 namespace rd780 {
 
 StatusFeed::StatusFeed(StatusBar* bar, const RecordingRule& rule, const ReadingTable& table,
-                       QObject* parent)
-    : QObject(parent), bar_(bar), rule_(rule), table_(table) {
+                       QObject* parent, bool started)
+    : QObject(parent), bar_(bar), rule_(rule), table_(table), started_(started) {
     tick_.setInterval(TickMs);
     connect(&tick_, &QTimer::timeout, this, &StatusFeed::refresh);
     tick_.start();
+    refresh();
+}
+
+void StatusFeed::start() {
+    started_ = true;
     refresh();
 }
 
@@ -17,7 +22,7 @@ StatusTexts StatusFeed::texts() {
 }
 
 void StatusFeed::refresh() {
-    if (bar_) bar_->setTexts(texts());
+    if (bar_ && started_) bar_->setTexts(texts());
 }
 
 } // namespace rd780

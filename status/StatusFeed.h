@@ -16,8 +16,10 @@ class RecordingRule;
 class StatusFeed : public QObject {
     Q_OBJECT
 public:
+    // Not started, the feed shows nothing until start(): its owner is still setting up the
+    // state the texts describe, and a text shown meanwhile would be false.
     StatusFeed(StatusBar* bar, const RecordingRule& rule, const ReadingTable& table,
-               QObject* parent = nullptr);
+               QObject* parent = nullptr, bool started = true);
 
     LinkMonitor Link;
 
@@ -25,6 +27,7 @@ public:
     StatusTexts texts();
     // Hands the texts to the bar (which shows them when the quiet interval allows).
     void refresh();
+    void start();
 
     static constexpr int TickMs = 1000;
 
@@ -33,6 +36,7 @@ private:
     const RecordingRule& rule_;
     const ReadingTable& table_;
     QTimer tick_;
+    bool started_ = true;
 };
 
 } // namespace rd780

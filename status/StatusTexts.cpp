@@ -94,7 +94,7 @@ RecordingStatus recordingStatusOf(const RecordingRule& rule, const ReadingTable&
     const auto last = rule.lastOutcome();
     if (!tableStatusOf(table).notRecording.empty())
         s.state = State::NotRecording;
-    else if (rule.RecordCount >= rule.RecordLimit)
+    else if (rule.limitReached())
         s.state = State::LimitReached;
     else if (table.isFull())
         s.state = State::TableFull;
@@ -167,16 +167,20 @@ std::string recordingText(const RecordingStatus& s) {
     const bool limitless = s.limit >= RecordLimits[5];
     switch (s.state) {
     case State::Recording:
-        return limitless
-                   ? "Recording: " + count(s.recorded, "row", "rows")
-                   : "Recording: " + std::to_string(s.recorded) + " of " + std::to_string(s.limit);
+        if (limitless) return "Recording: " + count(s.recorded, "row", "rows");
+        // A gate that lets one row past the limit: name the row to come, not "1001 of 1000".
+        if (s.recorded >= s.limit)
+            return "Recording: row " + std::to_string(s.recorded + 1) + ", limit " +
+                   std::to_string(s.limit);
+        return "Recording: " + std::to_string(s.recorded) + " of " + std::to_string(s.limit);
     case State::Waiting:
         if (s.secondsLeft < 0) return "Not recording: the sampling interval is negative";
         return "Waiting for the interval: " + std::to_string(s.secondsLeft) + " s left";
     case State::RepeatFiltered:
         return "Repeat filtered: the same reading is not recorded again";
     case State::LimitReached:
-        return "Limit " + std::to_string(s.limit) + " reached: recording stopped";
+        return "Limit " + std::to_string(s.limit) + " reached with " +
+               count(s.recorded, "row", "rows") + ": recording stopped";
     case State::TableFull:
         return "Table full: recording stopped";
     case State::BadInterval:

@@ -43,7 +43,7 @@ void ScaleView::KdFdClick() {
     } else {
         // The visible client area less a small border; the chart below is hidden meanwhile.
         const QSize area = VisibleArea();
-        KdPanel->enlargeTo(QRect(2, 28, area.width() - 4, area.height() - 26));
+        KdPanel->enlargeTo(QRect(2, 28, area.width() - 4, area.height() - 31));
         if (ShowChart) ShowChart(false);
     }
     KDResize(); // a hidden panel gets no resize event until shown

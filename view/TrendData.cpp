@@ -27,6 +27,14 @@ void TrendTrace::append(int64_t timeMs, double value) {
     }
 }
 
+void TrendTrace::dropFront(std::size_t blocks) {
+    blocks = std::min(blocks, blocks_.size());
+    const std::size_t points = std::min(blocks * BlockSize, times_.size());
+    times_.erase(times_.begin(), times_.begin() + std::ptrdiff_t(points));
+    values_.erase(values_.begin(), values_.begin() + std::ptrdiff_t(points));
+    blocks_.erase(blocks_.begin(), blocks_.begin() + std::ptrdiff_t(blocks));
+}
+
 void TrendTrace::collect(std::size_t a, std::size_t b, TrendColumn& c) const {
     auto take = [&](double lo, double hi) {
         if (!c.data) {
@@ -101,6 +109,38 @@ void TrendData::addReading(int64_t timeMs, const std::string& text, const std::s
         t.append(timeMs, *value);
         decimals_[static_cast<std::size_t>(&t - traces_.data())] = displayDecimals(text);
     }
+    if (points() > maxPoints_) dropOldest(points() - maxPoints_ * 3 / 4);
+}
+
+void TrendData::dropOldest(std::size_t atLeast) {
+    // Whole blocks before one moment in time, from every trace: the oldest go first
+    // whatever their unit. Each trace keeps its newest point.
+    using Trace = TrendTrace;
+    auto droppable = [&](const Trace& t, int64_t before) {
+        const auto n = std::size_t(std::lower_bound(t.times().begin(), t.times().end(), before) -
+                                   t.times().begin());
+        return std::min(n / Trace::BlockSize, (t.size() - 1) / Trace::BlockSize);
+    };
+    auto total = [&](int64_t before) {
+        std::size_t n = 0;
+        for (const Trace& t : traces_)
+            if (!t.empty()) n += droppable(t, before) * Trace::BlockSize;
+        return n;
+    };
+    int64_t lo = std::numeric_limits<int64_t>::max(), hi = std::numeric_limits<int64_t>::min();
+    for (const Trace& t : traces_)
+        if (!t.empty()) lo = std::min(lo, t.firstTime()), hi = std::max(hi, t.lastTime());
+    if (lo > hi) return;
+    ++hi;             // everything lies before hi
+    while (lo < hi) { // the first moment before which enough can go
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (total(mid) >= atLeast)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    for (Trace& t : traces_)
+        if (!t.empty()) t.dropFront(droppable(t, lo));
 }
 
 void TrendData::clear() {
@@ -143,8 +183,9 @@ void TrendViewport::showAll(int64_t first, int64_t last) {
 }
 
 void TrendViewport::update(int64_t first, int64_t last) {
+    // Not zoomed is everything, as it grows, whether or not the newest unit is followed.
     if (!zoomed_) {
-        if (follow_) showAll(first, last);
+        showAll(first, last);
         return;
     }
     if (!follow_) return;

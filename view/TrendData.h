@@ -36,6 +36,8 @@ public:
     const std::vector<int64_t>& times() const { return times_; }
     const std::vector<double>& values() const { return values_; }
     void reserve(std::size_t n);
+    // Forgets the oldest whole blocks, so the summaries of the rest stay as they are.
+    void dropFront(std::size_t blocks);
 
     // Splits [t0, t1) into `columns` equal columns and gives each its minimum and maximum.
     void reduce(int64_t t0, int64_t t1, int columns, std::vector<TrendColumn>& out) const;
@@ -56,9 +58,15 @@ private:
     std::vector<Block> blocks_; // one per BlockSize points; the last may be partial
 };
 
-// All traces of a session.
+// All traces of a session, within a bound: past MaxPoints points (16 bytes each, so
+// about 64 MB; under 130 MB with the room the vectors keep to grow), the oldest quarter is
+// forgotten, in whole blocks, oldest first whatever the unit. The statistics beside the
+// plot are kept apart and still count every reading.
 class TrendData {
 public:
+    static constexpr std::size_t MaxPoints = 4'000'000;
+    explicit TrendData(std::size_t maxPoints = MaxPoints) : maxPoints_(maxPoints) {}
+
     // One reading: its display text and unit codes as the decoder sets them. An overload
     // is a gap; a text that is no number is ignored.
     void addReading(int64_t timeMs, const std::string& text, const std::string& unit);
@@ -74,6 +82,9 @@ public:
     std::size_t points() const;
 
 private:
+    void dropOldest(std::size_t atLeast);
+
+    std::size_t maxPoints_;
     std::vector<TrendTrace> traces_;
     std::vector<int> decimals_;
     std::string newestUnit_;

@@ -34,6 +34,10 @@ TrendPanel::TrendPanel(const PanelContext& context, QMenuBar* menuBar, QAction* 
     TrendBtn->setAutoRaise(true);
     TrendBtn->setGeometry(254, 26, 69, 21);
 
+    // Made now, hidden: the trend and statistics run from Connect, not from the first look.
+    Trend = new view::TrendWindow();
+    Trend->setObjectName("TrendWindow");
+
     connect(Trend1, &QAction::triggered, this, [this] { Guarded([this] { TrendClick(); }); });
     connect(TrendBtn, &QToolButton::clicked, this, [this] { Guarded([this] { TrendClick(); }); });
     connect(PlotTable1, &QAction::triggered, this,
@@ -51,31 +55,28 @@ TrendPanel::~TrendPanel() {
 }
 
 void TrendPanel::TrendClick() {
-    if (!Trend) {
-        Trend = new view::TrendWindow();
-        Trend->setObjectName("TrendWindow");
-        limitsChanged();
-    }
+    // The session's trend, also after a table was plotted.
+    if (Trend->showingTable()) Trend->showSession();
     Trend->show();
     Trend->raise();
 }
 
 void TrendPanel::PlotTableClick() {
-    TrendClick();
+    Trend->show();
+    Trend->raise();
     if (LoadTable) LoadTable(*Trend);
 }
 
 void TrendPanel::addReading(const std::string& text, const std::string& unit) {
-    if (Trend) Trend->addReading(QDateTime::currentMSecsSinceEpoch(), text, unit);
+    Trend->addReading(QDateTime::currentMSecsSinceEpoch(), text, unit);
 }
 
 void TrendPanel::limitsChanged() {
-    if (!Trend) return;
     Trend->setLimits(HighLimit ? HighLimit() : std::nullopt, LowLimit ? LowLimit() : std::nullopt);
 }
 
 void TrendPanel::resetStatistics() {
-    if (Trend) Trend->resetStatistics();
+    Trend->resetStatistics();
 }
 
 } // namespace rd780

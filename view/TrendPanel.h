@@ -1,7 +1,7 @@
 #pragma once
-// The View menu and the trend window: opens the window on demand (from the menu or the
-// button beside the chart's), feeds it the session's readings and limits, and keeps the
-// alarm-sound choice.
+// The View menu and the trend window: feeds the window the session's readings and limits
+// from the start, shows it on demand (from the menu or the button beside the chart's), and
+// keeps the alarm-sound choice.
 #include "panel/Panel.h"
 
 #include <functional>
@@ -33,7 +33,7 @@ public:
     QAction* PlotTable1 = nullptr;
     QAction* AlarmSound1 = nullptr;     // checkable, off at start
     QToolButton* TrendBtn = nullptr;    // beside the chart's buttons
-    view::TrendWindow* Trend = nullptr; // made when first asked for
+    view::TrendWindow* Trend = nullptr; // made with the panel, shown when asked for
 
     // The limit lines to show (read when the window opens and whenever they change).
     std::function<std::optional<double>()> HighLimit;

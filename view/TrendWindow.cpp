@@ -64,10 +64,15 @@ std::string formatEpochMs(int64_t epochMs) {
 // ---- Plot ----
 
 TrendPlot::TrendPlot(const TrendData& data, TrendViewport& viewport, QWidget* parent)
-    : QWidget(parent), data_(data), viewport_(viewport) {
+    : QWidget(parent), data_(&data), viewport_(viewport) {
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 200);
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TrendPlot::setData(const TrendData& data) {
+    data_ = &data;
+    update();
 }
 
 void TrendPlot::setUnit(const std::string& unit) {
@@ -96,7 +101,7 @@ void TrendPlot::paint(QPainter& p, const QRect& area) {
     p.setPen(QColor(0x90, 0x90, 0x90));
     p.drawRect(r.adjusted(0, 0, -1, -1));
 
-    const TrendTrace* trace = data_.trace(unit_);
+    const TrendTrace* trace = data_->trace(unit_);
     if (!trace || trace->empty() || r.width() < 4 || r.height() < 4) {
         p.setPen(Qt::darkGray);
         p.drawText(r, Qt::AlignCenter, tr("No readings"));
@@ -189,7 +194,7 @@ void TrendPlot::paint(QPainter& p, const QRect& area) {
     p.drawLines(lines);
 
     // Limit lines, converted from displayed digits to the shown unit's number.
-    const double scale = std::pow(10.0, data_.decimals(unit_));
+    const double scale = std::pow(10.0, data_->decimals(unit_));
     auto limitLine = [&](const std::optional<double>& limit, const QString& name) {
         if (!limit) return;
         const double v = *limit / scale;
@@ -206,9 +211,9 @@ void TrendPlot::paint(QPainter& p, const QRect& area) {
 }
 
 void TrendPlot::showAll() {
-    const TrendTrace* trace = data_.trace(unit_);
+    const TrendTrace* trace = data_->trace(unit_);
+    // Everything, as it is: the unit picked and Follow newest stay as they were.
     if (trace && !trace->empty()) viewport_.showAll(trace->firstTime(), trace->lastTime());
-    viewport_.setFollowing(true);
     update();
     emit viewChanged();
 }
@@ -278,7 +283,7 @@ void TrendPlot::keyPressEvent(QKeyEvent* e) {
 TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(tr("Trend"));
     setObjectName("TrendWindow");
-    plot_ = new TrendPlot(data_, viewport_, this);
+    plot_ = new TrendPlot(session_, viewport_, this);
     plot_->setObjectName("TrendPlot");
 
     unitBox_ = new QComboBox(this);
@@ -288,6 +293,9 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     followBox_->setChecked(true);
     auto* allButton = new QPushButton(tr("Show all"), this);
     sourceLabel_ = new QLabel(tr("Session"), this);
+    sessionButton_ = new QPushButton(tr("Back to session"), this);
+    sessionButton_->setObjectName("TrendSession");
+    sessionButton_->hide();
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(tr("Unit:"), this));
@@ -296,6 +304,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     top->addWidget(allButton);
     top->addStretch(1);
     top->addWidget(sourceLabel_);
+    top->addWidget(sessionButton_);
 
     statsTable_ = new QTableWidget(0, 7, this);
     statsTable_->setObjectName("TrendStatistics");
@@ -328,7 +337,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
     connect(followBox_, &QCheckBox::toggled, this, [this](bool on) {
         viewport_.setFollowing(on);
-        if (on && !data_.newestUnit().empty()) plot_->setUnit(data_.newestUnit());
+        if (on && !shown_->newestUnit().empty()) plot_->setUnit(shown_->newestUnit());
         refreshUnits();
         plot_->update();
     });
@@ -337,11 +346,15 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         followBox_->setChecked(viewport_.following());
     });
     connect(allButton, &QPushButton::clicked, this, [this] {
-        const TrendTrace* t = data_.trace(plot_->unit());
+        const TrendTrace* t = shown_->trace(plot_->unit());
         if (t && !t->empty()) viewport_.showAll(t->firstTime(), t->lastTime());
-        setFollowing(true);
+        plot_->update();
     });
-    connect(resetButton_, &QPushButton::clicked, this, [this] { resetStatistics(); });
+    connect(sessionButton_, &QPushButton::clicked, this, [this] { showSession(); });
+    connect(resetButton_, &QPushButton::clicked, this, [this] {
+        shownStats_->reset();
+        refreshStatistics();
+    });
     connect(copyButton_, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(qs(statisticsText())); });
     // Statistics and the unit list follow the readings a few times a second, not per frame,
@@ -375,22 +388,24 @@ void TrendWindow::setFollowing(bool on) {
     plot_->update();
 }
 
-void TrendWindow::takeReading(int64_t epochMs, const std::string& text, const std::string& unit) {
-    data_.addReading(epochMs, text, unit);
+void TrendWindow::takeReading(TrendData& data, ReadingStatistics& stats, int64_t epochMs,
+                              const std::string& text, const std::string& unit) {
+    data.addReading(epochMs, text, unit);
     if (isOverloadText(text)) {
-        stats_.addOverload(unit);
+        stats.addOverload(unit);
     } else if (const auto v = displayNumber(text)) {
-        stats_.add(unit, *v, epochMs);
+        stats.add(unit, *v, epochMs);
     }
-    statsDirty_ = true;
 }
 
 void TrendWindow::addReading(int64_t epochMs, const std::string& text, const std::string& unit) {
-    const bool newUnit = data_.trace(unit) == nullptr;
-    takeReading(epochMs, text, unit);
+    const bool newUnit = session_.trace(unit) == nullptr;
+    takeReading(session_, sessionStats_, epochMs, text, unit);
+    if (shown_ != &session_) return; // collected; shown when the session is shown again
+    statsDirty_ = true;
     bool unitsChanged = newUnit;
-    if (viewport_.following() && plot_->unit() != data_.newestUnit()) {
-        plot_->setUnit(data_.newestUnit());
+    if (viewport_.following() && plot_->unit() != session_.newestUnit()) {
+        plot_->setUnit(session_.newestUnit());
         unitsChanged = true;
     }
     if (unitsChanged) {
@@ -434,50 +449,75 @@ void TrendWindow::loadTable(const ReadingTable& table, const TableDating& dating
         }
         return it->second.regular ? it->second.midnight + timeMs : localMs(d, timeMs);
     };
-    data_.clear();
-    stats_.reset();
+    TrendData data;
+    ReadingStatistics stats;
     forEachTableReading(table, dating, [&](const CsvReading& r) {
-        takeReading(epochOf(r.date, r.timeMs), r.value, r.unit);
+        takeReading(data, stats, epochOf(r.date, r.timeMs), r.value, r.unit);
     });
+    table_ = std::move(data);
+    tableStats_ = std::move(stats);
+    display(table_, tableStats_);
     sourceLabel_->setText(tr("Table %1").arg(qs(table.path().string())));
-    if (!data_.traces().empty()) plot_->setUnit(data_.traces().front().unit());
-    const TrendTrace* t = data_.trace(plot_->unit());
+    sessionButton_->show();
+    if (!table_.traces().empty()) plot_->setUnit(table_.traces().front().unit());
+    const TrendTrace* t = table_.trace(plot_->unit());
     if (t && !t->empty()) viewport_.showAll(t->firstTime(), t->lastTime());
     setFollowing(false);
     refreshUnits();
     refreshStatistics();
 }
 
-void TrendWindow::resetStatistics() {
-    stats_.reset();
+void TrendWindow::display(TrendData& data, ReadingStatistics& stats) {
+    shown_ = &data;
+    shownStats_ = &stats;
+    plot_->setData(data);
+}
+
+void TrendWindow::showSession() {
+    display(session_, sessionStats_);
+    // The table is not kept once the session is back: it can be plotted again.
+    table_ = TrendData();
+    tableStats_.reset();
+    sourceLabel_->setText(tr("Session"));
+    sessionButton_->hide();
+    if (!session_.newestUnit().empty()) plot_->setUnit(session_.newestUnit());
+    const TrendTrace* t = session_.trace(plot_->unit());
+    if (t && !t->empty()) viewport_.showAll(t->firstTime(), t->lastTime());
+    setFollowing(true);
+    refreshUnits();
     refreshStatistics();
 }
 
+void TrendWindow::resetStatistics() {
+    sessionStats_.reset();
+    if (shown_ == &session_) refreshStatistics();
+}
+
 void TrendWindow::clear() {
-    data_.clear();
-    stats_.reset();
-    sourceLabel_->setText(tr("Session"));
+    session_.clear();
+    sessionStats_.reset();
+    if (shown_ != &session_) return;
     refreshUnits();
     refreshStatistics();
     plot_->update();
 }
 
 std::string TrendWindow::statisticsText() const {
-    return stats_.text(&formatEpochMs);
+    return shownStats_->text(&formatEpochMs);
 }
 
 void TrendWindow::refreshUnits() {
     unitsDirty_ = false;
     const QSignalBlocker quiet(unitBox_);
     unitBox_->clear();
-    for (const TrendTrace& t : data_.traces())
+    for (const TrendTrace& t : shown_->traces())
         unitBox_->addItem(qs(readingUnitText(t.unit())), qs(t.unit()));
     unitBox_->setCurrentIndex(unitBox_->findData(qs(plot_->unit())));
 }
 
 void TrendWindow::refreshStatistics() {
     statsDirty_ = false;
-    const auto& units = stats_.units();
+    const auto& units = shownStats_->units();
     statsTable_->setRowCount(int(units.size()));
     QStringList rows;
     for (int i = 0; i < int(units.size()); ++i) {

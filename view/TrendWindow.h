@@ -1,7 +1,8 @@
 #pragma once
 // The trend window: the session's readings against time, one trace per unit, with the
 // statistics since Connect or Reset beside them. Fed one reading at a time by the window's
-// decode, or with the rows of an opened table.
+// decode, whether shown or not; an opened table can be shown instead, and the session
+// keeps collecting meanwhile.
 #include "record/ReadingStatistics.h"
 #include "view/TrendData.h"
 
@@ -36,6 +37,7 @@ class TrendPlot : public QWidget {
 public:
     TrendPlot(const TrendData& data, TrendViewport& viewport, QWidget* parent = nullptr);
 
+    void setData(const TrendData& data);
     void setUnit(const std::string& unit);
     const std::string& unit() const { return unit_; }
     void setLimits(const TrendLimits& limits);
@@ -58,7 +60,7 @@ protected:
 
 private:
     void showAll();
-    const TrendData& data_;
+    const TrendData* data_;
     TrendViewport& viewport_;
     std::string unit_;
     TrendLimits limits_;
@@ -81,14 +83,18 @@ public:
     // export dates it, against its values, per unit. Throws when the table lacks a
     // reading column.
     void loadTable(const ReadingTable& table, const TableDating& dating);
-    // Starts the statistics again (Connect, or the Reset button).
+    // Back from a table to the session, following its newest reading.
+    void showSession();
+    bool showingTable() const { return shown_ == &table_; }
+    // Starts the session's statistics again (Connect).
     void resetStatistics();
-    // Forgets every reading (a new session).
+    // Forgets every reading of the session.
     void clear();
 
+    // Of what is shown: the session, or the table.
     std::string statisticsText() const;
-    const ReadingStatistics& statistics() const { return stats_; }
-    const TrendData& data() const { return data_; }
+    const ReadingStatistics& statistics() const { return *shownStats_; }
+    const TrendData& data() const { return *shown_; }
     TrendViewport& viewport() { return viewport_; }
     TrendPlot* plot() const { return plot_; }
     // Shows one unit's trace (as picking it in the unit box does).
@@ -103,11 +109,17 @@ protected:
 private:
     void refreshStatistics();
     void refreshUnits();
-    void takeReading(int64_t epochMs, const std::string& text, const std::string& unit);
+    static void takeReading(TrendData& data, ReadingStatistics& stats, int64_t epochMs,
+                            const std::string& text, const std::string& unit);
+    void display(TrendData& data, ReadingStatistics& stats);
 
-    TrendData data_;
+    TrendData session_;
+    ReadingStatistics sessionStats_;
+    TrendData table_;
+    ReadingStatistics tableStats_;
+    TrendData* shown_ = &session_;
+    ReadingStatistics* shownStats_ = &sessionStats_;
     TrendViewport viewport_;
-    ReadingStatistics stats_;
     TrendPlot* plot_ = nullptr;
     QComboBox* unitBox_ = nullptr;
     QCheckBox* followBox_ = nullptr;
@@ -115,6 +127,7 @@ private:
     QPushButton* resetButton_ = nullptr;
     QPushButton* copyButton_ = nullptr;
     QLabel* sourceLabel_ = nullptr;
+    QPushButton* sessionButton_ = nullptr; // back to the session while a table is shown
     QTimer refreshTimer_;
     bool statsDirty_ = false;
     bool unitsDirty_ = false; // a unit came while the window was hidden

@@ -81,8 +81,9 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     });
     if (START1)
         connect(START1, &QAction::triggered, this, [this] {
-            // The menu item runs the handler without toggling the button.
-            Guarded([this] { USBConClick(); });
+            // Ctrl+A presses Connect: the same sequence and button state as a click. While
+            // connected it does nothing (running Connect again would reset the statistics).
+            if (!USBCon->isChecked()) USBCon->click();
         });
 
     SendData = new QPushButton("USBSendData", Client);

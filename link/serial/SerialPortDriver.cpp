@@ -36,6 +36,7 @@ bool TSerialPortDriver::Connect() {
     }
     lastOpenError_.clear();
     readFailing_ = false;
+    lastReadError_.clear();
     ApplyLineSettings();
     watchDescriptor();
     startTimer();
@@ -110,13 +111,13 @@ void TSerialPortDriver::PollReceive() {
 void TSerialPortDriver::receive(bool tick) {
     if (waitingForDevice_) {
         // Quietly: the failure was said once; the device comes back when it comes back.
+        // It counts as back once a read works: a device that opens but fails every read is
+        // not said to be back and failed again at every retry.
         if (!port_->open(devices_[comPort_])) return;
         waitingForDevice_ = false;
-        readFailing_ = false;
         ApplyLineSettings();
         watchDescriptor();
         quietTicks_ = 0;
-        if (OnDeviceBack) OnDeviceBack();
         return;
     }
     if (!Connected()) return;
@@ -137,14 +138,18 @@ void TSerialPortDriver::receive(bool tick) {
         port_->close();
         waitingForDevice_ = true;
         if (!timer_->isActive()) startTimer(); // to look for the device again
-        if (!readFailing_ && OnReadError) {
-            readFailing_ = true;
-            OnReadError(why);
-        }
+        // Said once, and again only when the reason changes.
+        const bool news = !readFailing_ || why != lastReadError_;
         readFailing_ = true;
+        lastReadError_ = why;
+        if (news && OnReadError) OnReadError(why);
         return;
     }
-    readFailing_ = false;
+    if (readFailing_) {
+        readFailing_ = false;
+        lastReadError_.clear();
+        if (OnDeviceBack) OnDeviceBack();
+    }
     if (n == 0) {
         if (!tick) return;
         if (OnIdlePoll) OnIdlePoll();

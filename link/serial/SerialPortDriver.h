@@ -126,11 +126,12 @@ public:
     // for the next byte without ticking.
     std::function<void()> OnIdlePoll;
     static constexpr int IdleTicksKept = 8;
-    // The first failed read after good ones (an adapter pulled out, say), with the reason.
+    // The first failed read after good ones (an adapter pulled out, say), with the reason;
+    // while reads keep failing, only a changed reason is said again.
     // The port is then closed and the same device is tried again at every tick until it
     // opens (the adapter plugged back in under the same name).
     std::function<void(const std::string&)> OnReadError;
-    // The device is back after a failed read: opened and set up as on Connect.
+    // The device is back after a failed read: opened, set up as on Connect, and read.
     std::function<void()> OnDeviceBack;
     // Closed after a failed read, and trying the device again at every tick.
     bool WaitingForDevice() const { return waitingForDevice_; }
@@ -179,6 +180,7 @@ private:
     std::string lastOpenError_;
     bool inPoll_ = false;
     bool readFailing_ = false;
+    std::string lastReadError_; // the failure last said, while readFailing_
     bool waitingForDevice_ = false;
 };
 

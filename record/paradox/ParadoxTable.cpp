@@ -27,6 +27,10 @@ namespace rd780::paradox {
 
 namespace {
 
+std::string rowsText(std::uint64_t n) {
+    return std::to_string(n) + (n == 1 ? " row" : " rows");
+}
+
 constexpr int kMaxBlocks = 65535;
 constexpr int kBlockHeader = 6;
 constexpr std::uint32_t kTargetRows = 10'000'000;
@@ -509,8 +513,8 @@ void Table::Impl::walkChain(off_t fileSize) {
     // Rows are written before the header counts them, so a crash may leave one more row
     // in the blocks than the header says; fewer rows than the header counts is damage.
     if (rows < headerRows)
-        throw error("the header counts " + std::to_string(headerRows) +
-                    " rows but the blocks hold " + std::to_string(rows));
+        throw error("the header counts " + rowsText(headerRows) + " but the blocks hold " +
+                    std::to_string(rows));
     fileBlocks = std::max(fileBlocks, highest);
 }
 
@@ -553,8 +557,8 @@ void Table::Impl::sync() {
 
 const unsigned char* Table::Impl::record(std::uint32_t row) const {
     if (row >= rows)
-        throw error("row " + std::to_string(row) + " is past the last row (" +
-                    std::to_string(rows) + " rows)");
+        throw error("row " + std::to_string(row) + " is past the last row (" + rowsText(rows) +
+                    ")");
     auto it = std::upper_bound(blocks.begin(), blocks.end(), row,
                                [](std::uint32_t r, const BlockRef& b) { return r < b.firstRow; });
     --it;
@@ -782,8 +786,8 @@ void Table::Impl::appendRecord(const unsigned char* rec) {
         ++b.rows;
     } else {
         if (fileBlocks >= kMaxBlocks)
-            throw error("table is full (" + std::to_string(rows) + " rows in " +
-                        std::to_string(kMaxBlocks) + " blocks)");
+            throw error("table is full (" + rowsText(rows) + " in " + std::to_string(kMaxBlocks) +
+                        " blocks)");
         // A new block, complete with its record, then the link to it, then the header.
         const std::uint32_t number = fileBlocks + 1;
         const std::uint32_t prev = blocks.empty() ? 0 : blocks.back().number;

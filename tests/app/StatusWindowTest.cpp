@@ -109,8 +109,11 @@ TEST_F(StatusWindow, StatusShowsTheTableFileAndEachRecordingState) {
 
     w.N10001->trigger();
     w.Recording->Rec->Rule.RecordCount = 999;
+    decode();
+    EXPECT_EQ(texts().recording, "Recording: row 1001, limit 1000");
     decode(2);
-    EXPECT_EQ(texts().recording, "Limit 1000 reached: recording stopped");
+    EXPECT_EQ(gridRows(), 4); // the 1001st row is in, the reading after it is not
+    EXPECT_EQ(texts().recording, "Limit 1000 reached with 1001 rows: recording stopped");
 
     w.Recording->CloseReadingTable();
     EXPECT_TRUE(contains(texts().table, "No table")) << texts().table;
@@ -122,6 +125,16 @@ TEST_F(StatusWindow, StatusShowsTheTableFileAndEachRecordingState) {
     w.Recording->Status->refresh();
     ASSERT_TRUE(test::waitUntil([&] { return bar->shownTexts() == texts(); }));
     EXPECT_EQ(bar->recordingPart()->accessibleName().toStdString(), "Not recording");
+}
+
+TEST_F(StatusWindow, FirstTextsShownAreTheStateAfterStartUp) {
+    auto* bar = qobject_cast<StatusBar*>(w.statusBar());
+    ASSERT_NE(bar, nullptr);
+    // Shown once, at the end of the start-up, and true: no "Limit 0 reached" meanwhile.
+    EXPECT_EQ(bar->applyCount(), 1);
+    EXPECT_FALSE(bar->pending());
+    EXPECT_EQ(bar->shownTexts().recording, "Recording: 0 of 10000");
+    EXPECT_TRUE(contains(bar->shownTexts().table, "Kv400db.DB, 0 rows")) << bar->shownTexts().table;
 }
 
 TEST_F(StatusWindow, StartHeightKeepsTheUpperAreaAboveTheStatusBar) {

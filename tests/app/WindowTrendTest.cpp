@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -64,31 +65,27 @@ QAction* viewItem(TFCOMM& w, const QString& caption) {
 
 } // namespace
 
-TEST(WindowTrend, ViewTrendOpensTheWindowWhichThenReceivesReadings) {
+TEST(WindowTrend, TrendCollectsFromConnectWhetherOrNotTheWindowWasOpened) {
     test::WindowFixture f;
     TFCOMM& w = *f.w;
-    decode(w, " 00.66 "); // before the window exists: nowhere to go, no harm
+    decode(w, " 09.99 ");
+    // Connect starts the statistics again; the plot keeps the session.
+    w.Usb->Hooks.WatchConnected(LinkKind::Usb);
+    decode(w, " 00.66 "); // before the window was ever opened
     QAction* trend = viewItem(w, "Trend");
     ASSERT_NE(trend, nullptr) << "View > Trend";
-    EXPECT_EQ(w.Trends->Trend, nullptr);
     trend->trigger();
     ASSERT_NE(w.Trends->Trend, nullptr);
     EXPECT_TRUE(w.Trends->Trend->isVisible());
-    EXPECT_EQ(w.Trends->Trend->data().points(), 0u);
-
-    decode(w, " 00.66 ");
     decode(w, " 01.50 ");
     const view::TrendTrace* volts = w.Trends->Trend->data().trace(" V");
     ASSERT_NE(volts, nullptr);
-    EXPECT_EQ(volts->size(), 2u);
-    EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
-    EXPECT_EQ(w.Trends->Trend->statistics().units().at(0).count, 2u);
-
-    // Connect starts the statistics again; the plot keeps the session.
-    w.Usb->Hooks.WatchConnected(LinkKind::Usb);
-    EXPECT_TRUE(w.Trends->Trend->statistics().units().empty() ||
-                w.Trends->Trend->statistics().units()[0].count == 0);
-    EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
+    EXPECT_EQ(volts->size(), 3u);
+    ASSERT_EQ(w.Trends->Trend->statistics().units().size(), 1u);
+    const UnitStatistics& since = w.Trends->Trend->statistics().units()[0];
+    EXPECT_EQ(since.count, 2u);
+    EXPECT_DOUBLE_EQ(since.min, 0.66);
+    EXPECT_DOUBLE_EQ(since.max, 1.5);
 
     // The button beside the chart's opens the same window again, not a second one.
     view::TrendWindow* first = w.Trends->Trend;
@@ -221,8 +218,25 @@ TEST(WindowTrend, PlotTableShowsTheOpenTable) {
     QAction* plot = viewItem(w, "Plot table");
     ASSERT_NE(plot, nullptr);
     plot->trigger();
-    ASSERT_NE(w.Trends->Trend, nullptr);
-    EXPECT_EQ(w.Trends->Trend->data().points(), 2u);
+    view::TrendWindow& t = *w.Trends->Trend;
+    EXPECT_TRUE(t.showingTable());
+    EXPECT_EQ(t.data().points(), 2u);
+    decode(w, " 01.70 "); // the session goes on while the table is shown
+    EXPECT_EQ(t.data().points(), 2u);
+    // The way back: the window's button, or View > Trend.
+    auto* back = t.findChild<QPushButton*>("TrendSession");
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(back->isVisibleTo(&t));
+    back->click();
+    EXPECT_FALSE(t.showingTable());
+    EXPECT_FALSE(back->isVisibleTo(&t));
+    EXPECT_EQ(t.data().points(), 3u);
+    EXPECT_EQ(t.statistics().units().at(0).count, 3u);
+    EXPECT_TRUE(t.following());
+    plot->trigger();
+    viewItem(w, "Trend")->trigger();
+    EXPECT_FALSE(t.showingTable());
+    EXPECT_EQ(t.data().points(), 3u);
 }
 
 TEST(WindowSave, OlderRowsTakeTheTableFilesDateAndNewRowsToday) {

@@ -1,6 +1,7 @@
 // The status texts: frames per second over a sliding window, the link's health, and what
 // the table and the recording rule say about the next reading.
 #include "status/StatusTexts.h"
+#include "panel/LinkWatch.h"
 #include "record/ReadingTable.h"
 #include "record/RecordingRule.h"
 #include "tests/TestSupport.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace rd780 {
 namespace {
@@ -34,6 +36,56 @@ TEST(FrameRate, SteadyRateAndTheWindowSlidingOverAChange) {
     // An hour of silence, then frames again: counted from zero, not from stale slots.
     rate.frame(t0 + 3636s);
     EXPECT_NEAR(rate.perSecond(t0 + 3636s + 100ms), 1.0 / 5.0, 0.05);
+}
+
+// Sampled anywhere in a slot and anywhere between two frames, a steady rate reads true: the
+// time the ring covers is exactly the time its frames came in.
+TEST(FrameRate, ASteadyRateReadsWithinOnePercentWheneverSampled) {
+    for (const auto period : {10ms, 7ms, 40ms}) {
+        SCOPED_TRACE(period.count());
+        FrameRate rate;
+        const Clock::time_point t0 = Clock::time_point{} + 3s + 3ms;
+        const auto end = t0 + 20s;
+        auto next = t0;
+        const double truth = 1000.0 / double(period.count());
+        // 97 ms does not divide the slot or the period: the samples fall at every phase.
+        for (auto at = t0 + 6s; at < end; at += 97ms) {
+            for (; next <= at; next += period)
+                rate.frame(next);
+            ASSERT_NEAR(rate.perSecond(at), truth, truth * 0.01)
+                << "sampled " << (at - t0).count() / 1'000'000 << " ms in";
+        }
+    }
+}
+
+// After a silence longer than the window nothing is left of the frames before it, wherever
+// they fell in their slot and whether or not the rate was read in that slot already.
+TEST(FrameRate, ReadsZeroAfterASilenceLongerThanTheWindow) {
+    struct Case {
+        std::chrono::milliseconds lastAt; // of the last frame, after the first
+        bool readInItsSlot;               // the rate was read at the last frame, then one more came
+        std::chrono::nanoseconds silence;
+    };
+    const std::chrono::nanoseconds window = 5s;
+    for (const Case& c : {Case{4'000ms, true, window + 1ns}, Case{4'000ms, false, window + 1ns},
+                          Case{4'249ms, true, window + 1ns}, Case{4'125ms, true, window + 300ms},
+                          Case{7'010ms, true, window + 1ns}, Case{7'010ms, true, 3600s},
+                          Case{10'240ms, true, window + 1ms}, Case{10'240ms, false, 9s}}) {
+        SCOPED_TRACE(std::to_string(c.lastAt.count()) + " ms, read " +
+                     std::to_string(c.readInItsSlot) + ", silent " +
+                     std::to_string(c.silence.count()) + " ns");
+        FrameRate rate(5s, 20);
+        const Clock::time_point t0 = Clock::time_point{} + 100s;
+        for (auto t = t0; t < t0 + c.lastAt; t += 50ms)
+            rate.frame(t);
+        rate.frame(t0 + c.lastAt);
+        if (c.readInItsSlot) {
+            ASSERT_GT(rate.perSecond(t0 + c.lastAt), 0.0);
+            rate.frame(t0 + c.lastAt); // and one more in the slot just read
+        }
+        EXPECT_EQ(rate.perSecond(t0 + c.lastAt + c.silence), 0.0);
+        EXPECT_EQ(rate.perSecond(t0 + c.lastAt + c.silence + 1s), 0.0);
+    }
 }
 
 TEST(FrameRate, StartIsNotReadAsABurstAndResetForgets) {
@@ -110,6 +162,38 @@ TEST(LinkMonitor, UnplugProblemsAndDisconnect) {
     m.connectedUsb("USB to Serial", t0 + 4s);
     EXPECT_EQ(m.status(t0 + 4s).health, LinkStatus::Health::Waiting)
         << "a new connection is not unplugged";
+}
+
+// A link that has sent nothing since Connect turns stalled when the whole threshold has
+// passed, to the clock's tick: in the status text and in the link lamp's watch alike.
+TEST(LinkStall, WithoutAnyFrameItIsStalledExactlyWhenTheThresholdHasPassed) {
+    using Tick = Clock::duration;
+    const Clock::time_point t0 = Clock::time_point{} + 77s;
+    struct Watcher {
+        const char* name;
+        Tick threshold;
+        std::function<bool(Tick)> stalledAfter; // a fresh connect, then this long without bytes
+    };
+    const Watcher watchers[] = {{"status text", LinkMonitor::StallAfter,
+                                 [&](Tick d) {
+                                     LinkMonitor m;
+                                     m.connectedSerial("/dev/ttyUSB0", 2400, t0);
+                                     return m.status(t0 + d).health == LinkStatus::Health::Stalled;
+                                 }},
+                                {"link lamp", LinkWatch::StallAfter, [&](Tick d) {
+                                     Clock::time_point now = t0;
+                                     LinkWatch w([&] { return now; });
+                                     w.connected(LinkKind::Usb);
+                                     now += d;
+                                     return w.tick() && w.state() == LinkWatch::State::Stalled;
+                                 }}};
+    for (const Watcher& w : watchers) {
+        SCOPED_TRACE(w.name);
+        EXPECT_FALSE(w.stalledAfter(Tick(0)));
+        EXPECT_FALSE(w.stalledAfter(w.threshold - Tick(1))) << "a tick before";
+        EXPECT_TRUE(w.stalledAfter(w.threshold)) << "the moment it has passed";
+        EXPECT_TRUE(w.stalledAfter(w.threshold + Tick(1)));
+    }
 }
 
 Reading distinct(int i) {
@@ -213,10 +297,15 @@ TEST_F(TableFixture, EachRecordingState) {
     // The limit: shown as soon as it is reached, not only when the next frame is refused.
     recordLimit = 4;
     ASSERT_EQ(offer(5), RecordingRule::Outcome::Recorded);
-    EXPECT_EQ(recordingNow(), "Limit 4 reached: recording stopped");
+    EXPECT_EQ(recordingNow(), "Limit 4 reached with 4 rows: recording stopped");
+    // The window's gate lets one row past the limit, and the text never says "5 of 4".
+    rule.Gate = RecordingRule::LimitGate::StopPastLimit;
+    EXPECT_EQ(recordingNow(), "Recording: row 5, limit 4");
+    ASSERT_EQ(offer(6), RecordingRule::Outcome::Recorded);
+    EXPECT_EQ(recordingNow(), "Limit 4 reached with 5 rows: recording stopped");
     // A larger limit from the menu lets recording go on at once.
     recordLimit = RecordLimits[5];
-    EXPECT_EQ(recordingNow(), "Recording: 4 rows");
+    EXPECT_EQ(recordingNow(), "Recording: 5 rows");
 
     // New starts over.
     rule.RepeatOn = false;
@@ -267,10 +356,11 @@ TEST(StatusTexts, AllThreeAndTheirEquality) {
     RecordingStatus rec;
     rec.state = RecordingStatus::State::LimitReached;
     rec.limit = 1000;
+    rec.recorded = 1001;
     const StatusTexts a = statusTexts(link, table, rec);
     EXPECT_EQ(a.link, "No link");
     EXPECT_EQ(a.table, "/t/Kv400db.DB, 7 rows");
-    EXPECT_EQ(a.recording, "Limit 1000 reached: recording stopped");
+    EXPECT_EQ(a.recording, "Limit 1000 reached with 1001 rows: recording stopped");
     StatusTexts b = a;
     EXPECT_EQ(a, b);
     b.recording.clear();

@@ -334,6 +334,39 @@ TEST(LogRun, LimitEndsTheRunWithExactlyThatManyRows) {
     EXPECT_EQ(summaryRows(r.err), 5);
 }
 
+// The row that reaches the limit ends the run at once: the meter then sends nothing, and the
+// duration would run for an hour.
+TEST(LogRun, LimitEndsTheRunAtTheLastRowWithoutWaitingForAnotherFrame) {
+    ScratchDir dir;
+    test::PtyPair pty;
+    Logger l({"--serial-port", QString::fromStdString(pty.slavePath()), "--limit", "3",
+              "--duration", "3600", "--csv", "s.csv"},
+             QString::fromStdString(dir.path().string()));
+    ASSERT_TRUE(l.started());
+    const auto csv = dir / "s.csv";
+    const auto rows = [&] {
+        const auto l = lines(test::readFile(csv));
+        return l.empty() || l.back().empty() ? std::size_t(0) : l.size() - 1;
+    };
+    // A frame sent before the port is open is lost: the first is offered until it shows.
+    for (int attempt = 0; attempt < 20 && rows() == 0; ++attempt) {
+        pty.send(frameBytes("1.000"));
+        test::waitUntil([&] { return rows() > 0; }, 1500);
+    }
+    ASSERT_GE(rows(), 1u);
+    const std::size_t first = rows();
+    ASSERT_LT(first, 3u) << "the limit was reached before the test could send its frames";
+    for (std::size_t i = first; i < 3; ++i)
+        pty.send(frameBytes(i == 2 ? "4.702" : "4.701"));
+    const Outcome r = l.wait(30000);
+    ASSERT_EQ(r.status, QProcess::NormalExit);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(summaryRows(r.err), 3) << r.err;
+    const auto all = lines(test::readFile(csv));
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(fields(all[3])[2], "4.702");
+}
+
 long summaryFrames(const std::string& err) {
     const auto at = err.find(" frames,");
     if (at == std::string::npos) return -1;

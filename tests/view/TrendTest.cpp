@@ -67,32 +67,58 @@ void expectExactColumns(const TrendTrace& t, int64_t t0, int64_t t1, int columns
     EXPECT_GT(withData, 0);
 }
 
+// A million points of a noisy walk, and a million of a steady reading that holds one value
+// for whole blocks at a time (a DC voltage stepped now and then), at every zoom level.
 TEST(TrendReduction, AMillionPointsKeepEveryColumnsMinimumAndMaximum) {
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 1.0);
     std::uniform_int_distribution<int> step(0, 40); // irregular spacing, repeated times too
     std::uniform_int_distribution<int> rare(0, 9999);
-    TrendTrace t("mV");
-    t.reserve(1000000);
+    TrendTrace walking("mV");
+    walking.reserve(1000000);
     int64_t time = 1'700'000'000'000;
     double walk = 0;
     for (int i = 0; i < 1000000; ++i) {
         time += step(rng);
         walk += noise(rng);
         if (rare(rng) == 0)
-            t.appendGap(time);
+            walking.appendGap(time);
         else
-            t.append(time, walk + (rare(rng) == 1 ? 500.0 : 0.0)); // lone spikes must survive
+            walking.append(time, walk + (rare(rng) == 1 ? 500.0 : 0.0)); // lone spikes must survive
     }
-    ASSERT_EQ(t.size(), 1000000u);
-    expectExactColumns(t, t.firstTime(), t.lastTime() + 1, 1237);
-    expectExactColumns(t, t.firstTime(), t.lastTime() + 1, 1);
-    // Zoomed in: columns narrower than a block, and ranges starting mid-block.
-    const int64_t mid = (t.firstTime() + t.lastTime()) / 2;
-    expectExactColumns(t, mid, mid + 50'000, 800);
-    expectExactColumns(t, mid + 3, mid + 3 + 2'000'000, 333);
-    // More columns than points in view.
-    expectExactColumns(t, mid, mid + 500, 640);
+    ASSERT_EQ(walking.size(), 1000000u);
+
+    // Each value held for whole blocks, so every block summary is flat; the size a multiple
+    // of the block, so the whole-session column is made of block summaries alone.
+    std::uniform_int_distribution<int> hold(1, 60); // blocks
+    std::uniform_int_distribution<int> level(-2000, 2000);
+    TrendTrace steady("V");
+    const std::size_t steadySize = TrendTrace::BlockSize * 4096;
+    steady.reserve(steadySize);
+    time = 1'700'000'000'000;
+    double value = 5.0;
+    for (std::size_t i = 0, next = 0; i < steadySize; ++i) {
+        if (i == next) {
+            next += TrendTrace::BlockSize * std::size_t(hold(rng));
+            value = level(rng) / 100.0;
+        }
+        time += step(rng);
+        steady.append(time, value);
+    }
+
+    for (const TrendTrace* t : {&walking, &steady}) {
+        SCOPED_TRACE(t->unit());
+        ASSERT_GT(t->size(), 0u);
+        expectExactColumns(*t, t->firstTime(), t->lastTime() + 1, 1237);
+        expectExactColumns(*t, t->firstTime(), t->lastTime() + 1, 97);
+        expectExactColumns(*t, t->firstTime(), t->lastTime() + 1, 1);
+        // Zoomed in: columns narrower than a block, and ranges starting mid-block.
+        const int64_t mid = (t->firstTime() + t->lastTime()) / 2;
+        expectExactColumns(*t, mid, mid + 50'000, 800);
+        expectExactColumns(*t, mid + 3, mid + 3 + 2'000'000, 333);
+        // More columns than points in view.
+        expectExactColumns(*t, mid, mid + 500, 640);
+    }
 }
 
 TEST(TrendData, UnitChangesStartNewSeriesAndOverloadsAreGaps) {
@@ -126,6 +152,26 @@ TEST(TrendData, UnitChangesStartNewSeriesAndOverloadsAreGaps) {
     d.trace(" V")->reduce(0, 8000, 8, cols);
     EXPECT_TRUE(cols[6].gap);
     EXPECT_EQ(cols[6].max, 1.3);
+}
+
+TEST(TrendData, PastItsBoundTheOldestPointsGoWhateverTheirUnit) {
+    TrendData d(4096);
+    for (int i = 0; i < 10000; ++i)
+        d.addReading(int64_t(i) * 10, std::to_string(i) + ".0", i < 5000 ? " V" : "mV");
+    EXPECT_LE(d.points(), 4096u);
+    EXPECT_GE(d.points(), 3072u - TrendTrace::BlockSize);
+    const TrendTrace* v = d.trace(" V");
+    const TrendTrace* mv = d.trace("mV");
+    ASSERT_TRUE(v && mv);
+    EXPECT_LT(v->size(), TrendTrace::BlockSize); // older than every millivolt: nearly all gone
+    EXPECT_EQ(v->lastTime(), 49990);
+    EXPECT_EQ(mv->lastTime(), 99990);
+    EXPECT_EQ(mv->values().front(), double(mv->firstTime() / 10));
+    // The block summaries still fit their points.
+    std::vector<TrendColumn> cols;
+    mv->reduce(mv->firstTime(), mv->lastTime() + 1, 3, cols);
+    EXPECT_EQ(cols.front().min, mv->values().front());
+    EXPECT_EQ(cols.back().max, 9999.0);
 }
 
 TEST(TrendViewport, FollowZoomAndPan) {
@@ -203,6 +249,15 @@ TEST_F(TrendWindowTest, FollowsTheNewestUnitUntilOneIsPicked) {
     EXPECT_FALSE(w.following());
     w.addReading(3000, "4.800", "k*");
     EXPECT_EQ(w.plot()->unit(), " V");
+    // Home shows all of the picked unit and keeps it picked, as the readings go on.
+    QTest::keyClick(w.plot(), Qt::Key_Home);
+    w.addReading(3500, "2.000", " V");
+    w.addReading(3600, "4.850", "k*");
+    EXPECT_EQ(w.plot()->unit(), " V");
+    EXPECT_FALSE(w.following());
+    w.viewport().update(w.data().trace(" V")->firstTime(), w.data().trace(" V")->lastTime());
+    EXPECT_EQ(w.viewport().t0(), 1000);
+    EXPECT_EQ(w.viewport().t1(), 3500);
     w.setFollowing(true);
     w.addReading(4000, "4.900", "k*");
     EXPECT_EQ(w.plot()->unit(), "k*");
@@ -223,8 +278,9 @@ TEST_F(TrendWindowTest, KeysAndMouseZoomAndPan) {
     QTest::keyClick(plot, Qt::Key_Left);
     EXPECT_FALSE(w.following());
     EXPECT_FALSE(w.findChild<QCheckBox*>("TrendFollow")->isChecked());
-    QTest::keyClick(plot, Qt::Key_Home);
-    EXPECT_TRUE(w.following());
+    QTest::keyClick(plot, Qt::Key_Home); // everything, leaving Follow newest as it was
+    EXPECT_FALSE(w.following());
+    EXPECT_FALSE(w.findChild<QCheckBox*>("TrendFollow")->isChecked());
     EXPECT_EQ(w.viewport().t0(), 1000);
     EXPECT_EQ(w.viewport().t1(), 11000);
 

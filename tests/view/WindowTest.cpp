@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -260,6 +261,20 @@ TEST(ViewWindow, EnlargeAndRestore) {
     EXPECT_EQ(w.Scale->KdPanel->image().size(), QSize(367, 139));
     EXPECT_EQ(w.Scale->KdPanel->pointer(),
               view::pointerLine(w.Scale->KdPanel->faceGeometry(), 400, 80, false));
+
+    // Enlarged, both end above the status bar: the chart's axis labels stay in view.
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const int barTop = w.statusBar()->mapTo(&w, QPoint(0, 0)).y();
+    const auto bottom = [&](QWidget* x) { return x->mapTo(&w, QPoint(0, x->height())).y(); };
+    w.Chart->TbFdClick();
+    EXPECT_LE(bottom(chart), barTop);
+    EXPECT_GE(bottom(chart), barTop - 8) << "the chart still fills the area";
+    w.Chart->TbFdClick();
+    w.Scale->KdFdClick();
+    EXPECT_LE(bottom(w.Scale->KD), barTop);
+    EXPECT_GE(bottom(w.Scale->KD), barTop - 8);
+    w.Scale->KdFdClick();
 }
 
 TEST(ViewWindow, LimitMarks) {

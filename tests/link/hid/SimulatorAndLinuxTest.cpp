@@ -175,6 +175,7 @@ TEST(LinuxHidServices, SysfsTreeGivesTheCablesSerialNumberAndReportLengths) {
     EXPECT_EQ(d->SerialText(), u"SN-0042");
     EXPECT_EQ(d->Attributes().VendorID, 0x1A86);
     EXPECT_EQ(d->Attributes().ProductID, 0xE008);
+    EXPECT_EQ(d->Attributes().VersionNumber, 0x1200) << "the cable's, not a hub's";
     const HidCaps caps = d->QueryCaps();
     EXPECT_EQ(caps.InputReportByteLength, 11);
     EXPECT_EQ(caps.OutputReportByteLength, 9);
@@ -192,8 +193,10 @@ TEST(LinuxHidServices, SysfsTreeOfACableWithoutSerialOrFeatureReport) {
     THidDeviceController ctl(nullptr, services);
     THidDevice* d = nullptr;
     ASSERT_TRUE(ctl.CheckOutAt(0, d));
+    // The hub and the root hub above the cable have serial numbers; the cable has none.
     EXPECT_EQ(d->ProductText(), u"USB to Serial");
     EXPECT_EQ(d->SerialText(), u"");
+    EXPECT_EQ(d->Attributes().VersionNumber, 0x1200);
     EXPECT_EQ(d->QueryCaps().FeatureReportByteLength, 0);
     EXPECT_EQ(featureReportLength(d->QueryCaps()), 10u); // the fallback
     delete d;

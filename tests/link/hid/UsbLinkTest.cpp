@@ -6,12 +6,16 @@
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/MeterPanel.h"
+#include "record/RecordingPanel.h"
 #include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "view/HistoryList.h"
+#include "view/TrendPanel.h"
+#include "view/TrendWindow.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -19,7 +23,9 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -187,6 +193,38 @@ TEST(UsbLink, ButtonAndStatusBarTellConnectedFromNotConnected) {
     f.w->Usb->USBCon->click();
     EXPECT_EQ(button->text(), "Connect");
     EXPECT_EQ(status.texts().link, "No link");
+}
+
+TEST(UsbLink, CtrlAConnectsAsTheButtonDoesAndDoesNothingWhenConnected) {
+    Watchdog dog(60, "Ctrl+A");
+    UsbWindow f;
+    const int cable = f.sim->addDevice(fastCable());
+    f.start();
+    TFCOMM& w = *f.w;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.BitBtn1->setFocus();
+    QTest::keyClick(w.BitBtn1, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(w.Usb->USBCon->isChecked());
+    EXPECT_EQ(w.Usb->USBCon->text(), "Connected");
+    auto* rows = w.Recording->DBGrid1->model();
+    ASSERT_TRUE(waitUntil([&] { return rows->rowCount() >= 3; }, 20000)) << rows->rowCount();
+    EXPECT_EQ(f.sim->featureReports(cable), 1);
+
+    // Connected, it neither configures the cable again nor starts the statistics anew.
+    const auto counted = [&] {
+        const auto& units = w.Trends->Trend->statistics().units();
+        return units.empty() ? 0u : units[0].count;
+    };
+    const auto before = counted();
+    ASSERT_GT(before, 0u);
+    QTest::keyClick(w.BitBtn1, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(w.Usb->USBCon->isChecked());
+    EXPECT_EQ(f.sim->featureReports(cable), 1);
+    EXPECT_GE(counted(), before);
+    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    w.Usb->USBCon->click();
 }
 
 TEST(UsbLink, CableRemovedIsShownAtOnceAndReadingResumesWhenItComesBack) {

@@ -312,6 +312,7 @@ TEST_F(DriverOnPty, SilenceStopsTheTicksAndTheNextByteWakesTheDriver) {
 class UnpluggablePort : public SerialPortAccess {
 public:
     bool present = true;
+    bool readsFail = false; // opens, but every read fails
     int opens = 0, configures = 0;
     std::vector<uint8_t> waiting;
     std::string openedDevice;
@@ -339,6 +340,10 @@ public:
         }
         if (!present) {
             error_ = "the device went away";
+            return -1;
+        }
+        if (readsFail) {
+            error_ = "Input/output error";
             return -1;
         }
         const std::size_t n = std::min(max, waiting.size());
@@ -382,7 +387,7 @@ TEST(SerialDriverReplug, AVanishedDeviceIsSaidOnceAndReadAgainWhenItReturns) {
     port.present = true;
     port.waiting = {0x5A, 0x01};
     drv.PollReceive();
-    EXPECT_EQ(back, 1);
+    EXPECT_EQ(back, 0) << "back once a read works, not on the open alone";
     EXPECT_TRUE(drv.Connected());
     EXPECT_FALSE(drv.WaitingForDevice());
     EXPECT_EQ(port.openedDevice, "/dev/ttyUSB0");
@@ -390,6 +395,7 @@ TEST(SerialDriverReplug, AVanishedDeviceIsSaidOnceAndReadAgainWhenItReturns) {
     EXPECT_TRUE(port.waiting.empty()) << "and purged as on Connect";
     port.waiting = {0x5A, 0x02};
     drv.PollReceive();
+    EXPECT_EQ(back, 1);
     ASSERT_EQ(rx.events.size(), 1u);
     EXPECT_EQ(rx.events[0], (std::vector<uint8_t>{0x5A, 0x02}));
 
@@ -397,6 +403,21 @@ TEST(SerialDriverReplug, AVanishedDeviceIsSaidOnceAndReadAgainWhenItReturns) {
     port.present = false;
     drv.PollReceive();
     EXPECT_EQ(errors.size(), 2u);
+
+    // A device that opens but fails every read: said once when the reason changes, not a
+    // back and a failure per retry.
+    port.present = true;
+    port.readsFail = true;
+    for (int i = 0; i < 6; ++i)
+        drv.PollReceive();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[2], "/dev/ttyUSB0: Input/output error");
+    EXPECT_EQ(back, 1);
+    port.readsFail = false;
+    drv.PollReceive();
+    drv.PollReceive();
+    EXPECT_EQ(back, 2);
+    EXPECT_EQ(errors.size(), 3u);
 
     // Disconnect ends the search.
     drv.Disconnect();
@@ -407,7 +428,7 @@ TEST(SerialDriverReplug, AVanishedDeviceIsSaidOnceAndReadAgainWhenItReturns) {
     drv.PollReceive();
     EXPECT_EQ(port.opens, opens);
     EXPECT_FALSE(drv.Connected());
-    EXPECT_EQ(back, 1);
+    EXPECT_EQ(back, 2);
 }
 
 } // namespace

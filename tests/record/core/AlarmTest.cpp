@@ -40,25 +40,35 @@ TEST(LimitAlarm, OneEventPerCrossingWithTheMarginBetweenTwoLimits) {
     EXPECT_EQ(alarm.offer(-1001, "-1001"), Side(AlarmSide::Low));
 }
 
+// With one limit ticked, the re-arm margin is 1 % of that limit alone: the unticked one,
+// whatever it holds, neither alarms nor widens or narrows the margin.
 TEST(LimitAlarm, OneLimitUsesItsOwnMagnitude) {
-    LimitAlarm alarm;
-    alarm.setLimits({40000, -40000, true, false});
-    EXPECT_EQ(alarm.margin(), 400.0);
-    EXPECT_EQ(alarm.offer(-50000, "-50000"), std::nullopt); // the low limit is off
-    EXPECT_FALSE(alarm.beyond());
-    EXPECT_EQ(alarm.offer(40001, "40001"), Side(AlarmSide::High));
-    EXPECT_EQ(alarm.offer(39601, "39601"), std::nullopt);
-    EXPECT_EQ(alarm.offer(40001, "40001"), std::nullopt);
-    EXPECT_EQ(alarm.offer(39600, "39600"), std::nullopt);
-    EXPECT_EQ(alarm.offer(40001, "40001"), Side(AlarmSide::High));
-
-    alarm.setLimits({0, -200, false, true});
-    EXPECT_EQ(alarm.margin(), 2.0);
-    EXPECT_EQ(alarm.offer(-201, "-201"), Side(AlarmSide::Low));
-    EXPECT_EQ(alarm.offer(-199, "-199"), std::nullopt);
-    EXPECT_EQ(alarm.offer(-201, "-201"), std::nullopt);
-    EXPECT_EQ(alarm.offer(-198, "-198"), std::nullopt);
-    EXPECT_EQ(alarm.offer(-201, "-201"), Side(AlarmSide::Low));
+    struct Case {
+        AlarmLimits limits;
+        double margin;
+        double beyond, short_, rearm; // short_: back inside by less than the margin
+        double pastUnticked;          // beyond the unticked limit
+    };
+    const AlarmSide high = AlarmSide::High, low = AlarmSide::Low;
+    for (const Case& c : {Case{{500, -40000, true, false}, 5, 501, 496, 495, -50000},
+                          Case{{30000, 7, true, false}, 300, 30001, 29701, 29700, 6},
+                          Case{{40000, -40000, true, false}, 400, 40001, 39601, 39600, -50000},
+                          Case{{20000, -300, false, true}, 3, -301, -298, -297, 20001},
+                          Case{{2, -9000, false, true}, 90, -9001, -8911, -8910, 3}}) {
+        SCOPED_TRACE(std::to_string(c.limits.high) + (c.limits.highOn ? " on, " : " off, ") +
+                     std::to_string(c.limits.low) + (c.limits.lowOn ? " on" : " off"));
+        LimitAlarm alarm;
+        alarm.setLimits(c.limits);
+        EXPECT_DOUBLE_EQ(alarm.margin(), c.margin);
+        const Side side(c.limits.highOn ? high : low);
+        EXPECT_EQ(alarm.offer(c.pastUnticked, text(c.pastUnticked)), std::nullopt);
+        EXPECT_FALSE(alarm.beyond());
+        EXPECT_EQ(alarm.offer(c.beyond, text(c.beyond)), side);
+        EXPECT_EQ(alarm.offer(c.short_, text(c.short_)), std::nullopt);
+        EXPECT_EQ(alarm.offer(c.beyond, text(c.beyond)), std::nullopt) << "not re-armed yet";
+        EXPECT_EQ(alarm.offer(c.rearm, text(c.rearm)), std::nullopt);
+        EXPECT_EQ(alarm.offer(c.beyond, text(c.beyond)), side) << "re-armed by the margin";
+    }
 }
 
 TEST(LimitAlarm, NoLimitTickedNeverAlarms) {

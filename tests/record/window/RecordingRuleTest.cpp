@@ -65,23 +65,35 @@ TEST_F(RuleTest, RowCarriesTheReadingNumberAndStamp) {
     EXPECT_EQ(rule.LastRecordedText, "-01.23ACmVAUTO");
 }
 
-TEST_F(RuleTest, LimitHoldsExactlyThatManyRowsAndNewStartsAgain) {
-    recordLimit = 1000;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(offer(distinct(i)), RecordingRule::Outcome::Recorded);
-    EXPECT_EQ(offer(distinct(5000)), RecordingRule::Outcome::LimitReached);
-    EXPECT_EQ(sink.rows.size(), 1000u);
-    EXPECT_EQ(recordNo, 1001);
-    EXPECT_EQ(sink.rows.back().No, 1000);
+TEST_F(RuleTest, LimitGateHoldsItsRowsAndNewStartsAgain) {
+    // The window's gate lets one row past the limit; the logger's stops at it.
+    const std::pair<RecordingRule::LimitGate, std::size_t> gates[] = {
+        {RecordingRule::LimitGate::StopAtLimit, 1000},
+        {RecordingRule::LimitGate::StopPastLimit, 1001}};
+    for (const auto& [gate, rows] : gates) {
+        SCOPED_TRACE(rows);
+        sink = FakeSink{};
+        recordNo = 1;
+        rule.RecordCount = 0;
+        rule.Gate = gate;
+        recordLimit = 1000;
+        for (std::size_t i = 0; i < rows; ++i)
+            ASSERT_EQ(offer(distinct(int(i))), RecordingRule::Outcome::Recorded) << i;
+        EXPECT_TRUE(rule.limitReached());
+        EXPECT_EQ(offer(distinct(5000)), RecordingRule::Outcome::LimitReached);
+        EXPECT_EQ(sink.rows.size(), rows);
+        EXPECT_EQ(recordNo, int(rows) + 1);
+        EXPECT_EQ(sink.rows.back().No, int(rows));
 
-    rule.newRecording(sink);
-    EXPECT_EQ(sink.emptied, 1);
-    EXPECT_EQ(recordNo, 1);
-    for (int i = 0; i < 1001; ++i)
-        offer(distinct(i));
-    ASSERT_EQ(sink.rows.size(), 1000u);
-    EXPECT_EQ(sink.rows.front().No, 1);
-    EXPECT_EQ(sink.rows.back().No, 1000);
+        rule.newRecording(sink);
+        EXPECT_EQ(sink.emptied, 1);
+        EXPECT_EQ(recordNo, 1);
+        for (std::size_t i = 0; i < rows + 5; ++i)
+            offer(distinct(int(i)));
+        ASSERT_EQ(sink.rows.size(), rows);
+        EXPECT_EQ(sink.rows.front().No, 1);
+        EXPECT_EQ(sink.rows.back().No, int(rows));
+    }
 }
 
 TEST_F(RuleTest, LimitlessIsTenMillionRows) {

@@ -79,11 +79,12 @@ TEST_F(RecordingWindow, LimitItemsCarryOneCheckMark) {
         EXPECT_FALSE(a->isChecked());
 }
 
-TEST_F(RecordingWindow, LimitStopsAtExactlyThatManyRows) {
+TEST_F(RecordingWindow, LimitLetsOneRowPastIt) {
     w.N10001->trigger();
     w.Recording->Rec->Rule.RecordCount = 998;
-    decode(3);
-    EXPECT_EQ(gridRows(), 2);
+    decode(4);
+    EXPECT_EQ(gridRows(), 3); // rows 999, 1000 and 1001
+    EXPECT_EQ(w.Recording->Rec->Rule.RecordCount, 1001);
     EXPECT_TRUE(f.messages.isEmpty()); // no message at the limit
 }
 
@@ -156,7 +157,7 @@ TEST_F(RecordingWindow, WrongIntervalTextIsShownOnceNotPerFrame) {
     EXPECT_EQ(gridRows(), 1);
 }
 
-TEST_F(RecordingWindow, SaveChoosesTextOrTableByExtension) {
+TEST_F(RecordingWindow, SaveChoosesTheTypeByExtensionOrElseByFilter) {
     decode(2);
     QString target;
     w.Recording->SaveDialogHook = [&] { return target; };
@@ -170,9 +171,45 @@ TEST_F(RecordingWindow, SaveChoosesTextOrTableByExtension) {
     f.messages.clear();
     target = path("b.DB");
     w.Recording->saveas->click();
-    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    EXPECT_EQ(f.messages, QStringList{"save table to specified file: " + target + " Scuss!"});
     paradox::Table copy = paradox::Table::open(target.toStdString(), paradox::OpenMode::ReadOnly);
     EXPECT_EQ(copy.rowCount(), 2u);
+
+    // A name without an extension takes the chosen filter's; one with an extension keeps it.
+    const struct {
+        const char *name, *filter, *written, *starts;
+    } choices[] = {{"c", "CSV (*.csv)", "c.csv", "Timestamp,No,Value,Unit,"},
+                   {"d.txt", "CSV (*.csv)", "d.txt", "No\tTime\t"},
+                   {"e", "Excel File(*.xls)", "e.xls", "No\tTime\t"},
+                   {"g", "DB File(*.db)", "g.db", nullptr}};
+    for (const auto& c : choices) {
+        f.messages.clear();
+        w.Recording->SaveDialogHook = [&] { return SaveChoice{path(c.name), c.filter}; };
+        w.Recording->saveas->click();
+        EXPECT_EQ(f.messages,
+                  QStringList{"save table to specified file: " + path(c.written) + " Scuss!"});
+        EXPECT_FALSE(QFile::exists(path(c.name)) && QString(c.name) != c.written) << c.name;
+        if (!c.starts) {
+            EXPECT_EQ(
+                paradox::Table::open(path(c.written).toStdString(), paradox::OpenMode::ReadOnly)
+                    .rowCount(),
+                2u);
+            continue;
+        }
+        QFile file(path(c.written));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.written;
+        EXPECT_TRUE(file.readAll().startsWith(c.starts)) << c.written;
+    }
+    // A table that cannot be written says so like the other types.
+    f.messages.clear();
+    w.Recording->SaveDialogHook = [&] { return path("no-such-folder/h.db"); };
+    w.Recording->saveas->click();
+    ASSERT_EQ(f.messages.size(), 1);
+    EXPECT_TRUE(f.messages[0].startsWith("Could not save table to specified file: " +
+                                         path("no-such-folder/h.db")))
+        << f.messages[0].toStdString();
+    w.Recording->SaveDialogHook = [&] { return target; };
+    f.messages.clear();
 
     target = "/dev/full";
     w.Recording->saveas->click();
@@ -269,7 +306,8 @@ TEST_F(RecordingWindow, KeyedTableIsShownAndCopiedButNotAppendedTo) {
     f.messages.clear();
     w.Recording->SaveDialogHook = [&] { return path("copy.db"); };
     w.Recording->saveas->click();
-    EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("|").toStdString();
+    EXPECT_EQ(f.messages,
+              QStringList{"save table to specified file: " + path("copy.db") + " Scuss!"});
     paradox::Table copy =
         paradox::Table::open(path("copy.db").toStdString(), paradox::OpenMode::ReadOnly);
     EXPECT_EQ(copy.rowCount(), 3u);
