@@ -1,5 +1,8 @@
 #include "app/TFCOMM.h"
 
+#include "app/LinkCapture.h"
+#include "link/capture/CaptureFile.h"
+
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
 #include "meter/LcdPanel.h"
@@ -53,9 +56,11 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     // (its first device change fills the device list), then the create event.
     buildCore();
     buildPanels();
-    Guarded([this] {
+    std::shared_ptr<const std::vector<CaptureRecord>> hidReplay;
+    Guarded([&] { hidReplay = (new LinkCapture(Options, *Usb, *Serial, this))->hidReplay(); });
+    Guarded([&] {
         Usb->createHidController(MakeHidServices ? MakeHidServices(Options) : nullptr,
-                                 Options.simulateMeter);
+                                 Options.simulateMeter, hidReplay, Options.replaySpeed);
     });
     Guarded([this] { FormCreate(); });
     // The status bar speaks only once the start-up has set what it describes.

@@ -4,6 +4,7 @@
 // original design; the work is done by the plain classes beside them.
 #include "app/FcommState.h"
 #include "app/Guard.h"
+#include "app/ProgramOptions.h"
 #include "panel/LinkWatch.h"
 #include "panel/Panel.h"
 #include "status/NewQuestion.h"
@@ -35,16 +36,6 @@ class UsbLinkPanel;
 namespace view {
 class HistoryList;
 }
-
-struct ProgramOptions {
-    bool simulateMeter = false; // add the simulated cable to the HID device list
-    QString serialPort;         // device opened for pnCOM1 instead of /dev/ttyS0
-    // Receives the information boxes instead of a modal dialog (tests, headless runs).
-    std::function<void(const QString&)> messageHook;
-    // The link watch's clock (tests); empty: the steady clock.
-    std::function<std::chrono::steady_clock::time_point()> linkClock;
-    QuestionHook questionHook; // answers New's question instead of a box (tests)
-};
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT

@@ -11,11 +11,15 @@ namespace rd780 {
 namespace {
 thread_local std::uint32_t simLastError = 0;
 thread_local bool lastCallWasBase = false;
-const std::string simPrefix = "sim:hid-";
 } // namespace
 
 SimulatedHidServices::SimulatedHidServices(std::shared_ptr<HidServices> base)
-    : base_(std::move(base)), context_(std::make_unique<QObject>()) {}
+    : base_(std::move(base)), context_(std::make_unique<QObject>()) {
+    if (const auto* below = dynamic_cast<const SimulatedHidServices*>(base_.get()))
+        layer_ = below->layer_ + 1;
+    prefix_ = layer_ == 0 ? "sim:hid-" : "sim:hid" + std::to_string(layer_) + "-";
+    firstHandle_ = nextHandle_ = FirstSimHandle + (HidHandle(layer_) << 36);
+}
 
 SimulatedHidServices::~SimulatedHidServices() {
     if (base_) base_->watchChanges({});
@@ -142,7 +146,7 @@ std::uint64_t SimulatedHidServices::reportsDropped(int id) const {
     return it == devices_.end() ? 0 : it->second->dropped;
 }
 std::string SimulatedHidServices::pathOf(int id) const {
-    return simPrefix + std::to_string(id);
+    return prefix_ + std::to_string(id);
 }
 int SimulatedHidServices::openHandles() const {
     std::lock_guard<std::mutex> lk(mutex_);
@@ -154,7 +158,7 @@ std::vector<HidInterfaceEntry> SimulatedHidServices::enumerate() {
     if (base_) out = base_->enumerate();
     std::lock_guard<std::mutex> lk(mutex_);
     for (const auto& [id, d] : devices_)
-        if (d->present) out.push_back({simPrefix + std::to_string(id), d->instance});
+        if (d->present) out.push_back({prefix_ + std::to_string(id), d->instance});
     return out;
 }
 
@@ -167,7 +171,7 @@ SimulatedHidServices::Device* SimulatedHidServices::deviceOf(HidHandle h, Handle
 }
 
 HidHandle SimulatedHidServices::open(const std::string& path, HidAccess access) {
-    if (path.rfind(simPrefix, 0) != 0) {
+    if (path.rfind(prefix_, 0) != 0) {
         lastCallWasBase = true;
         if (base_) return base_->open(path, access);
         fail(ENOENT);
@@ -176,7 +180,7 @@ HidHandle SimulatedHidServices::open(const std::string& path, HidAccess access) 
     std::lock_guard<std::mutex> lk(mutex_);
     int id = 0;
     try {
-        id = std::stoi(path.substr(simPrefix.size()));
+        id = std::stoi(path.substr(prefix_.size()));
     } catch (...) {
         fail(ENOENT);
         return InvalidHidHandle;
@@ -381,6 +385,47 @@ void SimulatedHidServices::makePacedReports(Device& d, Clock::time_point now) {
     }
 }
 
+void SimulatedHidServices::setReplayEnded(std::function<void()> ended) {
+    std::lock_guard<std::mutex> lk(mutex_);
+    replayEnded_ = std::move(ended);
+}
+
+std::optional<SimulatedHidServices::Clock::time_point>
+SimulatedHidServices::replayReport(Device& d, Clock::time_point now, std::uint8_t* buf,
+                                   std::size_t length, std::size_t& bytes) {
+    const auto& records = *d.cfg.replay;
+    if (d.replayNext >= records.size()) {
+        // Asked again after the last report: its handler has run, so the end is told now.
+        if (!d.replayEnded) {
+            d.replayEnded = true;
+            QMetaObject::invokeMethod(
+                context_.get(),
+                [this] {
+                    std::function<void()> ended;
+                    {
+                        std::lock_guard<std::mutex> lk(mutex_);
+                        ended = replayEnded_;
+                    }
+                    if (ended) ended();
+                },
+                Qt::QueuedConnection);
+        }
+        return Clock::time_point::max();
+    }
+    if (d.replayNext == 0 && d.replayStart == Clock::time_point{}) d.replayStart = now;
+    const CaptureRecord& r = records[d.replayNext];
+    const double speed = d.cfg.replaySpeed > 0 ? d.cfg.replaySpeed : 1;
+    const auto due = d.replayStart + std::chrono::microseconds(static_cast<std::int64_t>(
+                                         double(r.us - records.front().us) / speed));
+    if (now < due) return due;
+    bytes = std::min(length, r.bytes.size());
+    std::copy_n(r.bytes.begin(), bytes, buf);
+    ++d.replayNext;
+    ++d.reports;
+    ++d.read;
+    return std::nullopt;
+}
+
 HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, std::size_t length,
                                                int timeoutMs) {
     if (isBase(h)) return base_->readReport(h, buf, length, timeoutMs);
@@ -396,6 +441,14 @@ HidReadResult SimulatedHidServices::readReport(HidHandle h, std::uint8_t* buf, s
             return {HidReadStatus::TimedOut, 0, 0};
         }
         const auto now = Clock::now();
+        if (d->cfg.replay) {
+            std::size_t bytes = 0;
+            const auto wait = replayReport(*d, now, buf, length, bytes);
+            if (!wait) return {HidReadStatus::Completed, bytes, 0};
+            if (now >= deadline) return {HidReadStatus::TimedOut, 0, 0};
+            cv_.wait_until(lk, std::min(deadline, *wait));
+            continue;
+        }
         if (d->cfg.hasMeter && d->cfg.paced) {
             makePacedReports(*d, now);
             if (!d->queue.empty()) {

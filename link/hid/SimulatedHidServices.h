@@ -6,6 +6,7 @@
 // cable. Tests can plug and unplug devices, silence the meter, make reads fail, give the
 // cable a serial number or add other HID devices. Devices of another services object
 // (the real hidraw ones) can be listed alongside.
+#include "link/capture/CaptureFile.h"
 #include "link/hid/HidServices.h"
 #include "meter/core/MeterSimulator.h"
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace rd780 {
 
@@ -43,6 +45,11 @@ struct SimDeviceConfig {
     std::chrono::milliseconds meterPeriod{150};
     std::uint32_t meterBaud = 9600; // the meter's line rate
     std::uint32_t seed = 780;
+    // A captured cable instead of the meter: its input reports (report ID first) come back
+    // as they were recorded, the first when first read and each next one after its
+    // recorded interval divided by replaySpeed. Polls are taken and not needed.
+    std::shared_ptr<const std::vector<CaptureRecord>> replay;
+    double replaySpeed = 1;
 };
 
 class SimulatedHidServices : public HidServices {
@@ -74,6 +81,9 @@ public:
     std::uint64_t reportsRead(int id) const;    // taken by a reader
     std::uint64_t reportsDropped(int id) const; // paced: lost to a full queue
     std::uint64_t framesSent(int id) const;
+    // Runs on the GUI thread once a replayed capture has been read to its end (after the
+    // handler of its last report).
+    void setReplayEnded(std::function<void()> ended);
     std::string pathOf(int id) const;
     int openHandles() const;
 
@@ -122,6 +132,9 @@ private:
         std::uint64_t dropped = 0;
         std::deque<std::vector<std::uint8_t>> queue; // paced reports not read yet
         Clock::time_point nextPaced{};
+        std::size_t replayNext = 0;
+        Clock::time_point replayStart{};
+        bool replayEnded = false;
         explicit Device(const SimDeviceConfig& c) : cfg(c), meter(c.seed) {}
     };
     struct Handle {
@@ -132,13 +145,19 @@ private:
     };
     static constexpr HidHandle FirstSimHandle = HidHandle(1) << 40;
 
-    bool isBase(HidHandle h) const { return base_ && h >= 0 && h < FirstSimHandle; }
+    // A simulation may stand on another (a replayed cable beside the simulated meter): each
+    // layer has its own paths and handles above those of the layers below.
+    bool isBase(HidHandle h) const { return base_ && h >= 0 && h < firstHandle_; }
     Device* deviceOf(HidHandle h, Handle** handle = nullptr); // with mutex_ held
     bool fail(std::uint32_t code);
     void startFrameIfDue(Device& d, Clock::time_point now);
     void buildReport(Device& d, Clock::time_point now, std::uint8_t* buf, std::size_t length,
                      std::size_t& bytes);
     void makePacedReports(Device& d, Clock::time_point now);
+    // With mutex_ held: the next replayed report if it is due, else when it will be.
+    std::optional<Clock::time_point> replayReport(Device& d, Clock::time_point now,
+                                                  std::uint8_t* buf, std::size_t length,
+                                                  std::size_t& bytes);
 
     std::shared_ptr<HidServices> base_;
     mutable std::mutex mutex_;
@@ -146,9 +165,13 @@ private:
     std::map<int, std::unique_ptr<Device>> devices_;
     std::map<HidHandle, Handle> handles_;
     int nextDevice_ = 1;
+    int layer_ = 0;
+    std::string prefix_;
+    HidHandle firstHandle_ = FirstSimHandle;
     HidHandle nextHandle_ = FirstSimHandle;
     std::uint32_t nextInstance_ = 0x51000001;
     std::function<void()> notify_;
+    std::function<void()> replayEnded_;
     std::unique_ptr<QObject> context_; // GUI-thread object the notifications are queued to
 };
 

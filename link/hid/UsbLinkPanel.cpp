@@ -131,7 +131,9 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     ConTimer->start();
 }
 
-void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter) {
+void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bool simulateMeter,
+                                       std::shared_ptr<const std::vector<CaptureRecord>> replay,
+                                       double replaySpeed) {
     if (!services) {
         services = makeLinuxHidServices();
         if (simulateMeter) {
@@ -145,6 +147,16 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
         }
     }
     if (!SimulatedHid) SimulatedHid = std::dynamic_pointer_cast<SimulatedHidServices>(services);
+    if (replay) {
+        // The captured cable is listed beside the others.
+        auto replayed = std::make_shared<SimulatedHidServices>(services);
+        SimDeviceConfig cable;
+        cable.replay = std::move(replay);
+        cable.replaySpeed = replaySpeed;
+        replayed->addDevice(cable);
+        replayed->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+        services = replayed;
+    }
     HidCtl = new THidDeviceController(this, services);
     HidCtl->SetDevThreadSleepTime(100);
     // Every event runs under the window's error handling, like any other handler. The
@@ -433,6 +445,12 @@ void UsbLinkPanel::ConTimerTimer() {
 
 void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
                                  uint16_t Size) {
+    if (CaptureTap) {
+        std::vector<uint8_t> report(Size + 1u);
+        report[0] = ReportID;
+        std::copy_n(Data, Size, report.begin() + 1);
+        CaptureTap(report.data(), report.size());
+    }
     const HidReportOutcome out = assembleHidReport(
         {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
         ReportID, Data, Size);

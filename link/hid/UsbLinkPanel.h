@@ -20,6 +20,7 @@ class QToolButton;
 
 namespace rd780 {
 
+struct CaptureRecord;
 class HidServices;
 class LinkMonitor;
 class SimulatedHidServices;
@@ -56,9 +57,15 @@ public:
     std::function<void()> LinkIdle;
     std::function<void()> ClearHistory;
 
+    // Sees every input report the link delivers, report ID first (--capture).
+    std::function<void(const uint8_t*, std::size_t)> CaptureTap;
+
     // services: what the devices are found through; null for hidraw, plus the simulated
-    // cable when simulateMeter is set.
-    void createHidController(std::shared_ptr<HidServices> services, bool simulateMeter);
+    // cable when simulateMeter is set, plus a cable giving back a captured one's reports
+    // when replay holds them.
+    void createHidController(std::shared_ptr<HidServices> services, bool simulateMeter,
+                             std::shared_ptr<const std::vector<CaptureRecord>> replay = nullptr,
+                             double replaySpeed = 1);
     void destroyHidController();
     void HidDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
     void USBConClick();

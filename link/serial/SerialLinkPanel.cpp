@@ -1,5 +1,7 @@
 #include "link/serial/SerialLinkPanel.h"
 
+#include "link/serial/SerialReplay.h"
+
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
 #include "status/StatusFeed.h"
@@ -136,6 +138,7 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
 }
 
 void SerialLinkPanel::destroySerialSide() {
+    replay_.reset();
     if (!COMM2) return;
     COMM2->Disconnect();
     // The driver outlives this body (the window's children go last): cut its calls back.
@@ -154,6 +157,8 @@ void SerialLinkPanel::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     // Called from the driver's tick, outside any click handler: guard it here.
     Guarded([&] {
         if (Status && DataSize > 0) Status->Link.activity(LinkMonitor::Clock::now());
+        if (CaptureTap && DataPtr && DataSize > 0)
+            CaptureTap(DataPtr, static_cast<std::size_t>(DataSize));
         if (SerialFrames && DataPtr && DataSize > 0)
             SerialFrames->receive(DataPtr, static_cast<std::size_t>(DataSize));
     });
@@ -197,6 +202,20 @@ void SerialLinkPanel::linkProblem(const QString& text) {
 }
 
 bool SerialLinkPanel::openSerial() {
+    if (ReplayCapture) {
+        // The recorded reads take the port's place, into the same frame finding.
+        if (SerialFrames) SerialFrames->clear();
+        replay_ = std::make_shared<SerialReplay>(
+            ReplayCapture, ReplaySpeed,
+            [this](const uint8_t* data, std::size_t size) {
+                H520RData(nullptr, data, static_cast<int>(size));
+            },
+            [this] { H520RIdle(); }, [this] { AddHistoryLine("Replay finished"); });
+        replay_->start();
+        AddHistoryLine("Serial replay started");
+        SerialNote->setText("Serial replay of a capture");
+        return true;
+    }
     const bool wasOpen = COMM2->Connected();
     const bool opened = COMM2->Connect();
     if (!wasOpen) {
@@ -234,6 +253,7 @@ void SerialLinkPanel::BtDiscon1Click() {
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
     if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
+    replay_.reset();
     COMM2->Disconnect();
     WatchDisconnected(LinkKind::Serial);
     if (Status) {

@@ -17,7 +17,9 @@ class QToolButton;
 
 namespace rd780 {
 
+struct Capture;
 class SerialChunker;
+class SerialReplay;
 class TSerialPortDriver;
 
 class SerialLinkPanel : public LinkPanel {
@@ -53,6 +55,12 @@ public:
     // The panel's own Exit button.
     std::function<void()> ExitClick;
 
+    // Sees the bytes of every read (--capture).
+    std::function<void(const uint8_t*, std::size_t)> CaptureTap;
+    // A serial capture Connect plays back instead of opening the port (--replay).
+    std::shared_ptr<const Capture> ReplayCapture;
+    double ReplaySpeed = 1;
+
     void destroySerialSide();
     void BindSerialReceiveHandler(); // at start: COMM2.OnReceiveData := H520RData
     void H520RData(void* Sender, const uint8_t* DataPtr, int DataSize);
@@ -69,6 +77,7 @@ private:
     void linkProblem(const QString& text); // shown in the status bar too
     bool openSerial();
     std::string& frameHex_;
+    std::shared_ptr<SerialReplay> replay_; // shared_ptr: its deleter is made where it is complete
     QAction* const START1;
     QAction* const STOP1;
 };

@@ -872,8 +872,9 @@ static std::unique_ptr<Table::Impl> openFile(const std::filesystem::path& path, 
     ::fcntl(im->fd, F_SETFL, ::fcntl(im->fd, F_GETFL) & ~O_NONBLOCK);
     if (write && ::flock(im->fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
-            throw im->error("the table is already open for writing by another program or "
-                            "window");
+            throw InUseError(im->error("the table is already open for writing by another "
+                                       "program or window")
+                                 .what());
         throw im->error("cannot lock: " + errnoText());
     }
     return im;

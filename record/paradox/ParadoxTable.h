@@ -20,6 +20,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Another program or window has the table open for writing.
+class InUseError : public Error {
+public:
+    using Error::Error;
+};
+
 // Field types with their codes in the file.
 enum class FieldType : std::uint8_t {
     Alpha = 0x01,     // A n: text of n bytes in the table's code page

@@ -6,7 +6,7 @@
 
 namespace rd780::log {
 
-enum class LinkKind { Usb, Serial, Simulated };
+enum class LinkKind { Usb, Serial, Simulated, Replay };
 
 struct LogOptions {
     LinkKind link = LinkKind::Usb;
@@ -18,6 +18,13 @@ struct LogOptions {
     int limit = 0;              // rows to record; 0: no limit
     int intervalSeconds = 0;    // 0: every reading
     bool skipRepeats = false;   // --repeat
+    std::string json;           // empty: no JSON lines; "-": standard output
+    std::string mqttUrl;        // empty: no publishing
+    std::string mqttCaFile;     // mqtts: a private CA
+    bool mqttDiscovery = false;
+    std::string capture; // empty: no capture of the link
+    std::string replay;  // with Replay: the capture played back
+    double speed = 1;    // of the replay
     bool help = false;
     bool version = false;
 };

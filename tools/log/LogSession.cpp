@@ -1,14 +1,18 @@
 #include "tools/log/LogSession.h"
 
+#include "link/capture/CaptureFile.h"
 #include "link/hid/CableReports.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
 #include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
+#include "link/serial/SerialReplay.h"
 #include "meter/core/FrameAssembler.h"
 #include "record/CsvAppender.h"
 #include "record/CsvExport.h"
 #include "record/ReadingTable.h"
+#include "record/RowOutput.h"
+#include "record/paradox/ParadoxTable.h"
 
 #include <climits>
 #include <ctime>
@@ -41,16 +45,19 @@ Stamp now() {
 
 // Every row the rule appends goes to the CSV and to the table, with one time stamp. The CSV
 // line is written first and taken back if the table refuses the row, so after any failure
-// both files hold the same rows.
+// both files hold the same rows; the other outputs hear of a row once both files hold it.
 class LogSession::RowSink : public ReadingSink {
 public:
-    RowSink(ReadingTable* table, CsvAppender* csv, const LogOptions& o)
-        : table_(table), csv_(csv), options_(o) {}
+    RowSink(ReadingTable* table, CsvAppender* csv, const LogOptions& o,
+            const std::vector<RowOutput*>& outputs)
+        : table_(table), csv_(csv), options_(o), outputs_(outputs) {}
     Stamp stamp;
 
     void appendReading(const ReadingRow& row) override {
-        if (csv_ && !csv_->append(csvLine({stamp.date, row.TimeMs, std::to_string(row.No),
-                                           row.Value, row.Unit, row.Coupling, row.Auto})))
+        const CsvReading reading{stamp.date, row.TimeMs, std::to_string(row.No),
+                                 row.Value,  row.Unit,   row.Coupling,
+                                 row.Auto};
+        if (csv_ && !csv_->append(csvLine(reading)))
             throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
         if (table_) {
             try {
@@ -60,6 +67,8 @@ public:
                 throw;
             }
         }
+        for (RowOutput* output : outputs_)
+            output->put(reading);
         ++count_;
     }
     int64_t rowCount() const override { return table_ ? table_->rowCount() : count_; }
@@ -72,6 +81,7 @@ private:
     ReadingTable* table_;
     CsvAppender* csv_;
     const LogOptions& options_;
+    const std::vector<RowOutput*>& outputs_;
     int64_t count_ = 0;
     bool csvAhead_ = false;
 };
@@ -114,8 +124,10 @@ LogSession::~LogSession() {
 }
 
 bool LogSession::start(std::string& error) {
-    if (!openFiles(error)) return false;
-    const bool linked = options_.link == LinkKind::Serial ? openSerial(error) : openUsb(error);
+    if (!openFiles(error) || !openCapture(error)) return false;
+    const bool linked = options_.link == LinkKind::Replay   ? openReplay(error)
+                        : options_.link == LinkKind::Serial ? openSerial(error)
+                                                            : openUsb(error);
     if (!linked) return false;
     // The link timer only watches the USB cable; a serial line is left asleep.
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
@@ -154,6 +166,7 @@ bool LogSession::openFiles(std::string& error) {
         }
     } catch (const std::exception& e) {
         error = tableError(options_.table, e.what());
+        if (dynamic_cast<const paradox::InUseError*>(&e)) startFailure_ = TableRefused;
         return false;
     }
     if (!options_.csv.empty()) {
@@ -164,7 +177,7 @@ bool LogSession::openFiles(std::string& error) {
             return false;
         }
     }
-    sink_ = std::make_unique<RowSink>(table_.get(), csv_.get(), options_);
+    sink_ = std::make_unique<RowSink>(table_.get(), csv_.get(), options_, outputs_);
 
     connect(&flushTimer_, &QTimer::timeout, this, [this] { flushFiles(); });
     flushTimer_.start(FlushIntervalMs);
@@ -194,11 +207,61 @@ bool LogSession::openSerial(std::string& error) {
 }
 
 void LogSession::serialData(void*, const std::uint8_t* data, int size) {
-    if (data && size > 0) chunker_->receive(data, static_cast<std::size_t>(size));
+    if (!data || size <= 0) return;
+    if (capture_) capture_->record(data, static_cast<std::size_t>(size));
+    chunker_->receive(data, static_cast<std::size_t>(size));
+}
+
+bool LogSession::openCapture(std::string& error) {
+    if (options_.capture.empty()) return true;
+    const bool serial = options_.link == LinkKind::Serial;
+    const std::string source = serial                                 ? options_.serialDevice
+                               : options_.link == LinkKind::Simulated ? "simulated cable"
+                               : options_.link == LinkKind::Replay    ? options_.replay
+                               : !options_.usbDevice.empty()          ? options_.usbDevice
+                                                                      : "USB to Serial";
+    capture_ = std::make_unique<CaptureWriter>(
+        options_.capture, serial ? CaptureLink::Serial : CaptureLink::UsbHid, source);
+    return capture_->open(error);
+}
+
+bool LogSession::openReplay(std::string& error) {
+    auto capture = std::make_shared<Capture>();
+    if (!readCapture(options_.replay, *capture, error)) return false;
+    auto done = [this] {
+        if (over_) return;
+        over_ = true;
+        if (ended_) ended_(0, {});
+    };
+    if (capture->link == CaptureLink::Serial) {
+        // The recorded reads go into the same frame finding as the port's.
+        chunker_ = std::make_unique<SerialChunker>([this](const std::string& chunk) {
+            if (flushChunk(state_.FrameHex, chunk)) frame(state_.FrameHex);
+        });
+        serialReplay_ = std::make_unique<SerialReplay>(
+            capture, options_.speed,
+            [this](const std::uint8_t* data, std::size_t size) {
+                serialData(nullptr, data, static_cast<int>(size));
+            },
+            [this] { chunker_->idle(); }, done);
+        serialReplay_->start();
+        return true;
+    }
+    // A cable that gives back the recorded reports, read like the real one.
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig cable;
+    cable.replay = std::shared_ptr<const std::vector<CaptureRecord>>(capture, &capture->records);
+    cable.replaySpeed = options_.speed;
+    sim->addDevice(cable);
+    sim->setReplayEnded(done);
+    hidServices_ = sim;
+    return openUsb(error);
 }
 
 bool LogSession::openUsb(std::string& error) {
-    if (options_.link == LinkKind::Simulated) {
+    if (hidServices_) {
+        // made by openReplay
+    } else if (options_.link == LinkKind::Simulated) {
         auto sim = std::make_shared<SimulatedHidServices>();
         sim->addDevice();
         hidServices_ = sim;
@@ -241,6 +304,7 @@ bool LogSession::openUsb(std::string& error) {
     poll();
     cable_->SetDataHandler(THidDataEvent(
         this, "data", [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
+            if (capture_) capture_->hidReport(id, data, size);
             const HidReportOutcome r =
                 assembleHidReport({state_.FrameHex, state_.ReportChunk, state_.ChunkPending,
                                    state_.UsbIdleReports, state_.UsbPollReports},
@@ -303,7 +367,10 @@ void LogSession::frame(const std::string& frameHex) {
         if (ended_) ended_(0, {});
         break;
     case RecordingRule::Outcome::TableFull:
-        fail("the table " + options_.table + " is full");
+        if (!over_) {
+            over_ = true;
+            if (ended_) ended_(TableRefused, "the table " + options_.table + " is full");
+        }
         break;
     default:
         break;
@@ -319,6 +386,10 @@ void LogSession::flushFiles() {
         if (table_) table_->flush();
         if (csv_ && !csv_->sync())
             throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
+        std::string error;
+        for (RowOutput* output : outputs_)
+            if (!output->flush(error)) throw std::runtime_error(error);
+        if (capture_ && !capture_->flush(error)) throw std::runtime_error(error);
     } catch (const std::exception& e) {
         fail(e.what());
     }
@@ -335,6 +406,7 @@ bool LogSession::finish(std::string& error) {
     flushTimer_.stop();
     recordTimer_.stop();
     linkTimer_.stop();
+    if (serialReplay_) serialReplay_->stop();
     if (cable_) {
         cable_->SetDataHandler({});
         delete cable_; // check-in
@@ -364,6 +436,18 @@ bool LogSession::finish(std::string& error) {
         }
         csv_.reset();
     }
+    std::string why;
+    for (RowOutput* output : outputs_) {
+        if (!output->finish(why) && ok) {
+            error = why;
+            ok = false;
+        }
+    }
+    if (capture_ && !capture_->finish(why) && ok) {
+        error = why;
+        ok = false;
+    }
+    capture_.reset();
     return ok;
 }
 
@@ -381,8 +465,11 @@ std::string LogSession::summary() const {
     if (sink_ && sink_->csvAhead())
         rows = count(rows_, "row", "rows") + " in " + options_.table + ", " +
                count(rows_ + 1, "row", "rows") + " in " + options_.csv;
-    return "rd780-log: " + count(frames_, "frame", "frames") + ", " + rows + ", " +
-           count(errors_, "error", "errors");
+    std::string s = "rd780-log: " + count(frames_, "frame", "frames") + ", " + rows + ", " +
+                    count(errors_, "error", "errors");
+    for (const RowOutput* output : outputs_)
+        s += output->summary();
+    return s;
 }
 
 } // namespace rd780::log

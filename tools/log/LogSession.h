@@ -14,9 +14,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rd780 {
+class CaptureWriter;
 class CsvAppender;
+class RowOutput;
+class SerialReplay;
 class ReadingTable;
 class SerialChunker;
 class TSerialPortDriver;
@@ -31,17 +35,26 @@ class LogSession : public QObject {
     Q_OBJECT
 public:
     // ended(code, reason) runs once when the run must end: 0 when done (limit reached),
-    // 1 on a link or file error with its reason.
+    // 1 on a link or file error with its reason, TableRefused when the table is full.
     LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended);
     ~LogSession() override;
 
-    // Opens the files and the link. Returns false with the reason when one cannot be.
+    // Exit status for a table that can take no rows (full, or in use by another program):
+    // a restart cannot mend it.
+    static constexpr int TableRefused = 3;
+
+    // Opens the files and the link. Returns false with the reason when one cannot be;
+    // startFailure() then gives the exit status.
     bool start(std::string& error);
+    int startFailure() const { return startFailure_; }
     // The first half of start: the table, the CSV and the recording timers.
     bool openFiles(std::string& error);
     // Stops the link and makes every recorded row durable in both files. Returns false with
     // the reason when that fails.
     bool finish(std::string& error);
+
+    // Every recorded row also goes to output (not owned), after the table and the CSV.
+    void addOutput(RowOutput* output) { outputs_.push_back(output); }
 
     // Asked when a write is interrupted by a signal: true gives the write up, so a signal
     // ends a run blocked on its output.
@@ -63,6 +76,8 @@ private:
     class Decoding;
     bool openUsb(std::string& error);
     bool openSerial(std::string& error);
+    bool openReplay(std::string& error);
+    bool openCapture(std::string& error);
     void serialData(void* sender, const std::uint8_t* data, int size);
     void poll();
     void linkTick();
@@ -72,6 +87,7 @@ private:
     LogOptions options_;
     std::function<void(int, const std::string&)> ended_;
     bool over_ = false;
+    int startFailure_ = 1;
     FcommState state_;
     ScaleSettings scale_;
     std::unique_ptr<RecordingRule> rule_;
@@ -79,6 +95,9 @@ private:
     std::unique_ptr<CsvAppender> csv_;
     std::function<bool()> stopRequested_;
     std::unique_ptr<RowSink> sink_;
+    std::vector<RowOutput*> outputs_;
+    std::unique_ptr<CaptureWriter> capture_;
+    std::unique_ptr<SerialReplay> serialReplay_;
 
     std::shared_ptr<HidServices> hidServices_;
     THidDeviceController* hid_ = nullptr;
