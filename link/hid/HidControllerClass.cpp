@@ -223,7 +223,12 @@ void THidDeviceReadThread::Start() {
 }
 
 void THidDeviceReadThread::Stop() {
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) {
+        // Stopped again from a handler run by the hand-over below: deliver nothing more.
+        std::lock_guard<std::mutex> lk(s_->m);
+        s_->abandoned = true;
+        return;
+    }
     {
         std::lock_guard<std::mutex> lk(s_->m);
         s_->terminate = true;
@@ -240,12 +245,26 @@ void THidDeviceReadThread::Stop() {
     {
         std::unique_lock<std::mutex> lk(s_->m);
         s_->cv.wait(lk, [this] { return s_->finished; });
-        // Reading has stopped: reports not handed over yet go with it, and a wake-up still
-        // queued to the port finds nothing to do.
-        s_->queue.clear();
-        s_->abandoned = true;
     }
     thread_.join();
+    // Reports already read from the device are readings: hand them over before reading
+    // ends, in order. A handler may stop or release the device meanwhile, so keep our own
+    // reference and touch nothing of this object after a delivery that did so.
+    const std::shared_ptr<Shared> s = s_;
+    for (;;) {
+        Shared::Item item;
+        {
+            std::lock_guard<std::mutex> lk(s->m);
+            if (s->abandoned || s->queue.empty()) break;
+            item = std::move(s->queue.front());
+            s->queue.pop_front();
+        }
+        s->deliver(item);
+    }
+    std::lock_guard<std::mutex> lk(s->m);
+    s->queue.clear();
+    // A wake-up still queued to the port finds nothing to do.
+    s->abandoned = true;
 }
 
 std::uint32_t THidDeviceReadThread::LastError() const {
@@ -256,6 +275,10 @@ std::uint64_t THidDeviceReadThread::Deliveries() const {
 }
 std::uint64_t THidDeviceReadThread::Batches() const {
     return s_->batches.load();
+}
+
+void THidDeviceReadThread::HandOverQueued() {
+    s_->runPending();
 }
 
 bool THidDeviceReadThread::WaitForQueuedDelivery(std::chrono::milliseconds timeout) const {

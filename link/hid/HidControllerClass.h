@@ -70,6 +70,8 @@ public:
     // Waits, without running the event loop, until the reader has queued a delivery that
     // the GUI thread has not run yet; false when none came in time.
     bool WaitForQueuedDelivery(std::chrono::milliseconds timeout) const;
+    // GUI thread: hands over at once what the reader has queued, as the next batch would.
+    void HandOverQueued();
 
     struct Shared; // state shared between the GUI thread and the reader
 

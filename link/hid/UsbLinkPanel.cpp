@@ -154,7 +154,12 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
         cable.replay = std::move(replay);
         cable.replaySpeed = replaySpeed;
         replayed->addDevice(cable);
-        replayed->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+        replayed->setReplayEnded([this] {
+            // The last reports may still wait for their batch: hand them over first.
+            for (THidDevice* d : DevListObjects)
+                if (d && d->ReadThread()) d->ReadThread()->HandOverQueued();
+            AddHistoryLine("Replay finished");
+        });
         services = replayed;
     }
     HidCtl = new THidDeviceController(this, services);

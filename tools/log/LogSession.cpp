@@ -230,6 +230,8 @@ bool LogSession::openReplay(std::string& error) {
     if (!readCapture(options_.replay, *capture, error)) return false;
     auto done = [this] {
         if (over_) return;
+        // The last reports may still wait for their batch: they are part of the capture.
+        if (cable_ && cable_->ReadThread()) cable_->ReadThread()->HandOverQueued();
         over_ = true;
         if (ended_) ended_(0, {});
     };
