@@ -1,6 +1,6 @@
 #pragma once
 // What the command line (or a test) asks of the window.
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 
 #include <QString>
 

@@ -1,5 +1,6 @@
 #include "app/TFCOMM.h"
 
+#include "app/Access.h"
 #include "app/LinkCapture.h"
 #include "link/capture/CaptureFile.h"
 
@@ -29,8 +30,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -52,6 +55,7 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     : QMainWindow(parent), Options(options),
       Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now),
       MessageHook(options.messageHook) {
+    installPictureInterfaces();
     // The window as loaded from its design: every component first, the HID controller last
     // (its first device change fills the device list), then the create event.
     buildCore();
@@ -65,6 +69,7 @@ TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     Guarded([this] { FormCreate(); });
     // The status bar speaks only once the start-up has set what it describes.
     if (Recording->Status) Recording->Status->start();
+    setUpAccess(*this);
 }
 
 TFCOMM::~TFCOMM() {
@@ -114,12 +119,15 @@ void TFCOMM::buildCore() {
     STOP1->setObjectName("STOP1");
     STOP1->setCheckable(true);
     Connect1->menuAction()->setVisible(false);
-    MainMenu1->addAction(QString());
-    Record1 = MainMenu1->addMenu("Record");
+    // The blank items only space the titles out; disabled, the arrow keys pass over them.
+    MainMenu1->addAction(QString())->setEnabled(false);
+    // Mnemonics: R, V and E on the bar; in Record N, S, 1, 5, 0 and L. 50000 and 100000
+    // have no letter left that is not taken, and are reached with the arrow keys.
+    Record1 = MainMenu1->addMenu("&Record");
     Record1->setObjectName("Record1");
-    New1 = Record1->addAction("New");
+    New1 = Record1->addAction("&New");
     New1->setObjectName("New1");
-    Save1 = Record1->addAction("Save");
+    Save1 = Record1->addAction("&Save");
     Save1->setObjectName("Save1");
     Record1->addSeparator()->setObjectName("N3");
     auto limitItem = [this](const char* name, const char* caption) {
@@ -128,15 +136,15 @@ void TFCOMM::buildCore() {
         a->setCheckable(true);
         return a;
     };
-    N10001 = limitItem("N10001", "1000");
-    N50001 = limitItem("N50001", "5000");
-    N100001 = limitItem("N100001", "10000");
+    N10001 = limitItem("N10001", "&1000");
+    N50001 = limitItem("N50001", "&5000");
+    N100001 = limitItem("N100001", "1&0000");
     N100001->setChecked(true);
     N500001 = limitItem("N500001", "50000");
     N1000001 = limitItem("N1000001", "100000");
-    limitess = limitItem("limitess", "limitless");
-    MainMenu1->addAction(QString());
-    EXIT1 = MainMenu1->addAction("Exit");
+    limitess = limitItem("limitess", "&limitless");
+    MainMenu1->addAction(QString())->setEnabled(false);
+    EXIT1 = MainMenu1->addAction("&Exit");
     EXIT1->setObjectName("EXIT1");
     connect(EXIT1, &QAction::triggered, this, [this] { Guarded([this] { BtExit1Click(); }); });
 
@@ -221,6 +229,15 @@ void TFCOMM::buildPanels() {
         link->WatchDisconnected = [this](LinkKind kind) { Meter->WatchDisconnected(kind); };
         link->ShowLinkState = [this] { Meter->ShowLinkState(); };
     }
+    // Connect, Read and the serial link's toggle form one group.
+    Usb->Hooks.ReleaseOtherLink = [this] { Serial->COMCon->setChecked(false); };
+    Serial->Hooks.ReleaseOtherLink = [this] {
+        for (QAbstractButton* other : {static_cast<QAbstractButton*>(Usb->USBCon),
+                                       static_cast<QAbstractButton*>(Usb->ReadBtn)}) {
+            const QSignalBlocker quiet(other);
+            other->setChecked(false);
+        }
+    };
     Usb->Hooks.WatchTick = [this] { Meter->WatchTick(); };
     Serial->Decode = [this] { Meter->LcdDisplay520(); };
     Serial->LinkLost = [this] { Meter->showLinkLamp(false); };

@@ -2,12 +2,12 @@
 // The main window: it creates one panel per subsystem, places and wires them, and owns the
 // menu bar, the history list and the error gate. The panels keep the handler names of the
 // original design; the work is done by the plain classes beside them.
-#include "app/FcommState.h"
-#include "app/Guard.h"
 #include "app/ProgramOptions.h"
+#include "base/Guard.h"
+#include "panel/FcommState.h"
 #include "panel/LinkWatch.h"
 #include "panel/Panel.h"
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 
 #include <QMainWindow>
 #include <QString>

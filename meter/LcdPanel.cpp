@@ -2,6 +2,7 @@
 
 #include "meter/SegmentFont.h"
 
+#include <QAccessible>
 #include <QFont>
 #include <QPainter>
 
@@ -16,6 +17,33 @@ LcdPanel::LcdPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     setMinimumSize(DesignWidth / 2, DesignHeight / 2);
+    // Reached with Tab, so a screen reader can be taken to the reading.
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleName("Meter reading");
+    readingText_ = "no reading yet";
+    announceLater_.setSingleShot(true);
+    announceLater_.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
+    connect(&announceLater_, &QTimer::timeout, this, [this] { announce(); });
+}
+
+void LcdPanel::setReadingText(const QString& text) {
+    if (text == readingText_) return;
+    readingText_ = text;
+    if (announceLater_.isActive()) return; // the pending announcement takes the newest text
+    const qint64 since = sinceAnnounced_.isValid() ? sinceAnnounced_.elapsed() : AnnounceIntervalMs;
+    if (since >= AnnounceIntervalMs)
+        announce();
+    else
+        announceLater_.start(int(AnnounceIntervalMs - since));
+}
+
+void LcdPanel::announce() {
+    if (readingText_ == announced_) return;
+    announced_ = readingText_;
+    sinceAnnounced_.start();
+    QAccessibleValueChangeEvent event(this, readingText_);
+    QAccessible::updateAccessibility(&event);
+    emit announced(readingText_);
 }
 
 void LcdPanel::paintEvent(QPaintEvent* event) {
@@ -67,6 +95,13 @@ void LcdPanel::paintEvent(QPaintEvent* event) {
     }
     p.end();
     QFrame::paintEvent(event);
+    if (hasFocus()) {
+        // Drawn inside the bevel, where it covers no segment.
+        QPainter focus(this);
+        focus.setPen(QPen(palette().color(QPalette::Highlight), 2, Qt::DotLine));
+        focus.setBrush(Qt::NoBrush);
+        focus.drawRect(rect().adjusted(3, 3, -4, -4));
+    }
     if (alarmFrame_) {
         QPainter frame(this);
         frame.setPen(QPen(QColor(0xE0, 0, 0), AlarmFrameWidth));

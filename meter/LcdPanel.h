@@ -3,7 +3,9 @@
 // widget scales the drawing, which is all vector shapes.
 #include "meter/core/LcdPanelState.h"
 
+#include <QElapsedTimer>
 #include <QFrame>
+#include <QTimer>
 
 namespace rd780 {
 
@@ -23,12 +25,29 @@ public:
     void setAlarmFrame(bool on);
     bool alarmFrame() const { return alarmFrame_; }
 
+    // The reading as words for assistive technology ("230.0 V AC AUTO"). A change is
+    // announced at once, or, within a second of the last announcement, a second after it
+    // with the text then current: a fast meter must not flood a screen reader.
+    void setReadingText(const QString& text);
+    const QString& readingText() const { return readingText_; }
+    static constexpr int AnnounceIntervalMs = 1000;
+
+signals:
+    // A reading was handed to assistive technology (with the event it sends).
+    void announced(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void announce();
+
     LcdPanelState state_;
     bool alarmFrame_ = false;
+    QString readingText_;
+    QString announced_;
+    QElapsedTimer sinceAnnounced_;
+    QTimer announceLater_;
 };
 
 } // namespace rd780

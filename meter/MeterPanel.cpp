@@ -2,6 +2,7 @@
 
 #include "meter/LcdPanel.h"
 #include "meter/core/FrameDecoder.h"
+#include "view/Pictures.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -20,7 +21,7 @@ const char* const TestFrame =
 // The link lamp: green with a plug when frames arrive, grey when none do; amber (stalled)
 // and red (cable gone) carry the cross too.
 QPixmap lampPixmap(bool ok, QColor fill = {}) {
-    QPixmap pm(25, 24);
+    QPixmap pm = view::screenPixmap(25, 24);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
@@ -192,10 +193,12 @@ void MeterPanel::ShowLinkState() {
     case LinkWatch::State::Stalled:
         CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
         CONalarm->setToolTip("Link stalled: no frame for 5 s");
+        CONalarm->setAccessibleName(CONalarm->toolTip());
         break;
     case LinkWatch::State::CableGone:
         CONalarm->setPixmap(lampPixmap(false, QColor(220, 40, 40)));
         CONalarm->setToolTip("Cable removed");
+        CONalarm->setAccessibleName(CONalarm->toolTip());
         break;
     default:
         CONalarm->hide();

@@ -14,6 +14,9 @@ struct LinkHooks {
     std::function<void(LinkKind)> WatchDisconnected;
     std::function<void()> WatchTick;
     std::function<void()> ShowLinkState;
+    // The link's toggle went down: the other link's toggles come up without running their
+    // handlers (one toggle group across both link panels).
+    std::function<void()> ReleaseOtherLink;
 };
 
 class LinkPanel : public Panel {
@@ -37,6 +40,9 @@ protected:
     }
     void ShowLinkState() {
         if (Hooks.ShowLinkState) Hooks.ShowLinkState();
+    }
+    void ReleaseOtherLink() {
+        if (Hooks.ReleaseOtherLink) Hooks.ReleaseOtherLink();
     }
 };
 

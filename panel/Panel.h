@@ -2,7 +2,7 @@
 // What every panel of the main window shares: the client area its widgets sit on, the
 // window's information box, its history list and its error gate. A panel sees the
 // window only through this.
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <QObject>
 #include <QString>

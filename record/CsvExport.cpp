@@ -1,6 +1,6 @@
 #include "record/CsvExport.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "meter/core/UnitSymbols.h"
 #include "record/FileWriter.h"
 #include "record/ReadingTable.h"

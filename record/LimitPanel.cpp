@@ -1,9 +1,9 @@
 #include "record/LimitPanel.h"
 
 #include "meter/core/UnitSymbols.h"
-#include "record/LimitMarks.h"
 #include "record/TimeOfDay.h"
 #include "view/KeyFilter.h"
+#include "view/LimitMarks.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "record/ReadingTable.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "record/paradox/CodePage.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "record/RecallClock.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "record/RecordingRule.h"
 #include "record/TimeOfDay.h"
 

@@ -1,14 +1,14 @@
 // The handlers run on the GUI thread only; the work is done by the classes in record/.
 #include "record/RecordingPanel.h"
 
-#include "record/LimitMarks.h"
+#include "record/GridFollow.h"
 #include "record/RecordingSide.h"
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
-#include "status/GridFollow.h"
 #include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
+#include "view/LimitMarks.h"
 #include "view/TrendWindow.h"
 
 #include <QAction>
@@ -187,7 +187,9 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    DBGrid1->setTabKeyNavigation(true);
+    // Arrows move within the grid; Tab leaves it, which through thousands of rows it
+    // otherwise never would.
+    DBGrid1->setTabKeyNavigation(false);
     DBGrid1->setShowGrid(true);
     DBGrid1->setFont(pixelFont("Arial", 12));
     DBGrid1->setStyleSheet("QTableView { background: silver; }");
@@ -383,10 +385,6 @@ void RecordingPanel::RecordSITimeChange() {
     Rec->Rule.IntervalText = toStd(RecordSITime->text());
     Rec->Rule.reloadCountdown();
     refreshStatus();
-}
-
-bool RecordingPanel::RecordSITimeKeyPress(QChar key) {
-    return view::digitKeyAllowed(key.unicode());
 }
 
 void RecordingPanel::RecordNewClick() {

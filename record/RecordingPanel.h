@@ -4,7 +4,7 @@
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
 #include "record/CsvExport.h"
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 
 #include <QString>
 
@@ -92,7 +92,6 @@ public:
     void INDataToTable();
     void TrecordTimer();
     void RecordSITimeChange();
-    bool RecordSITimeKeyPress(QChar key); // true when the key may reach the edit
     void RecordNewClick();
     void N10001Click();
     void N50001Click();

@@ -1,6 +1,6 @@
 #include "record/RecordingRule.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <cctype>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "record/ReportLayout.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "meter/core/UnitSymbols.h"
 #include "record/ReadingTable.h"
 

@@ -1,6 +1,6 @@
 #include "record/TableExport.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "record/FileWriter.h"
 #include "record/ReadingTable.h"
 

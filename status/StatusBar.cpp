@@ -1,5 +1,6 @@
 #include "status/StatusBar.h"
 
+#include <QAccessible>
 #include <QFontMetrics>
 
 #include <algorithm>
@@ -58,6 +59,9 @@ void StatusBar::showAlarm(const QString& line, int ms) {
     alarm_->setFullText(line);
     alarm_->show();
     alarmShown_.start(ms);
+    // A screen reader speaks an alert even while the focus is elsewhere.
+    QAccessibleEvent alert(alarm_, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void StatusBar::setTexts(const StatusTexts& texts) {

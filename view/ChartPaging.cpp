@@ -1,6 +1,6 @@
 #include "view/ChartPaging.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <algorithm>
 

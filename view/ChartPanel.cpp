@@ -1,9 +1,9 @@
 #include "view/ChartPanel.h"
 
-#include "app/Guard.h"
-#include "record/LimitMarks.h"
+#include "base/Guard.h"
 #include "view/IntegerText.h"
 #include "view/KeyFilter.h"
+#include "view/LimitMarks.h"
 #include "view/Pictures.h"
 #include "view/WaveChart.h"
 #include "view/Waveform.h"
@@ -235,7 +235,7 @@ void ChartPanel::TbFdClick() {
 }
 
 void ChartPanel::BtSaveClick() {
-    QWidget* chart = Client->window()->findChild<QWidget*>("Chtshow");
+    QWidget* chart = Chtshow;
     if (!chart) throw AppError("There is no chart to save");
     QImage image(chart->size(), QImage::Format_RGB32);
     image.fill(Qt::white);

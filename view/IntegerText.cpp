@@ -1,6 +1,6 @@
 #include "view/IntegerText.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <cstddef>
 

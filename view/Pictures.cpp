@@ -1,14 +1,25 @@
 #include "view/Pictures.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtMath>
 
 namespace rd780::view {
+
+QPixmap screenPixmap(int width, int height) {
+    // Drawn in the screen's pixels and shown at its logical size, so the vector drawing
+    // stays crisp at any scale factor.
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pm(QSize(qCeil(width * dpr), qCeil(height * dpr)));
+    pm.setDevicePixelRatio(dpr);
+    return pm;
+}
 
 namespace {
 
 QPixmap arrows(int size, bool outwards) {
-    QPixmap pm(size, size);
+    QPixmap pm = screenPixmap(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
@@ -40,7 +51,7 @@ QPixmap restorePicture(int size) {
 }
 
 QPixmap scopePicture(bool active) {
-    QPixmap pm(25, 24);
+    QPixmap pm = screenPixmap(25, 24);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);

@@ -33,6 +33,10 @@ void ScaleImage::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     if (!canvas.isNull()) p.drawImage(0, 0, canvas);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(1, 1, -2, -2));
+    }
 }
 
 ScalePanel::ScalePanel(QWidget* parent) : QFrame(parent) {
@@ -47,6 +51,9 @@ ScalePanel::ScalePanel(QWidget* parent) : QFrame(parent) {
 
     KD1 = new ScaleImage(this);
     KD1->setGeometry(2, 2, width() - 4, height() - 4);
+    // The face is a picture that carries the reading: Tab reaches it for a screen reader.
+    KD1->setFocusPolicy(Qt::TabFocus);
+    KD1->setAccessibleName("Analog scale");
 
     KdFd = new QToolButton(this);
     KdFd->setObjectName("KdFd");
@@ -54,6 +61,7 @@ ScalePanel::ScalePanel(QWidget* parent) : QFrame(parent) {
     KdFd->setIcon(enlargePicture(21));
     KdFd->setAutoRaise(true);
     KdFd->setToolTip("Enlarge");
+    KdFd->setAccessibleName("Enlarge the scale");
     KdFd->hide();
 
     KdSx = new QToolButton(this);
@@ -62,6 +70,7 @@ ScalePanel::ScalePanel(QWidget* parent) : QFrame(parent) {
     KdSx->setIcon(restorePicture(21));
     KdSx->setAutoRaise(true);
     KdSx->setToolTip("Restore");
+    KdSx->setAccessibleName("Restore the scale");
     KdSx->hide();
 
     oltext = new QLabel("OL !!", this);
@@ -75,9 +84,12 @@ QColor ScalePanel::eraseColour() const {
 
 bool ScalePanel::ensureCanvas() {
     // The bitmap takes the image's size when it is made; a new size needs a new bitmap.
-    const QSize size = KD1->size().expandedTo(QSize(1, 1));
-    if (KD1->canvas.size() == size) return false;
+    // It has the screen's pixels, so the face stays crisp at any scale factor.
+    const qreal dpr = KD1->devicePixelRatioF();
+    const QSize size = (QSizeF(KD1->size().expandedTo(QSize(1, 1))) * dpr).toSize();
+    if (KD1->canvas.size() == size && KD1->canvas.devicePixelRatio() == dpr) return false;
     KD1->canvas = QImage(size, QImage::Format_RGB32);
+    KD1->canvas.setDevicePixelRatio(dpr);
     KD1->canvas.fill(Qt::white);
     return true;
 }
@@ -88,6 +100,7 @@ void ScalePanel::drawFace(const FaceSettings& settings) {
     QImage& img = KD1->canvas;
     img.fill(Qt::white);
     const FacePlan plan = planFace(faceGeometry(), settings);
+    face_ = settings;
 
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -129,6 +142,19 @@ void ScalePanel::movePointer(int v, int divisions, bool fixedMode) {
     pointerShown_ = true;
     pointerValue_ = v;
     KD1->update();
+}
+
+QString ScalePanel::describe() const {
+    // Positions count tenths of a division from the left end; the labels count divisions.
+    auto atPosition = [this](int v) {
+        return QString::number((v - face_.zeroOffset) / 10.0, 'f', 1);
+    };
+    QString text = pointerShown_ ? "pointer at " + atPosition(pointerValue_) : "no pointer";
+    text += " on a scale from " + atPosition(0) + " to " + atPosition(face_.divisions * 10);
+    const LimitMarks& l = face_.limits;
+    text += l.highOn ? "; SetMax " + QString::number(double(l.high)) : "; SetMax off";
+    text += l.lowOn ? "; SetMin " + QString::number(double(l.low)) : "; SetMin off";
+    return text;
 }
 
 void ScalePanel::enlargeTo(const QRect& bounds) {

@@ -16,6 +16,7 @@ namespace rd780::view {
 
 // KD1: a bitmap shown one to one, so what the scale draws is what the user sees.
 class ScaleImage : public QWidget {
+    Q_OBJECT
 public:
     explicit ScaleImage(QWidget* parent);
     QImage canvas;
@@ -35,6 +36,9 @@ public:
 
     // Redraws the whole face; afterwards no pointer is shown until the next movePointer.
     void drawFace(const FaceSettings& settings);
+    const FaceSettings& face() const { return face_; }
+    // The pointer and the ticked limits in words, for assistive technology.
+    QString describe() const;
     // Erases the remembered pointer in the panel's colour and draws the one for v.
     void movePointer(int v, int divisions, bool fixedMode);
 
@@ -65,6 +69,7 @@ private:
     int pointerValue_ = 0;
     int faceDraws_ = 0;
     QRect saved_;
+    FaceSettings face_;
 };
 
 } // namespace rd780::view

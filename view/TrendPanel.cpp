@@ -14,15 +14,15 @@ namespace rd780 {
 TrendPanel::TrendPanel(const PanelContext& context, QMenuBar* menuBar, QAction* before,
                        QWidget* buttonHost, QObject* parent)
     : Panel(context, parent) {
-    View1 = new QMenu("View", menuBar);
+    View1 = new QMenu("&View", menuBar);
     View1->setObjectName("View1");
     menuBar->insertMenu(before, View1);
-    Trend1 = View1->addAction("Trend");
+    Trend1 = View1->addAction("&Trend");
     Trend1->setObjectName("Trend1");
-    PlotTable1 = View1->addAction("Plot table");
+    PlotTable1 = View1->addAction("&Plot table");
     PlotTable1->setObjectName("PlotTable1");
     View1->addSeparator();
-    AlarmSound1 = View1->addAction("Alarm sound");
+    AlarmSound1 = View1->addAction("&Alarm sound");
     AlarmSound1->setObjectName("AlarmSound1");
     AlarmSound1->setCheckable(true);
     AlarmSound1->setChecked(false);

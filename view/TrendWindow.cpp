@@ -89,6 +89,31 @@ void TrendPlot::setLimits(const TrendLimits& limits) {
 void TrendPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     paint(p, rect());
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(rect().adjusted(1, 1, -2, -2));
+    }
+}
+
+QString TrendPlot::describe() const {
+    const TrendTrace* trace = data_->trace(unit_);
+    if (!trace || trace->empty()) return tr("No readings");
+    viewport_.update(trace->firstTime(), trace->lastTime());
+    const int64_t t0 = viewport_.t0(), t1 = viewport_.t1();
+    const QString unit = qs(readingUnitText(unit_));
+    QString text = tr("%1 trace, %2 points; in view from %3 to %4")
+                       .arg(unit)
+                       .arg(static_cast<qulonglong>(trace->size()))
+                       .arg(qs(formatEpochMs(t0)), qs(formatEpochMs(t1)));
+    double lo = 0, hi = 0;
+    if (trace->valueRange(t0, t1, lo, hi))
+        text += tr(", values from %1 to %2 %3")
+                    .arg(QString::number(lo, 'g', 6), QString::number(hi, 'g', 6), unit);
+    else
+        text += tr(", no reading in view");
+    if (viewport_.following()) text += tr(", following the newest");
+    return text;
 }
 
 void TrendPlot::paint(QPainter& p, const QRect& area) {
@@ -297,8 +322,11 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     sessionButton_->setObjectName("TrendSession");
     sessionButton_->hide();
 
+    plot_->setAccessibleName(tr("Trend plot"));
+    auto* unitLabel = new QLabel(tr("Unit:"), this);
+    unitLabel->setBuddy(unitBox_); // which also names the box for a screen reader
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(tr("Unit:"), this));
+    top->addWidget(unitLabel);
     top->addWidget(unitBox_);
     top->addWidget(followBox_);
     top->addWidget(allButton);
@@ -308,6 +336,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     statsTable_ = new QTableWidget(0, 7, this);
     statsTable_->setObjectName("TrendStatistics");
+    statsTable_->setAccessibleName(tr("Statistics"));
     statsTable_->setHorizontalHeaderLabels(
         {tr("Count"), tr("Min"), tr("Min at"), tr("Max"), tr("Max at"), tr("Mean"), tr("Std dev")});
     statsTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);

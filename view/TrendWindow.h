@@ -43,6 +43,10 @@ public:
     void setLimits(const TrendLimits& limits);
     void paint(QPainter& p, const QRect& area);
 
+    // The trace in view in words, for assistive technology: unit, points, time and value
+    // range in view.
+    QString describe() const;
+
     // The plotting area of the last drawing (tests aim their mouse at it).
     QRect plotArea() const { return plotArea_; }
 

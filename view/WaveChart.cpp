@@ -1,6 +1,6 @@
 #include "view/WaveChart.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <QAreaSeries>
 #include <QChart>

@@ -2,7 +2,7 @@
 
 #include "meter/core/FrameAssembler.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 namespace rd780::view {
 

@@ -89,16 +89,6 @@ void SimulatedHidServices::setReadFailure(int id, std::uint32_t error) {
     std::lock_guard<std::mutex> lk(mutex_);
     if (auto it = devices_.find(id); it != devices_.end()) it->second->readFailure = error;
 }
-void SimulatedHidServices::setReportInterval(int id, std::chrono::microseconds interval) {
-    std::lock_guard<std::mutex> lk(mutex_);
-    if (auto it = devices_.find(id); it != devices_.end())
-        it->second->cfg.reportInterval = interval;
-    cv_.notify_all();
-}
-void SimulatedHidServices::setMeterPeriod(int id, std::chrono::milliseconds period) {
-    std::lock_guard<std::mutex> lk(mutex_);
-    if (auto it = devices_.find(id); it != devices_.end()) it->second->cfg.meterPeriod = period;
-}
 void SimulatedHidServices::setLongFrameInterval(int id, int n) {
     std::lock_guard<std::mutex> lk(mutex_);
     if (auto it = devices_.find(id); it != devices_.end())

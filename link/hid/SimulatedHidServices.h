@@ -68,8 +68,6 @@ public:
     void setMeterSilent(int id, bool silent);
     // Makes opening the read handle fail with `error` (0: reads work again).
     void setReadFailure(int id, std::uint32_t error);
-    void setReportInterval(int id, std::chrono::microseconds interval);
-    void setMeterPeriod(int id, std::chrono::milliseconds period);
     void setLongFrameInterval(int id, int n);
 
     // What the cable has seen.

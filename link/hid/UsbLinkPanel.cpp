@@ -1,9 +1,7 @@
 #include "link/hid/UsbLinkPanel.h"
 
-#include "link/hid/CableReports.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
-#include "meter/core/FrameAssembler.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,20 +21,12 @@ namespace rd780 {
 namespace {
 const QString NotConnectedText =
     QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
-const QString MeterNotReadyText = QStringLiteral(
-    "USB interface cable is securely connected, please check if the meter is ready.");
-const QString CableProduct = QStringLiteral("USB to Serial");
 
 QString hexLine(const std::uint8_t* bytes, std::size_t n) {
     QString line;
     for (std::size_t i = 0; i < n; ++i)
         line += QStringLiteral("%1 ").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
     return line;
-}
-
-// The serial link's hidden toggle shares the group with Connect and Read.
-void uncheckSerialToggle(QWidget* client) {
-    if (auto* comCon = client->findChild<QAbstractButton*>("COMCon")) comCon->setChecked(false);
 }
 
 QToolButton* speedButton(QWidget* parent, const char* name, const QString& caption) {
@@ -50,7 +40,9 @@ QToolButton* speedButton(QWidget* parent, const char* name, const QString& capti
 UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
                            UsbReportState& reports, LinkWatchState& link, LinkWatch& watch,
                            QAction* START1, QObject* parent)
-    : LinkPanel(context, watch, parent), reading_(reading), S(reports), link_(link) {
+    : LinkPanel(context, watch, parent),
+      cable_(reading.FrameHex, reports.ReportChunk, reports.ChunkPending, reports.UsbIdleReports,
+             reports.UsbPollReports, link.LinkIdleTicks) {
     USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
@@ -68,14 +60,14 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     connect(USBCon, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             ReadBtn->setChecked(false);
-            uncheckSerialToggle(Client);
+            ReleaseOtherLink();
         }
         Guarded([this] { USBConClick(); });
     });
     connect(ReadBtn, &QToolButton::clicked, this, [this](bool down) {
         if (down) {
             USBCon->setChecked(false);
-            uncheckSerialToggle(Client);
+            ReleaseOtherLink();
         }
         Guarded([this] { ReadBtnClick(); });
     });
@@ -108,10 +100,6 @@ UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
     SetFeature->hide();
     connect(SetFeature, &QPushButton::clicked, this,
             [this] { Guarded([this] { SetFeatureClick(); }); });
-
-    InfoBtn = speedButton(Client, "InfoBtn", "Info");
-    InfoBtn->setGeometry(655, 500, 50, 24);
-    InfoBtn->hide();
 
     const std::array<std::pair<QCheckBox**, const char*>, 3> bauds = {
         {{&B2400, "2400"}, {&B4800, "4800"}, {&B9600, "9600"}}};
@@ -253,8 +241,8 @@ void UsbLinkPanel::HidCtlDeviceChange(QObject*) {
     int awaited = -1;
     for (int i = 0; i < DevListBox->count(); ++i) {
         THidDevice* d = i < static_cast<int>(DevListObjects.size()) ? DevListObjects[i] : nullptr;
-        if (DevListBox->item(i)->text() == CableProduct) pick = i;
         if (!d) continue;
+        if (UsbCable::isCable(*d)) pick = i;
         if (wasReading && d->PnPInfo() && d->PnPInfo()->DevInst == readingInstance) same = i;
         if (Watch.awaits(IdentityOf(d))) awaited = i;
     }
@@ -350,26 +338,21 @@ THidDevice* UsbLinkPanel::DeviceToSendTo() {
 void UsbLinkPanel::SetFeatureClick() {
     THidDevice* dev = DeviceToSendTo();
     if (!dev) return;
-    const std::size_t length = featureReportLength(dev->QueryCaps());
     // With several boxes ticked the slowest wins, as the boxes were always read.
     const std::uint32_t baud = B2400->isChecked()   ? 2400
                                : B4800->isChecked() ? 4800
                                : B9600->isChecked() ? 9600
                                                     : 0;
-    std::vector<std::uint8_t> buf = cableFeatureReport(baud);
-    if (buf.size() < length) buf.resize(length, 0); // never sent past the buffer's end
-    dev->SendFeatureReport(buf.data(), length); // a failure is not reported; the bytes are listed
+    std::vector<std::uint8_t> buf;
+    UsbCable::configure(*dev, baud, &buf); // a failure is not reported; the bytes are listed
     AddHistoryLine(hexLine(buf.data() + 1, 10));
 }
 
 void UsbLinkPanel::SendDataClick() {
     THidDevice* dev = DeviceToSendTo();
     if (!dev) return;
-    // A longer output report is padded with zeros; the buffer is never read past its end.
-    const std::size_t length = dev->QueryCaps().OutputReportByteLength;
-    const std::vector<std::uint8_t> buf = cablePollReport(length);
     std::size_t written = 10;
-    dev->WriteOutputReport(buf.data(), length, written);
+    const std::vector<std::uint8_t> buf = UsbCable::poll(*dev, written);
     // The listing starts at position 1, so it shows at most the buffer's bytes after the ID.
     AddHistoryLine(hexLine(buf.data() + 1, std::min(written, buf.size() - 1)));
 }
@@ -377,8 +360,7 @@ void UsbLinkPanel::SendDataClick() {
 void UsbLinkPanel::USBConClick() {
     ReadBtnClick();
     SetFeatureClick();
-    S.UsbIdleReports = 0;
-    S.UsbPollReports = 0;
+    cable_.restart();
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         WatchDisconnected(LinkKind::Usb);
@@ -397,7 +379,6 @@ void UsbLinkPanel::USBConClick() {
         return;
     }
     if (USBCon->isChecked()) {
-        S.ReportChunk.clear();
         ReadBtnClick();
         SendDataClick();
         AttachUsbDataHandler();
@@ -427,16 +408,10 @@ void UsbLinkPanel::AttachUsbDataHandler() {
 
 void UsbLinkPanel::ConTimerTimer() {
     WatchTick();
-    if (link_.LinkIdleTicks != 2) {
-        ++link_.LinkIdleTicks;
-        return;
-    }
-    if (S.UsbPollReports >= 600) {
-        SendDataClick();
-        S.UsbPollReports = 0;
-    }
-    if (S.UsbIdleReports >= 3000) {
-        S.UsbIdleReports = 0;
+    const UsbCable::TickResult idle = cable_.tick();
+    if (!idle.checked) return;
+    if (idle.repoll) SendDataClick();
+    if (idle.giveUp) {
         USBCon->setChecked(false);
         if (SelectedHidDevice) SelectedHidDevice->SetDataHandler({});
         WatchDisconnected(LinkKind::Usb);
@@ -445,7 +420,6 @@ void UsbLinkPanel::ConTimerTimer() {
         ShowMessage(MeterNotReadyText);
     }
     if (LinkIdle) LinkIdle();
-    link_.LinkIdleTicks = 0;
 }
 
 void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
@@ -456,15 +430,10 @@ void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* D
         std::copy_n(Data, Size, report.begin() + 1);
         CaptureTap(report.data(), report.size());
     }
-    const HidReportOutcome out = assembleHidReport(
-        {reading_.FrameHex, S.ReportChunk, S.ChunkPending, S.UsbIdleReports, S.UsbPollReports},
-        ReportID, Data, Size);
+    const HidReportOutcome out = cable_.report(ReportID, Data, Size);
     const auto now = LinkMonitor::Clock::now();
     if (out.dataReport) {
         AddHistoryLine(QString::fromStdString(out.reportText));
-        // A long frame comes in several reports: while they arrive the lamp must not say
-        // that no frames come.
-        link_.LinkIdleTicks = 0;
         if (monitor()) monitor()->activity(now);
     }
     if (out.wholeFrame) {

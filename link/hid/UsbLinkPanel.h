@@ -1,6 +1,7 @@
 #pragma once
 // The USB link in the window: the cable's device list, Connect, the poll and feature
 // reports, the link timer, and the assembly of the cable's reports into frame text.
+#include "link/hid/UsbCable.h"
 #include "panel/LinkPanel.h"
 #include "panel/ModuleState.h"
 
@@ -44,7 +45,6 @@ public:
     QListWidget* DevListBox = nullptr; // hidden; each line's device is kept in DevListObjects
     QPushButton* SetFeature = nullptr;
     QToolButton* ReadBtn = nullptr;
-    QToolButton* InfoBtn = nullptr;
     QTimer* ConTimer = nullptr;
     THidDeviceController* HidCtl = nullptr;
     std::vector<THidDevice*> DevListObjects;            // checked out by the panel, one per line
@@ -92,9 +92,7 @@ private:
     LinkMonitor* monitor(); // the status bar's watch over the link, once there is one
     void linkProblem(const QString& text);
     QString connectedDevice_;
-    ReadingState& reading_;
-    UsbReportState& S;
-    LinkWatchState& link_;
+    UsbCable cable_; // assembly and idle rule over the window's module state
 };
 
 } // namespace rd780

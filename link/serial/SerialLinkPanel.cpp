@@ -1,9 +1,8 @@
 #include "link/serial/SerialLinkPanel.h"
 
-#include "link/serial/SerialReplay.h"
-
-#include "link/serial/SerialChunker.h"
 #include "link/serial/SerialPortDriver.h"
+#include "link/serial/SerialReplay.h"
+#include "meter/core/SerialChunker.h"
 #include "status/StatusFeed.h"
 
 #include <QAction>
@@ -271,12 +270,7 @@ void SerialLinkPanel::COMConClick() {
     if (COMCon->isChecked()) {
         // Toggle group 1, all may be up: pressing one down releases the others without
         // running their handlers.
-        for (const char* name : {"USBCon", "ReadBtn"}) {
-            if (auto* other = Client->findChild<QAbstractButton*>(name)) {
-                const QSignalBlocker quiet(other);
-                other->setChecked(false);
-            }
-        }
+        ReleaseOtherLink();
         BTCon1Click();
     } else {
         BtDiscon1Click();

@@ -1,6 +1,6 @@
 #include "link/serial/SerialReplay.h"
 
-#include "link/serial/SerialChunker.h"
+#include "meter/core/SerialChunker.h"
 
 namespace rd780 {
 

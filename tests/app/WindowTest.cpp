@@ -76,11 +76,11 @@ TEST(Window, StartState) {
     EXPECT_EQ(w.START1->shortcut(), QKeySequence("Ctrl+A"));
     EXPECT_TRUE(w.N100001->isChecked());
     EXPECT_FALSE(w.N10001->isChecked());
-    EXPECT_EQ(w.limitess->text(), "limitless");
+    EXPECT_EQ(w.limitess->text(), "&limitless");
     QStringList bar;
     for (QAction* a : w.MainMenu1->actions())
         bar << a->text();
-    EXPECT_EQ(bar, (QStringList{"Connect", "", "Record", "", "View", "Exit"}));
+    EXPECT_EQ(bar, (QStringList{"Connect", "", "&Record", "", "&View", "&Exit"}));
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("; ").toStdString();
 }
 

@@ -57,9 +57,9 @@ QStringList fileLines(const QString& path) {
 
 QAction* viewItem(TFCOMM& w, const QString& caption) {
     for (QAction* a : w.MainMenu1->actions())
-        if (a->menu() && a->text() == "View")
+        if (a->menu() && a->text() == "&View")
             for (QAction* item : a->menu()->actions())
-                if (item->text() == caption) return item;
+                if (QString(item->text()).remove('&') == caption) return item;
     return nullptr;
 }
 

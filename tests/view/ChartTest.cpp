@@ -1,11 +1,11 @@
 // Waveform decoding, the paging model and the chart wrapper, plus the limit text rules.
-#include "record/LimitMarks.h"
 #include "view/ChartPaging.h"
 #include "view/IntegerText.h"
+#include "view/LimitMarks.h"
 #include "view/WaveChart.h"
 #include "view/Waveform.h"
 
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 #include "tools/log/LogSession.h"
 
 #include "link/capture/CaptureFile.h"
-#include "link/hid/CableReports.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
-#include "link/serial/SerialChunker.h"
+#include "link/hid/UsbCable.h"
 #include "link/serial/SerialPortDriver.h"
 #include "link/serial/SerialReplay.h"
 #include "meter/core/FrameAssembler.h"
+#include "meter/core/SerialChunker.h"
 #include "record/CsvAppender.h"
 #include "record/CsvExport.h"
 #include "record/ReadingTable.h"
@@ -23,8 +23,6 @@ namespace rd780::log {
 namespace {
 
 constexpr int FlushIntervalMs = 200; // as the window makes its rows durable
-constexpr std::uint32_t CableBaud = 9600;
-const std::u16string CableProduct = u"USB to Serial";
 
 struct Stamp {
     CivilDate date;
@@ -273,7 +271,7 @@ bool LogSession::openUsb(std::string& error) {
     hid_ = new THidDeviceController(this, hidServices_);
     hid_->SetOnEnumerate(THidEnumerateEvent(this, "enumerate", [this](THidDevice* d, int32_t i) {
         const bool wanted = options_.usbDevice.empty()
-                                ? d->ProductText() == CableProduct
+                                ? UsbCable::isCable(*d)
                                 : d->PnPInfo() && d->PnPInfo()->DevicePath == options_.usbDevice;
         if (!wanted) return true;
         hid_->CheckOutAt(i, cable_);
@@ -298,8 +296,7 @@ bool LogSession::openUsb(std::string& error) {
                 ": install the udev rule and re-plug the cable";
         return false;
     }
-    const auto feature = cableFeatureReport(CableBaud);
-    if (!cable_->SendFeatureReport(feature.data(), CableFeatureLength)) {
+    if (!UsbCable::configure(*cable_, UsbCable::Baud)) {
         error = "the USB cable refused its line settings";
         return false;
     }
@@ -307,10 +304,7 @@ bool LogSession::openUsb(std::string& error) {
     cable_->SetDataHandler(THidDataEvent(
         this, "data", [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
             if (capture_) capture_->hidReport(id, data, size);
-            const HidReportOutcome r =
-                assembleHidReport({state_.FrameHex, state_.ReportChunk, state_.ChunkPending,
-                                   state_.UsbIdleReports, state_.UsbPollReports},
-                                  id, data, size);
+            const HidReportOutcome r = usbCable().report(id, data, size);
             if (!r.wholeFrame || over_) return;
             frame(state_.FrameHex);
             poll();
@@ -318,28 +312,23 @@ bool LogSession::openUsb(std::string& error) {
     return true;
 }
 
+UsbCable LogSession::usbCable() {
+    return {state_.FrameHex,       state_.ReportChunk,    state_.ChunkPending,
+            state_.UsbIdleReports, state_.UsbPollReports, state_.LinkIdleTicks};
+}
+
 void LogSession::poll() {
-    if (!cable_) return;
-    const std::size_t length = cable_->QueryCaps().OutputReportByteLength;
-    const auto buf = cablePollReport(length);
     std::size_t written = 0;
-    cable_->WriteOutputReport(buf.data(), length, written);
+    if (cable_) UsbCable::poll(*cable_, written);
 }
 
 void LogSession::linkTick() {
-    // The window's link timer: a silent meter is asked again, and given up on at length.
-    if (state_.LinkIdleTicks != 2) {
-        ++state_.LinkIdleTicks;
-        return;
-    }
-    state_.LinkIdleTicks = 0;
-    if (!cable_) return;
-    if (state_.UsbPollReports >= 600) {
-        poll();
-        state_.UsbPollReports = 0;
-    }
-    if (state_.UsbIdleReports >= 3000)
-        fail("USB interface cable is securely connected, please check if the meter is ready.");
+    // The cable's idle rule, as the window runs it: a silent meter is asked again, and
+    // given up on at length.
+    const UsbCable::TickResult idle = usbCable().tick();
+    if (!idle.checked || !cable_) return;
+    if (idle.repoll) poll();
+    if (idle.giveUp) fail(MeterNotReadyText);
 }
 
 void LogSession::frame(const std::string& frameHex) {

@@ -2,8 +2,8 @@
 // One logging run without a window: the meter's frames come over the chosen link, are
 // assembled and decoded as in the window, offered to the recording rule, and each recorded
 // row goes to the reading table and to the CSV file alike.
-#include "app/FcommState.h"
 #include "meter/core/FrameDecoder.h"
+#include "panel/FcommState.h"
 #include "record/RecordingRule.h"
 #include "tools/log/LogOptions.h"
 
@@ -26,6 +26,7 @@ class SerialChunker;
 class TSerialPortDriver;
 class THidDevice;
 class THidDeviceController;
+class UsbCable;
 class HidServices;
 } // namespace rd780
 
@@ -68,9 +69,6 @@ public:
     std::uint64_t errors() const { return errors_; }
     std::string summary() const;
 
-    // The services of a simulated cable, for tests that want its counters.
-    std::shared_ptr<HidServices> hidServices() const { return hidServices_; }
-
 private:
     class RowSink;
     class Decoding;
@@ -80,6 +78,7 @@ private:
     bool openCapture(std::string& error);
     void serialData(void* sender, const std::uint8_t* data, int size);
     void poll();
+    UsbCable usbCable(); // the cable rule over this run's link state
     void linkTick();
     void fail(const std::string& reason);
     void flushFiles();

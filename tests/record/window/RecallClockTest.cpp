@@ -1,9 +1,9 @@
 // The recall clock, the time formats of the table, and the key filters of the number edits.
 #include "record/RecallClock.h"
-#include "app/Guard.h"
-#include "record/LimitMarks.h"
+#include "base/Guard.h"
 #include "record/TimeOfDay.h"
 #include "view/KeyFilter.h"
+#include "view/LimitMarks.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

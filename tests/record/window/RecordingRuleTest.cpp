@@ -1,6 +1,6 @@
 // The recording rule: its three gates, their order, and what each leaves behind.
 #include "record/RecordingRule.h"
-#include "app/Guard.h"
+#include "base/Guard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The reading table on disk, its text and table exports, the grid model and the report.
-#include "app/Guard.h"
+#include "base/Guard.h"
 #include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
 #include "record/ReportLayout.h"

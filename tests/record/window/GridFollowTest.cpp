@@ -1,6 +1,6 @@
 // The grid follows new rows while its last row is in view, stays where the user scrolled
 // to, follows again at the end, and costs the same per row with thousands of rows.
-#include "status/GridFollow.h"
+#include "record/GridFollow.h"
 #include "tests/TestSupport.h"
 
 #include <QAbstractTableModel>

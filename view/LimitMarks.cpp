@@ -1,4 +1,4 @@
-#include "record/LimitMarks.h"
+#include "view/LimitMarks.h"
 
 #include "view/IntegerText.h"
 

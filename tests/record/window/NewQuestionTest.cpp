@@ -1,6 +1,6 @@
 // New asks before it empties a table: the question names the file and its rows, Cancel
 // is the default, and Cancel leaves the file exactly as it was.
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 #include "record/ReadingTable.h"
 #include "record/RecordingRule.h"
 #include "tests/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "link/serial/SerialChunker.h"
+#include "meter/core/SerialChunker.h"
 
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/FrameDecoder.h"

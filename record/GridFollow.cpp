@@ -1,4 +1,4 @@
-#include "status/GridFollow.h"
+#include "record/GridFollow.h"
 
 #include <QAbstractItemModel>
 #include <QHeaderView>

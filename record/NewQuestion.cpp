@@ -1,4 +1,4 @@
-#include "status/NewQuestion.h"
+#include "record/NewQuestion.h"
 
 #include "record/ReadingTable.h"
 #include "record/RecordingRule.h"

@@ -1,8 +1,8 @@
 // Serial bytes into frames: found by their start byte, length and a decodable head, whatever
 // the timing of the reads and pauses.
-#include "link/serial/SerialChunker.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
+#include "meter/core/SerialChunker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,123 @@
+#pragma once
+// One meter session without widgets: the chosen link (the USB cable or a serial port),
+// the assembly of its bytes into frames, the decoding, the recording rule with its own
+// counters, and the sinks a recorded row goes to (the reading table and CSV). It announces
+// what happens by signal; whoever drives it (the headless logger, a test) decides what to
+// show. Options where its users differ are explicit below.
+#include "link/hid/UsbCable.h"
+#include "meter/core/FrameDecoder.h"
+#include "record/RecordingRule.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace rd780 {
+
+class FileWriter;
+class HidServices;
+class ReadingTable;
+class SerialChunker;
+class THidDevice;
+class THidDeviceController;
+class TSerialPortDriver;
+
+struct SessionOptions {
+    enum class Link { None, Usb, Serial };
+    Link link = Link::None;
+    std::shared_ptr<HidServices> hid; // Usb: where the cable is found; null: hidraw
+    std::string usbDevice;            // Usb: a hidraw path; empty: the cable UsbCable picks
+    std::string serialDevice;         // Serial: the device node, read at 2400 baud
+
+    std::string table; // reading table to open or create; empty: none
+    std::string csv;   // CSV file; "-": standard output; empty: none
+
+    int limit = 0;           // rows to record; 0: no limit
+    int intervalSeconds = 0; // 0: every reading
+    bool skipRepeats = false;
+
+    // What a read error of the link does: counted and told (the run goes on), or the end.
+    enum class ReadError { Count, End };
+    ReadError readError = ReadError::Count;
+    // Where the session's messages go (read errors); empty: nowhere.
+    std::function<void(const std::string&)> message;
+    // Whether reaching the limit ends the run (the logger) or only stops recording.
+    bool endAtLimit = true;
+    // The limit's gate: exactly `limit` rows (the logger) or one past it (the window's).
+    RecordingRule::LimitGate limitGate = RecordingRule::LimitGate::StopAtLimit;
+};
+
+class MeterSession : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int FlushIntervalMs = 200; // rows are made durable this often
+    static constexpr int RecordTickMs = 1000;   // the sampling interval's clock
+
+    explicit MeterSession(SessionOptions options, QObject* parent = nullptr);
+    ~MeterSession() override;
+
+    // Opens the sinks, then the link. False with the reason when one cannot be.
+    bool start(std::string& error);
+    // The sinks alone (for frames handed in through frame()).
+    bool openSinks(std::string& error);
+    // Stops the link and makes every recorded row durable. False with the reason on failure.
+    bool finish(std::string& error);
+
+    // One whole frame text, as a link's assembly hands it over.
+    void frame(const std::string& frameHex);
+
+    std::uint64_t frames() const { return frames_; }
+    std::uint64_t rows() const { return rows_; }
+    std::uint64_t errors() const { return errors_; }
+    bool over() const { return over_; }
+
+signals:
+    void frameAssembled(const std::string& frameHex);
+    void readingDecoded(const rd780::Reading& reading);
+    // What the recording rule did with the reading (recorded, waiting, repeat, limit...).
+    void recordingChanged(rd780::RecordingRule::Outcome outcome);
+    // The link's idle rule ran without a frame since its last run: the link is quiet.
+    void linkIdle();
+    // The run is over: 0 when done (limit reached), 1 on a link or file error with its reason.
+    void ended(int code, const std::string& reason);
+
+private:
+    class Sinks;
+    class Decoding;
+    bool openUsb(std::string& error);
+    bool openSerial(std::string& error);
+    void serialData(void* sender, const std::uint8_t* data, int size);
+    void linkTick();
+    void fail(const std::string& reason);
+    void flush();
+
+    SessionOptions options_;
+    bool over_ = false;
+    ScaleSettings scale_;
+    int recordNo_ = 1;
+    int recordLimit_;
+    RecordingRule rule_;
+    std::unique_ptr<ReadingTable> table_;
+    std::unique_ptr<FileWriter> csv_;
+    bool csvDurable_ = false;
+    std::unique_ptr<Sinks> sinks_;
+
+    // The link's assembly state.
+    std::string frameHex_, reportChunk_;
+    bool chunkPending_ = false;
+    int idleReports_ = 0, pollReports_ = 0, idleTicks_ = 0;
+    UsbCable cable_;
+    THidDeviceController* hid_ = nullptr;
+    THidDevice* device_ = nullptr;
+    TSerialPortDriver* serial_ = nullptr;
+    std::unique_ptr<SerialChunker> chunker_;
+
+    QTimer flushTimer_, recordTimer_, linkTimer_;
+    std::uint64_t frames_ = 0, rows_ = 0, errors_ = 0;
+};
+
+} // namespace rd780

@@ -1,0 +1,205 @@
+// The meter session and the USB cable it shares with the window: which cable is taken, what
+// it is sent, how a silent meter is asked again and given up on, and the options in which
+// the window and the logger differ.
+#include "TestSupport.h"
+#include "link/hid/FakeSysfs.h"
+#include "link/hid/HidControllerClass.h"
+#include "link/hid/SimulatedHidServices.h"
+#include "link/hid/UsbCable.h"
+#include "meter/core/FrameAssembler.h"
+#include "meter/core/MeterSimulator.h"
+#include "session/MeterSession.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace rd780 {
+namespace {
+
+// Linux services over a crafted sysfs tree that also keep the feature reports sent: a
+// pseudo-terminal standing in for the hidraw node takes no feature ioctl.
+class RecordingTreeServices : public test::FakeTreeHidServices {
+public:
+    using FakeTreeHidServices::FakeTreeHidServices;
+    bool setFeature(HidHandle, const std::uint8_t*, std::size_t length) override {
+        featureLengths.push_back(length);
+        return true;
+    }
+    bool write(HidHandle, const std::uint8_t*, std::size_t length, std::size_t& written) override {
+        written = length;
+        ++polls;
+        return true;
+    }
+    std::vector<std::size_t> featureLengths;
+    int polls = 0;
+};
+
+TEST(MeterSession, TakesOnlyACableWithoutSerialAndSendsTheFeatureLengthItDeclares) {
+    struct Case {
+        std::uint8_t featureBytes;
+        std::optional<std::string> serial;
+        bool taken;
+        std::size_t featureLength; // with the report ID
+    };
+    for (const Case& c : {Case{16, std::nullopt, true, 17}, Case{0, std::nullopt, true, 10},
+                          Case{16, std::string("SN-0042"), false, 0}}) {
+        SCOPED_TRACE(c.featureBytes);
+        test::FakeSysfsCable cable(test::cableDescriptor(c.featureBytes), c.serial);
+        ASSERT_TRUE(cable.ok());
+        auto services = std::make_shared<RecordingTreeServices>(cable);
+        SessionOptions o;
+        o.link = SessionOptions::Link::Usb;
+        o.hid = services;
+        MeterSession session(o);
+        std::string error;
+        EXPECT_EQ(session.start(error), c.taken) << error;
+        if (c.taken) {
+            EXPECT_EQ(services->featureLengths, std::vector<std::size_t>{c.featureLength});
+            EXPECT_EQ(services->polls, 1) << "the first poll follows the line settings";
+        } else {
+            EXPECT_EQ(error, "no USB cable (\"USB to Serial\") found");
+            EXPECT_TRUE(services->featureLengths.empty());
+        }
+        session.finish(error);
+    }
+
+    // Two cables by the same name: the one that reports a serial number is passed over,
+    // whichever comes first.
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig other;
+    other.serial = u"SN-1";
+    const int withSerial = sim->addDevice(other);
+    const int plain = sim->addDevice();
+    SessionOptions o;
+    o.link = SessionOptions::Link::Usb;
+    o.hid = sim;
+    MeterSession session(o);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    EXPECT_TRUE(test::waitUntil([&] { return session.rows() >= 2; }, 10000));
+    EXPECT_EQ(sim->featureReports(withSerial), 0);
+    EXPECT_EQ(sim->polls(withSerial), 0);
+    EXPECT_EQ(sim->featureReports(plain), 1);
+    EXPECT_EQ(sim->baud(plain), UsbCable::Baud);
+    EXPECT_GE(sim->polls(plain), 2);
+    EXPECT_TRUE(session.finish(error)) << error;
+}
+
+// The cable's idle rule, as both programs run it on their 100 ms link timer: a report
+// without meter bytes counts; after 600 the meter is polled again, after 3000 given up on.
+TEST(UsbCable, SilentMeterIsPolledAgainAndThenGivenUp) {
+    std::string frame, chunk;
+    bool pending = false;
+    int idle = 0, polls = 0, ticks = 0;
+    UsbCable cable(frame, chunk, pending, idle, polls, ticks);
+    const std::uint8_t empty[] = {0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t meter[] = {0x01, 0x5A, 0, 0, 0, 0, 0, 0, 0, 0};
+    auto feed = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            cable.report(0, empty, sizeof empty);
+    };
+    auto threeTicks = [&] {
+        UsbCable::TickResult last;
+        for (int i = 0; i <= UsbCable::IdleTicks; ++i) {
+            last = cable.tick();
+            if (i < UsbCable::IdleTicks) {
+                EXPECT_FALSE(last.checked);
+            }
+        }
+        EXPECT_TRUE(last.checked);
+        return last;
+    };
+    feed(599);
+    EXPECT_FALSE(threeTicks().repoll);
+    feed(1);
+    UsbCable::TickResult r = threeTicks();
+    EXPECT_TRUE(r.repoll);
+    EXPECT_FALSE(r.giveUp);
+    EXPECT_FALSE(threeTicks().repoll) << "the count starts again after a poll";
+    feed(3000 - 600 - 1);
+    EXPECT_FALSE(threeTicks().giveUp);
+    feed(1);
+    r = threeTicks();
+    EXPECT_TRUE(r.giveUp);
+    EXPECT_EQ(idle, 0);
+
+    // Meter bytes keep the link from idling and start the counts again.
+    feed(700);
+    cable.tick();
+    cable.report(0, meter, sizeof meter);
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(polls, 0);
+    EXPECT_FALSE(threeTicks().repoll);
+}
+
+std::string frameOf(const char* field) {
+    MeterDisplay d;
+    d.field = field;
+    const auto bytes = MeterSimulator::encode(d);
+    std::string hex;
+    appendHex(hex, bytes.data(), bytes.size());
+    return hex;
+}
+
+// What differs between the window and the logger is chosen, not built in: what a read
+// error does, where the session's messages go, and whether the limit ends the run.
+TEST(MeterSession, ReadErrorAndLimitFollowTheirOptions) {
+    for (auto policy : {SessionOptions::ReadError::Count, SessionOptions::ReadError::End}) {
+        SCOPED_TRACE(static_cast<int>(policy));
+        auto sim = std::make_shared<SimulatedHidServices>();
+        const int id = sim->addDevice();
+        sim->setReadFailure(id, 5);
+        std::vector<std::string> messages;
+        SessionOptions o;
+        o.link = SessionOptions::Link::Usb;
+        o.hid = sim;
+        o.readError = policy;
+        o.message = [&](const std::string& m) { messages.push_back(m); };
+        MeterSession session(o);
+        QSignalSpy ended(&session, &MeterSession::ended);
+        std::string error;
+        ASSERT_TRUE(session.start(error)) << error;
+        ASSERT_TRUE(test::waitUntil([&] { return session.errors() >= 1; }, 10000));
+        if (policy == SessionOptions::ReadError::End) {
+            ASSERT_EQ(ended.count(), 1);
+            EXPECT_EQ(ended[0][0].toInt(), 1);
+            EXPECT_TRUE(messages.empty());
+        } else {
+            EXPECT_EQ(ended.count(), 0);
+            ASSERT_FALSE(messages.empty());
+            EXPECT_EQ(messages[0].rfind("read error: ", 0), 0u) << messages[0];
+        }
+        session.finish(error);
+    }
+
+    for (bool endAtLimit : {true, false}) {
+        SCOPED_TRACE(endAtLimit);
+        SessionOptions o;
+        o.limit = 2;
+        o.endAtLimit = endAtLimit;
+        // The window's gate lets one row past the limit; the logger's stops at it.
+        o.limitGate = endAtLimit ? RecordingRule::LimitGate::StopAtLimit
+                                 : RecordingRule::LimitGate::StopPastLimit;
+        MeterSession session(o);
+        QSignalSpy ended(&session, &MeterSession::ended);
+        QSignalSpy outcomes(&session, &MeterSession::recordingChanged);
+        std::string error;
+        ASSERT_TRUE(session.openSinks(error)) << error;
+        for (const char* f : {"1.000", "2.000", "3.000", "4.000"})
+            session.frame(frameOf(f));
+        EXPECT_EQ(session.rows(), endAtLimit ? 2u : 3u);
+        EXPECT_EQ(ended.count(), endAtLimit ? 1 : 0);
+        // Once over, the session takes no further frame; otherwise the rule says the limit.
+        EXPECT_EQ(outcomes.count(), endAtLimit ? 2 : 4);
+        if (!endAtLimit) {
+            EXPECT_EQ(outcomes.last()[0].value<RecordingRule::Outcome>(),
+                      RecordingRule::Outcome::LimitReached);
+        }
+    }
+}
+
+} // namespace
+} // namespace rd780
