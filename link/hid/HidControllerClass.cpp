@@ -222,7 +222,7 @@ void THidDeviceReadThread::Start() {
     thread_ = std::thread(&Shared::run, s_);
 }
 
-void THidDeviceReadThread::Stop() {
+void THidDeviceReadThread::Stop(bool handOver) {
     if (!thread_.joinable()) {
         // Stopped again from a handler run by the hand-over below: deliver nothing more.
         std::lock_guard<std::mutex> lk(s_->m);
@@ -251,7 +251,7 @@ void THidDeviceReadThread::Stop() {
     // ends, in order. A handler may stop or release the device meanwhile, so keep our own
     // reference and touch nothing of this object after a delivery that did so.
     const std::shared_ptr<Shared> s = s_;
-    for (;;) {
+    while (handOver) {
         Shared::Item item;
         {
             std::lock_guard<std::mutex> lk(s->m);
@@ -473,10 +473,14 @@ void THidDevice::StartReading() {
     readThread_->Start();
 }
 
-void THidDevice::StopReading() {
+void THidDevice::StopReading(bool handOverRead) {
     // Take the thread out first: a delivery run while stopping may come back here.
     std::unique_ptr<THidDeviceReadThread> t = std::move(readThread_);
-    if (t) t->Stop();
+    if (t) t->Stop(handOverRead);
+}
+
+void THidDevice::HandOverReports() {
+    if (readThread_) readThread_->HandOverQueued();
 }
 
 void THidDevice::SetReadSleepTime(int ms) {

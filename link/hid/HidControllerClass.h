@@ -60,9 +60,10 @@ public:
 
     void Start();
     // Asks the thread to end and waits for it; what it read but did not hand over yet is
-    // dropped, and nothing is delivered after. Called from inside one of this thread's own
-    // deliveries, it does not wait and the thread ends on its own.
-    void Stop();
+    // handed over before it returns (dropped when handOver is false), and nothing is
+    // delivered after. Called from inside one of this thread's own deliveries, it does not
+    // wait, the thread ends on its own and nothing more is delivered.
+    void Stop(bool handOver = true);
 
     std::uint32_t LastError() const;
     std::uint64_t Deliveries() const; // reports and errors handed over so far
@@ -115,7 +116,11 @@ public:
     const THidPlugEvent& UnplugHandler() const { return unplugHandler_; }
 
     void StartReading();
-    void StopReading();
+    // What the reader read is handed over first unless handOverRead is false (a meter
+    // given up on: nothing more reaches the handler).
+    void StopReading(bool handOverRead = true);
+    // GUI thread: runs the handler now for what the reader has read and not handed over.
+    void HandOverReports();
     bool IsReading() const { return readThread_ != nullptr; }
     THidDeviceReadThread* ReadThread() const { return readThread_.get(); }
     void SetReadSleepTime(int ms);

@@ -229,7 +229,7 @@ bool LogSession::openReplay(std::string& error) {
     auto done = [this] {
         if (over_) return;
         // The last reports may still wait for their batch: they are part of the capture.
-        if (cable_ && cable_->ReadThread()) cable_->ReadThread()->HandOverQueued();
+        if (cable_) cable_->HandOverReports();
         over_ = true;
         if (ended_) ended_(0, {});
     };
@@ -325,7 +325,7 @@ void LogSession::poll() {
 void LogSession::linkTick() {
     // The cable's idle rule, as the window runs it: a silent meter is asked again, and
     // given up on at length.
-    const UsbCable::TickResult idle = usbCable().tick();
+    const UsbCable::TickResult idle = usbCable().tick(cable_);
     if (!idle.checked || !cable_) return;
     if (idle.repoll) poll();
     if (idle.giveUp) fail(MeterNotReadyText);
