@@ -79,6 +79,8 @@ void MeterSession::serialData(void*, const std::uint8_t* data, int size) {
 bool MeterSession::openReplay(std::string& error) {
     auto done = [this] {
         if (over_) return;
+        // The last reports may still wait for their batch: they are part of the capture.
+        if (device_) device_->HandOverReports();
         end(0, {});
     };
     if (replay_->link == CaptureLink::Serial) {
@@ -158,7 +160,7 @@ bool MeterSession::openUsb(std::string& error) {
 
 void MeterSession::linkTick() {
     // The cable's idle rule: a silent meter is asked again, and given up on at length.
-    const UsbCable::TickResult idle = cable_.tick();
+    const UsbCable::TickResult idle = cable_.tick(device_);
     if (!idle.checked) return;
     emit linkIdle();
     if (!device_) return;
