@@ -5,7 +5,7 @@
 #include "app/ProgramOptions.h"
 #include "base/Guard.h"
 #include "panel/FcommState.h"
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 #include "panel/Panel.h"
 #include "record/NewQuestion.h"
 

@@ -1,7 +1,7 @@
 // The status texts: frames per second over a sliding window, the link's health, and what
 // the table and the recording rule say about the next reading.
 #include "status/StatusTexts.h"
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 #include "record/ReadingTable.h"
 #include "record/RecordingRule.h"
 #include "tests/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 
 namespace rd780 {
 

@@ -1,5 +1,5 @@
 // The link watch on a clock the test moves.
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 
 #include <gtest/gtest.h>
 
