@@ -1,8 +1,9 @@
 #pragma once
-// Watches a connected link: frames keep coming (live), none for a while (stalled), or the
-// cable went away and the link waits for one of the same identity to come back. It is
-// driven by the window (connect, frame, tick, cable events) and reads time from a clock
-// that tests replace.
+// The one watch over a connected link: frames keep coming (live), none for StallAfter
+// (stalled), or the cable went away and the link waits for one of the same identity to
+// come back. Whoever runs a link (the window's panels, the meter session) tells it of
+// connects, frames, ticks and cable events; the lamp, the status bar, the history and the
+// logger's summary all read this one state. Time comes from a clock that tests replace.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,7 @@
 
 namespace rd780 {
 
+// The link in use, for every part that names one (watch, status bar, session, capture).
 enum class LinkKind { None, Usb, Serial };
 
 // What makes a USB cable "the same cable" when it comes back.
@@ -25,11 +27,18 @@ class LinkWatch {
 public:
     using Clock = std::chrono::steady_clock;
     enum class State { Off, Live, Stalled, CableGone };
-    static constexpr std::chrono::seconds StallAfter{5};
+    // No frame for this long (or none since the connect) and the link is stalled. A meter
+    // sends a frame every few hundred milliseconds and a long frame takes 171 ms at 2400
+    // baud, so 3 s of silence is a dozen missed frames, never a slow one; and it is said
+    // before the cable's idle rule polls a silent meter again (about 6 s) or gives up on
+    // it (about 30 s), so the user sees the stall before the program acts on it.
+    static constexpr std::chrono::seconds StallAfter{3};
+    // The history line and the lamp's tooltip for a stall.
+    static std::string stalledText();
 
     explicit LinkWatch(std::function<Clock::time_point()> now = &Clock::now);
 
-    // Each returns true when the state changed, so the window says so once.
+    // Each returns true when the state changed, so the caller says so once.
     bool connected(LinkKind kind);
     bool disconnected();
     bool frame();
@@ -42,6 +51,10 @@ public:
 
     State state() const { return state_; }
     LinkKind kind() const { return kind_; }
+    // A frame came since the connect (before it, a live link is still waiting for one).
+    bool framesSeen() const { return framesSeen_; }
+    // How often the link stalled since the watch was made.
+    int stalls() const { return stalls_; }
     const CableIdentity& awaitedCable() const { return awaited_; }
 
 private:
@@ -49,6 +62,8 @@ private:
     State state_ = State::Off;
     LinkKind kind_ = LinkKind::None;
     Clock::time_point lastFrame_{};
+    bool framesSeen_ = false;
+    int stalls_ = 0;
     CableIdentity awaited_;
 };
 

@@ -185,7 +185,8 @@ std::vector<std::string> fields(const std::string& line) {
 // The one summary line, and the rows it counts.
 long summaryRows(const std::string& err) {
     std::smatch m;
-    static const std::regex line("rd780-log: [0-9]+ frames?, ([0-9]+) rows?, [0-9]+ errors?\n");
+    static const std::regex line(
+        "rd780-log: [0-9]+ frames?, ([0-9]+) rows?, [0-9]+ errors?(, [^\n]+ without a frame)?\n");
     return std::regex_search(err, m, line) ? std::stol(m[1]) : -1;
 }
 

@@ -1,5 +1,6 @@
 // The serial link under the link watch: frames on a pseudo-terminal keep it live, none
-// for 5 s (on the test's clock) show it stalled, the next frame makes it live again.
+// for the stall time (on the test's clock) show it stalled, the next frame makes it live
+// again.
 #include "app/TFCOMM.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
@@ -30,7 +31,7 @@ int linesWith(TFCOMM& w, const QString& prefix) {
     return n;
 }
 
-TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNext) {
+TEST(SerialLinkWatch, StalledAfterTheStallTimeWithoutAFrameAndLiveAgainWithTheNext) {
     QTemporaryDir dir;
     const QString oldDir = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -52,7 +53,7 @@ TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNex
     ASSERT_TRUE(w->Serial->COMM2->Connected());
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
-    now += std::chrono::milliseconds(4999);
+    now += LinkWatch::StallAfter - std::chrono::milliseconds(1);
     w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 0);
     now += std::chrono::milliseconds(1);
