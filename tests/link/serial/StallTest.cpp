@@ -7,6 +7,7 @@
 #include "link/serial/SerialPortDriver.h"
 #include "meter/MeterPanel.h"
 #include "meter/core/MeterSimulator.h"
+#include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
 #include "view/HistoryList.h"
@@ -53,19 +54,26 @@ TEST(SerialLinkWatch, StalledAfterTheStallTimeWithoutAFrameAndLiveAgainWithTheNe
     ASSERT_TRUE(w->Serial->COMM2->Connected());
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
+    // The status bar tells the same health as the lamp and the history, at the same tick.
+    const auto statusSays = [&](const char* health) {
+        return w->Serial->Status->texts().link.find(health) != std::string::npos;
+    };
     now += LinkWatch::StallAfter - std::chrono::milliseconds(1);
     w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 0);
+    EXPECT_TRUE(statusSays(" - live"));
     now += std::chrono::milliseconds(1);
     w->Usb->ConTimerTimer();
     w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 1);
     EXPECT_TRUE(alarm());
+    EXPECT_TRUE(statusSays(" - stalled"));
 
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 2; }));
     EXPECT_EQ(linesWith(*w, "Link live again"), 1);
     EXPECT_FALSE(alarm());
+    EXPECT_TRUE(statusSays(" - live"));
 
     // Closed by the user: not watched any more.
     w->Serial->BtDiscon->click();
