@@ -213,7 +213,7 @@ bool MeterSession::openUsb(std::string& error) {
 
 void MeterSession::linkTick() {
     tellHealth(health_.tick());
-    const UsbCable::TickResult idle = cable_.tick();
+    const UsbCable::TickResult idle = cable_.tick(device_);
     if (!idle.checked) return;
     emit linkIdle();
     if (!device_) return;

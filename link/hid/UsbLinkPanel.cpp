@@ -142,7 +142,12 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
         cable.replay = std::move(replay);
         cable.replaySpeed = replaySpeed;
         replayed->addDevice(cable);
-        replayed->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+        replayed->setReplayEnded([this] {
+            // The last reports may still wait for their batch: hand them over first.
+            for (THidDevice* d : DevListObjects)
+                if (d) d->HandOverReports();
+            AddHistoryLine("Replay finished");
+        });
         services = replayed;
     }
     HidCtl = new THidDeviceController(this, services);
@@ -400,8 +405,11 @@ void UsbLinkPanel::AttachUsbDataHandler() {
 }
 
 void UsbLinkPanel::ConTimerTimer() {
+    // The link is judged on every report read so far, as if each had been handled on
+    // arrival.
+    if (SelectedHidDevice) SelectedHidDevice->HandOverReports();
     WatchTick();
-    const UsbCable::TickResult idle = cable_.tick();
+    const UsbCable::TickResult idle = cable_.tick(SelectedHidDevice);
     if (!idle.checked) return;
     if (idle.repoll) SendDataClick();
     if (idle.giveUp) {

@@ -13,6 +13,9 @@
 
 namespace rd780 {
 
+// The chunker settles an open frame after its quiet ticks; the driver must still be ticking.
+static_assert(TSerialPortDriver::IdleTicksKept > SerialChunker::SettleTicks);
+
 namespace {
 
 // "Connect"/"Disconnect"/"Exit": panels with a raised bevel, blue with yellow bold italic.

@@ -42,6 +42,9 @@ public:
     // nothing is waiting) or -1 on failure, with the reason in error().
     virtual long readAvailable(uint8_t* buffer, std::size_t max) = 0;
     virtual const std::string& error() const = 0;
+    // A descriptor that polls readable when bytes wait (or the line hangs up) while open;
+    // -1 when there is none, and the driver then looks at every tick.
+    virtual int descriptor() const { return -1; }
 };
 
 } // namespace rd780

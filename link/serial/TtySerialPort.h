@@ -23,6 +23,7 @@ public:
     void purge(bool input, bool output) override;
     long readAvailable(uint8_t* buffer, std::size_t max) override;
     const std::string& error() const override { return error_; }
+    int descriptor() const override { return fd_; }
 
     int fd() const { return fd_; }
 

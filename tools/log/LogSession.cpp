@@ -131,8 +131,10 @@ bool LogSession::start(std::string& error) {
                                                             : openUsb(error);
     if (!linked) return false;
     health_.connected(serial_ || serialReplay_ ? rd780::LinkKind::Serial : rd780::LinkKind::Usb);
+    // The link timer only watches the USB cable; a serial line is left asleep (the link
+    // watch counts its stalls at the next frame, or at the end).
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
-    linkTimer_.start(100);
+    if (cable_) linkTimer_.start(100);
     return true;
 }
 
@@ -231,6 +233,8 @@ bool LogSession::openReplay(std::string& error) {
     if (!readCapture(options_.replay, *capture, error)) return false;
     auto done = [this] {
         if (over_) return;
+        // The last reports may still wait for their batch: they are part of the capture.
+        if (cable_) cable_->HandOverReports();
         over_ = true;
         if (ended_) ended_(0, {});
     };
@@ -327,7 +331,7 @@ void LogSession::linkTick() {
     // The cable's idle rule, as the window runs it: a silent meter is asked again, and
     // given up on at length.
     health_.tick();
-    const UsbCable::TickResult idle = usbCable().tick();
+    const UsbCable::TickResult idle = usbCable().tick(cable_);
     if (!idle.checked || !cable_) return;
     if (idle.repoll) poll();
     if (idle.giveUp) fail(MeterNotReadyText);
@@ -395,6 +399,8 @@ void LogSession::fail(const std::string& reason) {
 }
 
 bool LogSession::finish(std::string& error) {
+    // A silence that lasted to the end is a stall too.
+    if (!over_) health_.tick();
     over_ = true;
     flushTimer_.stop();
     recordTimer_.stop();

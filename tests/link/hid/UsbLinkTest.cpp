@@ -143,6 +143,33 @@ TEST(UsbLink, ConnectConfiguresPollsDecodesAndPollsAgainAfterEachFrame) {
     EXPECT_EQ(f.w->HistoryListBox->count(), 0);
 }
 
+// The read thread hands reports over in batches, one wake-up of the GUI thread for many
+// reports, and each still reaches the handler, in order: every frame the meter sent is
+// decoded, none lost or garbled, none dropped by the cable.
+TEST(UsbLink, ReportsComeInBatchesAndEveryFrameIsDecoded) {
+    Watchdog dog(60, "batched reports");
+    UsbWindow f;
+    SimDeviceConfig c = fastCable();
+    c.paced = true; // a report every 2 ms whether read or not
+    c.reportInterval = std::chrono::milliseconds(2);
+    const int cable = f.sim->addDevice(c);
+    f.start();
+    f.w->Usb->USBCon->click();
+    THidDevice* dev = f.w->Usb->SelectedHidDevice;
+    ASSERT_TRUE(dev && dev->ReadThread());
+    ASSERT_TRUE(waitUntil([&] { return f.w->Meter->FramesDecoded >= 10; }, 30000));
+    f.sim->setMeterSilent(cable, true);
+    ASSERT_TRUE(waitUntil(
+        [&] { return f.w->Meter->FramesDecoded == static_cast<long>(f.sim->framesSent(cable)); }));
+    const std::uint64_t reports = dev->ReadThread()->Deliveries();
+    const std::uint64_t batches = dev->ReadThread()->Batches();
+    EXPECT_GT(reports, 200u);
+    EXPECT_LT(batches * 4, reports) << batches << " batches, " << reports << " reports";
+    EXPECT_EQ(f.sim->reportsDropped(cable), 0u);
+    EXPECT_TRUE(f.messages.isEmpty());
+    f.w->Usb->USBCon->click();
+}
+
 TEST(UsbLink, ButtonAndStatusBarTellConnectedFromNotConnected) {
     Watchdog dog(60, "button look");
     UsbWindow f;
