@@ -30,7 +30,11 @@ bool LinkWatch::disconnected() {
 
 bool LinkWatch::frame() {
     if (state_ == State::Off || state_ == State::CableGone) return false;
-    lastFrame_ = now_();
+    const Clock::time_point now = now_();
+    // A silence no tick saw still counts, so the count does not hang on how often ticks run
+    // (a serial line is left asleep between frames).
+    if (state_ == State::Live && now - lastFrame_ >= StallAfter) ++stalls_;
+    lastFrame_ = now;
     framesSeen_ = true;
     if (state_ == State::Live) return false;
     state_ = State::Live;

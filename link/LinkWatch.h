@@ -53,7 +53,8 @@ public:
     LinkKind kind() const { return kind_; }
     // A frame came since the connect (before it, a live link is still waiting for one).
     bool framesSeen() const { return framesSeen_; }
-    // How often the link stalled since the watch was made.
+    // How often the link stalled since the watch was made: seen by a tick, or by the frame
+    // that ended a silence no tick saw.
     int stalls() const { return stalls_; }
     const CableIdentity& awaitedCable() const { return awaited_; }
 
