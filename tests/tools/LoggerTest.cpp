@@ -21,6 +21,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace rd780 {
 namespace {
@@ -389,7 +390,7 @@ TEST(LogRun, IntervalRecordsOneRowPerTimerPeriod) {
     EXPECT_GT(frames, rows + 3) << r.err;
 }
 
-TEST(LogRun, SerialPortFramesBecomeRows) {
+TEST(LogRun, SerialPortFramesBecomeRowsAndASilenceIsCountedAsAStall) {
     ScratchDir dir;
     test::PtyPair pty;
     Logger l({"--serial-port", QString::fromStdString(pty.slavePath()), "--csv", "s.csv"},
@@ -413,12 +414,20 @@ TEST(LogRun, SerialPortFramesBecomeRows) {
     }
     ASSERT_TRUE(open);
     for (const char* v : {"4.700", "4.701", "4.699"}) {
+        // The meter is silent past the stall time before the last frame: the silence is what
+        // is tested here, so it is waited out, not an event.
+        if (std::string(v) == "4.699")
+            std::this_thread::sleep_for(LinkWatch::StallAfter + std::chrono::milliseconds(200));
         pty.send(frameBytes(v));
         ASSERT_TRUE(lastValueIs(v, 30000)) << v;
     }
     l.signal(SIGTERM);
     const Outcome r = l.wait();
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The line sleeps between frames; the frame after the silence counts it.
+    EXPECT_TRUE(
+        std::regex_search(r.err, std::regex(", [1-9][0-9]* stalls? of 3 s without a frame\n")))
+        << r.err;
     const auto rows = lines(test::readFile(csv));
     ASSERT_GE(rows.size(), 5u);
     const auto& row = rows[rows.size() - 2];
