@@ -88,7 +88,10 @@ private:
 class MeterSession::Decoding : public DecodeSink {
 public:
     explicit Decoding(MeterSession& s) : s_(s) {}
-    void showConnection() override { s_.idleTicks_ = 0; }
+    void showConnection() override {
+        s_.idleTicks_ = 0;
+        s_.tellHealth(s_.health_.frame());
+    }
     void offerForRecording() override {
         s_.sinks_->stamp = now();
         outcome = s_.rule_.offer(reading, s_.sinks_->stamp.timeMs, *s_.sinks_);
@@ -105,7 +108,8 @@ private:
 MeterSession::MeterSession(SessionOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
       recordLimit_(options_.limit > 0 ? options_.limit : INT_MAX), rule_(recordNo_, recordLimit_),
-      cable_(frameHex_, reportChunk_, chunkPending_, idleReports_, pollReports_, idleTicks_) {
+      cable_(frameHex_, reportChunk_, chunkPending_, idleReports_, pollReports_, idleTicks_),
+      health_(options_.linkClock ? options_.linkClock : &LinkWatch::Clock::now) {
     rule_.IntervalOn = options_.intervalSeconds > 0;
     rule_.IntervalText = std::to_string(options_.intervalSeconds);
     rule_.RepeatOn = options_.skipRepeats;
@@ -216,6 +220,10 @@ void MeterSession::flush() {
     }
 }
 
+void MeterSession::tellHealth(bool changed) {
+    if (changed) emit linkHealthChanged(health_.state());
+}
+
 void MeterSession::end(int code, const std::string& reason) {
     if (over_) return;
     over_ = true;
@@ -223,6 +231,8 @@ void MeterSession::end(int code, const std::string& reason) {
 }
 
 bool MeterSession::finish(std::string& error) {
+    // A silence that lasted to the end is a stall too.
+    if (!over_) health_.tick();
     over_ = true;
     if (finished_) return true;
     finished_ = true;
@@ -277,6 +287,10 @@ std::string MeterSession::summary() const {
         count(frames_, "frame", "frames") + ", " + rows + ", " + count(errors_, "error", "errors");
     for (const auto& output : outputs_)
         s += output->summary();
+    // Said only when it happened: a stall is worth a look at the cable.
+    if (health_.stalls() > 0)
+        s += ", " + count(static_cast<std::uint64_t>(health_.stalls()), "stall", "stalls") +
+             " of " + std::to_string(LinkWatch::StallAfter.count()) + " s without a frame";
     return s;
 }
 

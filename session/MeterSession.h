@@ -5,6 +5,7 @@
 // CSV, further outputs such as JSON lines or a message bus), with a tap that captures what
 // the link delivered. It announces what happens by signal; whoever drives it (the headless
 // logger, a test) decides what to show. Options where its users differ are explicit below.
+#include "link/LinkWatch.h"
 #include "link/hid/UsbCable.h"
 #include "meter/core/FrameDecoder.h"
 #include "record/RecordingRule.h"
@@ -33,13 +34,14 @@ class TSerialPortDriver;
 struct Capture;
 
 struct SessionOptions {
-    enum class Link { None, Usb, Serial, Replay };
+    using Link = LinkKind;
     Link link = Link::None;
     std::shared_ptr<HidServices> hid; // Usb: where the cable is found; null: hidraw
     std::string usbDevice;            // Usb: a hidraw path; empty: the cable UsbCable picks
     std::string serialDevice;         // Serial: the device node, read at 2400 baud
-    std::string replay;               // Replay: a capture file, fed back as its link was
-    double speed = 1;                 // Replay: faster (above 1) or slower than recorded
+    // A capture file played back instead of the link (its header names the link); empty: none.
+    std::string replay;
+    double speed = 1; // of the replay: faster (above 1) or slower than recorded
 
     std::string capture;  // where what the link delivers is captured; empty: nowhere
     std::string linkName; // the capture's name for the link; empty: its device
@@ -60,6 +62,8 @@ struct SessionOptions {
     bool endAtLimit = true;
     // The limit's gate: exactly `limit` rows (the logger) or one past it (the window's).
     RecordingRule::LimitGate limitGate = RecordingRule::LimitGate::StopAtLimit;
+    // The link watch's clock; empty: the steady clock.
+    std::function<LinkWatch::Clock::time_point()> linkClock;
 };
 
 class MeterSession : public QObject {
@@ -98,6 +102,8 @@ public:
     std::uint64_t rows() const { return rows_; }
     std::uint64_t errors() const { return errors_; }
     bool over() const { return over_; }
+    // The link's health, as the window's lamp and status bar would show it.
+    const LinkWatch& health() const { return health_; }
     // The counts of the run: "12 frames, 10 rows, 0 errors" and what each output adds.
     std::string summary() const;
 
@@ -108,6 +114,9 @@ signals:
     void recordingChanged(rd780::RecordingRule::Outcome outcome);
     // The link's idle rule ran without a frame since its last run: the link is quiet.
     void linkIdle();
+    // The link turned stalled (no frame for LinkWatch::StallAfter), live again, or its
+    // cable went away.
+    void linkHealthChanged(rd780::LinkWatch::State state);
     // The run is over: 0 when done (limit reached, replay played), 1 on a link or file error
     // with its reason, TableRefused when the table is full.
     void ended(int code, const std::string& reason);
@@ -123,6 +132,7 @@ private:
     void serialData(void* sender, const std::uint8_t* data, int size);
     void chunkerOnFrames();
     void linkTick();
+    void tellHealth(bool changed);
     void end(int code, const std::string& reason);
     void fail(const std::string& reason) { end(1, reason); }
     void flush();
@@ -154,6 +164,7 @@ private:
     TSerialPortDriver* serial_ = nullptr;
     std::unique_ptr<SerialChunker> chunker_;
 
+    LinkWatch health_;
     QTimer flushTimer_, recordTimer_, linkTimer_;
     std::uint64_t frames_ = 0, rows_ = 0, errors_ = 0;
 };

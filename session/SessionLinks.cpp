@@ -14,35 +14,40 @@ namespace rd780 {
 
 bool MeterSession::start(std::string& error) {
     using Link = SessionOptions::Link;
-    if (options_.link == Link::Replay) {
+    if (!options_.replay.empty()) {
         // Read first: the capture decides which link it is played through.
         replay_ = std::make_shared<Capture>();
         if (!readCapture(options_.replay, *replay_, error)) return false;
     }
     if (!openSinks(error) || !openCapture(error)) return false;
-    const bool linked = options_.link == Link::Replay   ? openReplay(error)
+    const bool linked = replay_                         ? openReplay(error)
                         : options_.link == Link::Serial ? openSerial(error)
                         : options_.link == Link::Usb    ? openUsb(error)
                                                         : true;
     if (!linked) return false;
-    // The link timer only watches the USB cable; a serial line is left asleep.
+    const Link kind = replay_ ? replay_->link : options_.link;
+    if (kind != Link::None) health_.connected(kind);
+    // The link timer only watches the USB cable; a serial line is left asleep, and its
+    // health is looked at with the recording's clock.
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
-    if (device_) linkTimer_.start(UsbCable::TickMs);
+    if (device_)
+        linkTimer_.start(UsbCable::TickMs);
+    else if (kind != Link::None)
+        connect(&recordTimer_, &QTimer::timeout, this, [this] { tellHealth(health_.tick()); });
     return true;
 }
 
 bool MeterSession::openCapture(std::string& error) {
     if (options_.capture.empty()) return true;
     using Link = SessionOptions::Link;
-    const bool serial =
-        options_.link == Link::Serial || (replay_ && replay_->link == CaptureLink::Serial);
+    const bool serial = (replay_ ? replay_->link : options_.link) == Link::Serial;
     const std::string source = !options_.linkName.empty()      ? options_.linkName
                                : options_.link == Link::Serial ? options_.serialDevice
-                               : options_.link == Link::Replay ? options_.replay
+                               : replay_                       ? options_.replay
                                : !options_.usbDevice.empty()   ? options_.usbDevice
                                                                : "USB to Serial";
-    capture_ = std::make_unique<CaptureWriter>(
-        options_.capture, serial ? CaptureLink::Serial : CaptureLink::UsbHid, source);
+    capture_ = std::make_unique<CaptureWriter>(options_.capture, serial ? Link::Serial : Link::Usb,
+                                               source);
     return capture_->open(error);
 }
 
@@ -83,7 +88,7 @@ bool MeterSession::openReplay(std::string& error) {
         if (device_) device_->HandOverReports();
         end(0, {});
     };
-    if (replay_->link == CaptureLink::Serial) {
+    if (replay_->link == LinkKind::Serial) {
         // The recorded reads go into the same frame finding as the port's.
         chunkerOnFrames();
         serialReplay_ = std::make_unique<SerialReplay>(
@@ -118,7 +123,10 @@ bool MeterSession::openUsb(std::string& error) {
         return false;
     }));
     hid_->SetOnRemoval(THidPlugEvent(this, "removal", [this](THidDevice* d) {
-        if (d == device_) fail("the USB cable was unplugged");
+        if (d != device_) return;
+        tellHealth(
+            health_.cableGone({d->VendorID(), d->ProductID(), d->ProductText(), d->SerialText()}));
+        fail("the USB cable was unplugged");
     }));
     hid_->SetOnDeviceDataError(
         THidDataErrorEvent(this, "dataError", [this](THidDevice*, uint32_t e) {
@@ -159,6 +167,7 @@ bool MeterSession::openUsb(std::string& error) {
 }
 
 void MeterSession::linkTick() {
+    tellHealth(health_.tick());
     // The cable's idle rule: a silent meter is asked again, and given up on at length.
     const UsbCable::TickResult idle = cable_.tick(device_);
     if (!idle.checked) return;

@@ -6,6 +6,7 @@
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
 #include "link/hid/UsbCable.h"
+#include "link/serial/PtyPair.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
 #include "record/ReadingTable.h"
@@ -271,7 +272,6 @@ TEST(MeterSession, OutputsAndCaptureTakeEveryRowAndTheCaptureReplaysToTheSameRow
     EXPECT_EQ(firstLine(dir / "cable.cap"), "rd780 capture 1 link=usb-hid source=\"bench cable\"");
 
     SessionOptions again;
-    again.link = SessionOptions::Link::Replay;
     again.replay = live.capture;
     again.speed = 10;
     EXPECT_EQ(run(again, N), liveRows) << "played to its end, the capture ends the run";
@@ -284,6 +284,80 @@ TEST(MeterSession, OutputsAndCaptureTakeEveryRowAndTheCaptureReplaysToTheSameRow
     std::string error;
     EXPECT_FALSE(session.start(error));
     EXPECT_EQ(session.startFailure(), MeterSession::TableRefused) << error;
+}
+
+// The session announces the link's health by the one watch and its threshold: stalled once
+// the stall time has passed without a frame (not a tick before), live with the next frame.
+TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFrame) {
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig c;
+    c.reportInterval = std::chrono::microseconds(2000); // re-polled after 1.2 s of silence
+    const int id = sim->addDevice(c);
+    auto now = LinkWatch::Clock::now();
+    SessionOptions o;
+    o.link = LinkKind::Usb;
+    o.hid = sim;
+    o.linkClock = [&] { return now; };
+    MeterSession session(o);
+    QSignalSpy health(&session, &MeterSession::linkHealthChanged);
+    QSignalSpy idle(&session, &MeterSession::linkIdle);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    ASSERT_TRUE(test::waitUntil([&] { return session.frames() >= 2; }, 10000));
+    EXPECT_TRUE(session.health().framesSeen());
+    sim->setMeterSilent(id, true);
+    // Quiet now: the idle rule ran without a frame.
+    idle.clear();
+    ASSERT_TRUE(idle.wait(5000));
+    now += LinkWatch::StallAfter - std::chrono::milliseconds(1);
+    idle.clear();
+    ASSERT_TRUE(idle.wait(5000));
+    ASSERT_TRUE(idle.wait(5000));
+    EXPECT_EQ(health.count(), 0) << "a tick before the threshold";
+    now += std::chrono::milliseconds(1);
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Stalled);
+    EXPECT_EQ(session.health().stalls(), 1);
+
+    sim->setMeterSilent(id, false); // the idle rule's poll brings the next frame
+    ASSERT_TRUE(health.wait(10000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Live);
+    EXPECT_EQ(session.health().stalls(), 1);
+    session.finish(error);
+}
+
+// On a serial line the link timer sleeps; the recording's clock looks at the same watch, so
+// the line stalls by the same threshold and the summary counts it.
+TEST(MeterSession, ASerialLineStallsByTheSameWatchAndTheSummaryCountsIt) {
+    test::PtyPair pty;
+    MeterDisplay d;
+    d.field = "1.000";
+    const auto frame = MeterSimulator::encode(d);
+    auto now = LinkWatch::Clock::now();
+    SessionOptions o;
+    o.link = LinkKind::Serial;
+    o.serialDevice = pty.slavePath();
+    o.linkClock = [&] { return now; };
+    MeterSession session(o);
+    QSignalSpy health(&session, &MeterSession::linkHealthChanged);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    // The port empties its queues once opened: the frame is offered again until it shows.
+    for (int i = 0; i < 20 && session.frames() == 0; ++i) {
+        pty.send(frame);
+        test::waitUntil([&] { return session.frames() > 0; }, 1500);
+    }
+    ASSERT_GT(session.frames(), 0u);
+    EXPECT_EQ(health.count(), 0);
+    now += LinkWatch::StallAfter;
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Stalled);
+    pty.send(frame);
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Live);
+    EXPECT_NE(session.summary().find(", 1 stall of 3 s without a frame"), std::string::npos)
+        << session.summary();
+    session.finish(error);
 }
 
 } // namespace

@@ -28,8 +28,7 @@ SessionOptions sessionOptions(const LogOptions& o) {
         s.link = Link::Serial;
         break;
     case LinkKind::Replay:
-        s.link = Link::Replay;
-        break;
+        break; // the capture names its link
     }
     s.usbDevice = o.usbDevice;
     s.serialDevice = o.serialDevice;
