@@ -100,9 +100,13 @@ void TSerialPortDriver::PollReceive() {
     long n = port_->readAvailable(buffer_.data(), buffer_.size());
     if (n < 0) {
         const std::string why = devices_[comPort_] + ": " + port_->error();
-        // A hung-up tty stays hung up: only a new open of the device reads again.
+        // A hung-up tty stays hung up: only a new open of the device reads again. A name
+        // that now leads to someone else's line (a pseudo-terminal's) is not opened again:
+        // its bytes and its lock are not ours.
+        const bool returns = port_->returnsUnderItsName();
         port_->close();
-        waitingForDevice_ = true;
+        waitingForDevice_ = returns;
+        if (!returns) timer_->stop();
         // Said once, and again only when the reason changes.
         const bool news = !readFailing_ || why != lastReadError_;
         readFailing_ = true;

@@ -49,7 +49,7 @@ TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNex
     meter.setLongFrameInterval(0);
 
     w->Serial->BTCon->click();
-    ASSERT_TRUE(w->Serial->COMM2->Connected());
+    ASSERT_TRUE(w->Serial->COMM2->Connected()) << pty.holders();
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
     now += std::chrono::milliseconds(4999);
