@@ -1,5 +1,8 @@
 #include "view/HistoryList.h"
 
+#include <QPainter>
+#include <QStyleOptionFocusRect>
+
 #include <algorithm>
 
 namespace rd780::view {
@@ -80,6 +83,17 @@ HistoryList::HistoryList(int limit, QWidget* parent)
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(RefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &HistoryList::refresh);
+}
+
+void HistoryList::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    // The style marks the focus only on a current line; the list may have none.
+    if (!hasFocus()) return;
+    QPainter p(viewport());
+    QStyleOptionFocusRect o;
+    o.initFrom(this);
+    o.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &p, this);
 }
 
 void HistoryList::addLine(const QString& line) {
