@@ -1,12 +1,16 @@
 // Soak run of the live data path: the whole window (offscreen), the simulated cable and
 // its meter, connected for minutes. Reports how the pace holds up over time, how busy the
-// GUI thread is and whether memory grows.
+// GUI thread is (share of wall time, and its CPU time per report and per frame) and
+// whether memory grows.
 //
-//   rd780_soak [--seconds N] [--mode paced|flat|both]
+//   rd780_soak [--seconds N] [--mode paced|flat|both] [--height start|full|both] [--events]
 //
 // paced: a report every 10 ms, made whether read or not, as a real cable does (reports a
 // reader is too slow for are dropped); flat: reports as fast as they are read and frames
-// back to back. Each mode runs N seconds (default 300).
+// back to back. start: the window at the height it opens with, its lowest strip (history
+// list, link panels) out of view; full: the whole design in view. Each run lasts N seconds
+// (default 300). --events also lists where the GUI thread's time went, per receiver and
+// event type.
 #include "app/TFCOMM.h"
 #include "link/hid/SimulatedHidServices.h"
 #include "link/hid/UsbLinkPanel.h"
@@ -17,14 +21,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMenuBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -32,6 +41,41 @@
 using namespace rd780;
 
 namespace {
+
+double threadCpuSeconds();
+
+// With --events: the GUI thread's CPU time per receiver and event type, each event with
+// what it sent on (nested events are counted in their own line too).
+class ProfilingApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool profiling = false;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (!profiling || QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        // Named first: the event may delete its receiver.
+        std::string key = receiver->metaObject()->className();
+        if (!receiver->objectName().isEmpty()) key += " " + receiver->objectName().toStdString();
+        key += " #" + std::to_string(int(event->type()));
+        const double t0 = threadCpuSeconds();
+        const bool r = QApplication::notify(receiver, event);
+        auto& e = times[key];
+        e.first += threadCpuSeconds() - t0;
+        ++e.second;
+        return r;
+    }
+    void print(double seconds) {
+        std::vector<std::pair<std::string, std::pair<double, long>>> v(times.begin(), times.end());
+        std::sort(v.begin(), v.end(),
+                  [](const auto& a, const auto& b) { return a.second.first > b.second.first; });
+        std::printf("  events by GUI CPU time (receiver, event type: us/s, count/s)\n");
+        for (std::size_t i = 0; i < v.size() && i < 30; ++i)
+            std::printf("    %-60s %8.1f %8.1f\n", v[i].first.c_str(),
+                        1e6 * v[i].second.first / seconds, double(v[i].second.second) / seconds);
+        times.clear();
+    }
+    std::map<std::string, std::pair<double, long>> times;
+};
 
 struct Sample {
     double wall = 0;    // seconds since connect
@@ -74,7 +118,7 @@ Rates ratesBetween(const std::vector<Sample>& s, double from, double to) {
     return {(b->reports - a->reports) / dt, (b->frames - a->frames) / dt, (b->rows - a->rows) / dt};
 }
 
-int runMode(const char* mode, bool paced, int seconds) {
+int runMode(const char* mode, bool paced, bool fullHeight, int seconds) {
     QTemporaryDir dir;
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -96,11 +140,16 @@ int runMode(const char* mode, bool paced, int seconds) {
         if (boxes++ < 5) std::fprintf(stderr, "box: %s\n", qPrintable(m));
     };
     std::vector<Sample> samples;
+    int windowHeight = 0;
     {
         TFCOMM w(options);
         TFCOMM::MakeHidServices = nullptr;
+        if (fullHeight)
+            w.resize(w.width(),
+                     w.MainMenu1->sizeHint().height() + 596 + w.statusBar()->sizeHint().height());
         w.show();
         QCoreApplication::processEvents();
+        windowHeight = w.height();
         // Flat out fills the default 10,000-row limit within a minute; the pace of a full
         // run is only comparable when recording never stops.
         w.limitess->trigger();
@@ -140,13 +189,17 @@ int runMode(const char* mode, bool paced, int seconds) {
     const double window = std::min(60.0, last.wall / 3);
     const Rates head = ratesBetween(samples, 0, window);
     const Rates tail = ratesBetween(samples, last.wall - window, last.wall);
-    std::printf("mode %s: %.0f s, rates over the first and last %.0f s\n", mode, last.wall, window);
+    std::printf("mode %s, %s height (%d px): %.0f s, rates over the first and last %.0f s\n", mode,
+                fullHeight ? "full" : "start", windowHeight, last.wall, window);
     std::printf("  reports handled/s  first %8.1f  last %8.1f  last/first %.3f\n", head.reports,
                 tail.reports, head.reports > 0 ? tail.reports / head.reports : 0.0);
     std::printf("  frames decoded/s   first %8.1f  last %8.1f  last/first %.3f\n", head.frames,
                 tail.frames, head.frames > 0 ? tail.frames / head.frames : 0.0);
     std::printf("  rows recorded/s    first %8.1f  last %8.1f\n", head.rows, tail.rows);
-    std::printf("  GUI thread busy    %.1f %% of wall time\n", 100.0 * last.guiCpu / last.wall);
+    std::printf(
+        "  GUI thread busy    %.2f %% of wall time, %.0f us per report, %.0f us per frame\n",
+        100.0 * last.guiCpu / last.wall, last.reports > 0 ? 1e6 * last.guiCpu / last.reports : 0.0,
+        last.frames > 0 ? 1e6 * last.guiCpu / last.frames : 0.0);
     std::printf("  reports dropped    %.0f of %.0f made\n", last.dropped,
                 static_cast<double>(sim->reportsSent(id)));
     // Start: once the window is up and connected; the first sample after a second.
@@ -154,6 +207,7 @@ int runMode(const char* mode, bool paced, int seconds) {
     std::printf("  resident memory    start %.1f MB  end %.1f MB  growth %.1f MB\n", rssStart,
                 last.rssMb, last.rssMb - rssStart);
     std::printf("  information boxes  %d\n", boxes);
+    if (auto* p = dynamic_cast<ProfilingApplication*>(qApp); p && p->profiling) p->print(last.wall);
     std::fflush(stdout);
     return boxes == 0 ? 0 : 1;
 }
@@ -163,20 +217,31 @@ int runMode(const char* mode, bool paced, int seconds) {
 int main(int argc, char** argv) {
     int seconds = 300;
     std::string mode = "both";
+    std::string height = "both";
+    bool profileEvents = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::max(10, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--mode") == 0 && i + 1 < argc) {
             mode = argv[++i];
+        } else if (std::strcmp(argv[i], "--height") == 0 && i + 1 < argc) {
+            height = argv[++i];
+        } else if (std::strcmp(argv[i], "--events") == 0) {
+            profileEvents = true;
         } else {
-            std::fprintf(stderr, "usage: rd780_soak [--seconds N] [--mode paced|flat|both]\n");
+            std::fprintf(stderr, "usage: rd780_soak [--seconds N] [--mode paced|flat|both] "
+                                 "[--height start|full|both] [--events]\n");
             return 2;
         }
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    ProfilingApplication app(argc, argv);
+    app.profiling = profileEvents;
     int rc = 0;
-    if (mode == "paced" || mode == "both") rc |= runMode("paced", true, seconds);
-    if (mode == "flat" || mode == "both") rc |= runMode("flat", false, seconds);
+    for (const bool full : {false, true}) {
+        if (height != "both" && (height == "full") != full) continue;
+        if (mode == "paced" || mode == "both") rc |= runMode("paced", true, full, seconds);
+        if (mode == "flat" || mode == "both") rc |= runMode("flat", false, full, seconds);
+    }
     return rc;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The grid follows new rows only while its last row is in view: once the user scrolls up
 // it stays where it is, and it follows again when the user scrolls back to the end.
+#include <QHeaderView>
 #include <QObject>
 
 class QTableView;
@@ -20,9 +21,19 @@ private:
     bool following_ = true;
 };
 
+// A grid's row header. Held at a fixed width, its size hint is that width: the view asks
+// for it at each appended row, and measuring it would read up to 200 sections' texts.
+class GridRowHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit GridRowHeader(QWidget* parent = nullptr) : QHeaderView(Qt::Vertical, parent) {}
+    QSize sizeHint() const override;
+};
+
 // Applies the policy to a view over its model as it is when attached. Per appended batch
 // it only moves the scroll bar; it never asks the model about rows other than the ones
-// the view paints, so its cost does not grow with the table.
+// the view paints, so its cost does not grow with the table. Appended rows are laid out
+// at once and only they are repainted (the view itself would repaint all it shows).
 class GridFollower : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +47,7 @@ public:
 
 private:
     void rowsAppended(int first, int last);
+    void rowCountChanged(int oldCount, int newCount);
     void toEnd();
 
     QTableView* view_;

@@ -182,6 +182,7 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     DBGrid1 = new QTableView(Client);
     DBGrid1->setObjectName("DBGrid1");
     DBGrid1->setGeometry(3, 202, 334, 260);
+    DBGrid1->setVerticalHeader(new GridRowHeader(DBGrid1));
     DBGrid1->setModel(Rec->Model);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);

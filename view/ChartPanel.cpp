@@ -109,17 +109,20 @@ ChartPanel::ChartPanel(const PanelContext& context, QObject* parent) : Panel(con
 
 void ChartPanel::ResetChartSeries() {
     for (int i = 0; i < Chtshow->seriesCount(); ++i)
-        Chtshow->sampleFill(i, 1);
+        Chtshow->showPlaceholder(i);
 }
 
 void ChartPanel::PlotFrameWaveform(const std::string& frame) {
     // Decoded whole before the chart is touched, so a bad frame leaves the chart as it was.
     const auto wave = view::decodeWaveform(frame);
-    ResetChartSeries();
+    for (int i = 0; i < Chtshow->seriesCount(); ++i)
+        if (i != view::WaveChart::Series1) Chtshow->showPlaceholder(i);
     // The waveform replaces the placeholder, so its points are numbered 0 to 159.
-    Chtshow->clearSeries(view::WaveChart::Series1);
+    std::vector<view::WaveChart::Point> points;
+    points.reserve(wave.size());
     for (int v : wave)
-        Chtshow->addPoint(view::WaveChart::Series1, v, "paper", QColor(0, 0, 255));
+        points.push_back({static_cast<double>(v), QStringLiteral("paper"), QColor(0, 0, 255)});
+    Chtshow->setPoints(view::WaveChart::Series1, std::move(points));
 }
 
 void ChartPanel::SetChartLeftAxis(double min, double max) {
@@ -150,10 +153,11 @@ void ChartPanel::OnescopeClick() {
         ComboBox1->setCurrentIndex(0);
     }
     Chtshow->setPointsPerPage(161);
-    Chtshow->clearSeries(view::WaveChart::Series1);
+    std::vector<view::WaveChart::Point> points;
     for (int i = 0; i <= 160; ++i)
-        Chtshow->addPoint(view::WaveChart::Series1, 50.0 * std::sin(i / 8.0),
-                          i == 5 ? QStringLiteral("6") : QString(), QColor(255, 0, 0));
+        points.push_back({50.0 * std::sin(i / 8.0), i == 5 ? QStringLiteral("6") : QString(),
+                          QColor(255, 0, 0)});
+    Chtshow->setPoints(view::WaveChart::Series1, std::move(points));
     Scopeok->show();
     ScopeNo->hide();
 }

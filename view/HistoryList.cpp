@@ -1,5 +1,6 @@
 #include "view/HistoryList.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
@@ -82,7 +83,7 @@ HistoryList::HistoryList(int limit, QWidget* parent)
     setModel(&model_);
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(RefreshMs);
-    connect(&refreshTimer_, &QTimer::timeout, this, &HistoryList::refresh);
+    connect(&refreshTimer_, &QTimer::timeout, this, &HistoryList::refreshIfInView);
 }
 
 void HistoryList::paintEvent(QPaintEvent* event) {
@@ -98,8 +99,38 @@ void HistoryList::paintEvent(QPaintEvent* event) {
 
 void HistoryList::addLine(const QString& line) {
     lines_.append(line);
-    // A hidden list is brought up to date when it is shown.
-    if (isVisible() && !refreshTimer_.isActive()) refreshTimer_.start();
+    // A hidden list is brought up to date when it is shown, one out of view when it
+    // comes into view.
+    if (isVisible() && !outOfView_ && !refreshTimer_.isActive()) refreshTimer_.start();
+}
+
+void HistoryList::refreshIfInView() {
+    if (visibleRegion().isEmpty()) {
+        outOfView_ = true;
+        QWidget* w = window();
+        if (w != watched_) {
+            if (watched_) watched_->removeEventFilter(this);
+            watched_ = w;
+            w->installEventFilter(this);
+        }
+        return;
+    }
+    refresh();
+}
+
+bool HistoryList::eventFilter(QObject* watched, QEvent* event) {
+    if (outOfView_ && watched == watched_ && event->type() == QEvent::Resize) {
+        // The window's layout places us after its own resize: look once that is done.
+        QTimer::singleShot(0, this, [this] {
+            if (outOfView_) refreshIfInView();
+        });
+    }
+    return QListView::eventFilter(watched, event);
+}
+
+void HistoryList::moveEvent(QMoveEvent* event) {
+    QListView::moveEvent(event);
+    if (outOfView_) refreshIfInView();
 }
 
 void HistoryList::clear() {
@@ -125,6 +156,7 @@ int HistoryList::currentRow() {
 
 void HistoryList::refresh() {
     refreshTimer_.stop();
+    outOfView_ = false;
     if (!model_.pending()) return;
     model_.publish();
     if (model_.rowCount() > 0) setCurrentIndex(model_.index(model_.rowCount() - 1));

@@ -1,7 +1,8 @@
 #pragma once
 // The history list: a bounded log of text lines shown in a list view. Adding a line costs
 // the same whatever the list holds; the view is told about new lines in batches, at most
-// about 20 times a second, and not at all while it is hidden.
+// about 20 times a second, and not at all while none of it is on screen (hidden, or
+// outside the part of the window in view): it catches up when it comes into view.
 #include <QAbstractListModel>
 #include <QListView>
 #include <QString>
@@ -80,11 +81,17 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void refreshIfInView();
+
     HistoryLines lines_;
     HistoryModel model_;
     QTimer refreshTimer_;
+    bool outOfView_ = false;     // lines wait for the list to come into view
+    QObject* watched_ = nullptr; // the window whose resizes may bring the list into view
 };
 
 } // namespace rd780::view

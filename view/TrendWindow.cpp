@@ -386,12 +386,24 @@ TrendWindow::TrendWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
     connect(copyButton_, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(qs(statisticsText())); });
-    // Statistics and the unit list follow the readings a few times a second, not per frame.
+    // Statistics and the unit list follow the readings a few times a second, not per frame,
+    // and not at all while the window is hidden: it catches up when shown.
     refreshTimer_.setInterval(250);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] {
         if (statsDirty_) refreshStatistics();
     });
+}
+
+void TrendWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (unitsDirty_) refreshUnits();
+    if (statsDirty_) refreshStatistics();
     refreshTimer_.start();
+}
+
+void TrendWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refreshTimer_.stop();
 }
 
 void TrendWindow::showUnit(const std::string& unit) {
@@ -420,10 +432,16 @@ void TrendWindow::addReading(int64_t epochMs, const std::string& text, const std
     takeReading(session_, sessionStats_, epochMs, text, unit);
     if (shown_ != &session_) return; // collected; shown when the session is shown again
     statsDirty_ = true;
-    if (newUnit) refreshUnits();
+    bool unitsChanged = newUnit;
     if (viewport_.following() && plot_->unit() != session_.newestUnit()) {
         plot_->setUnit(session_.newestUnit());
-        refreshUnits();
+        unitsChanged = true;
+    }
+    if (unitsChanged) {
+        if (isVisible())
+            refreshUnits();
+        else
+            unitsDirty_ = true;
     }
     if (isVisible()) plot_->update();
 }
@@ -518,6 +536,7 @@ std::string TrendWindow::statisticsText() const {
 }
 
 void TrendWindow::refreshUnits() {
+    unitsDirty_ = false;
     const QSignalBlocker quiet(unitBox_);
     unitBox_->clear();
     for (const TrendTrace& t : shown_->traces())

@@ -106,6 +106,10 @@ public:
     bool following() const { return viewport_.following(); }
     void setFollowing(bool on);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void refreshStatistics();
     void refreshUnits();
@@ -130,6 +134,7 @@ private:
     QPushButton* sessionButton_ = nullptr; // back to the session while a table is shown
     QTimer refreshTimer_;
     bool statsDirty_ = false;
+    bool unitsDirty_ = false; // a unit came while the window was hidden
 };
 
 // "2026-12-09 14:05:09.120", local time.

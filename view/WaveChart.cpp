@@ -123,6 +123,7 @@ const std::vector<WaveChart::Point>& WaveChart::points(int index) const {
 
 void WaveChart::clearSeries(int index) {
     Series& s = at(index);
+    s.placeholder = false;
     s.points.clear();
     s.line->clear();
     applyPage();
@@ -130,6 +131,7 @@ void WaveChart::clearSeries(int index) {
 
 void WaveChart::sampleFill(int index, int count) {
     Series& s = at(index);
+    s.placeholder = count == 1;
     s.points.clear();
     QList<QPointF> pts;
     for (int i = 0; i < count; ++i) {
@@ -141,8 +143,28 @@ void WaveChart::sampleFill(int index, int count) {
     applyPage();
 }
 
+void WaveChart::showPlaceholder(int index) {
+    if (!at(index).placeholder) sampleFill(index, 1);
+}
+
+void WaveChart::setPoints(int index, std::vector<Point> points) {
+    Series& s = at(index);
+    if (!s.placeholder && points == s.points) return;
+    s.placeholder = false;
+    s.points = std::move(points);
+    QList<QPointF> pts;
+    pts.reserve(static_cast<qsizetype>(s.points.size()));
+    for (std::size_t i = 0; i < s.points.size(); ++i)
+        pts.append(QPointF(static_cast<double>(i), s.points[i].value));
+    if (!s.area && !s.points.empty() && s.line->pen().color() != s.points.back().colour)
+        s.line->setPen(QPen(s.points.back().colour, 1));
+    s.line->replace(pts);
+    applyPage();
+}
+
 void WaveChart::addPoint(int index, double value, const QString& label, const QColor& colour) {
     Series& s = at(index);
+    s.placeholder = false;
     const double x = static_cast<double>(s.points.size());
     s.points.push_back({value, label, colour});
     // The line takes the colour of the points it carries.

@@ -32,13 +32,20 @@ public:
     void clearSeries(int index);
     // Empties the series and adds count points of random value.
     void sampleFill(int index, int count);
+    // The placeholder a series shows between waveforms: one point of random value. A
+    // series that already shows it is left alone, so that nothing is redrawn.
+    void showPlaceholder(int index);
     void addPoint(int index, double value, const QString& label, const QColor& colour);
 
     struct Point {
         double value;
         QString label;
         QColor colour;
+        bool operator==(const Point&) const = default;
     };
+    // Replaces the series' points in one step, numbered from 0; the line takes the colour
+    // of the last point, as with addPoint. Points equal to those shown change nothing.
+    void setPoints(int index, std::vector<Point> points);
     const std::vector<Point>& points(int index) const;
     int pointCount(int index) const { return static_cast<int>(points(index).size()); }
 
@@ -65,6 +72,7 @@ private:
         QAreaSeries* area = nullptr;
         QColor colour;
         bool active = false;
+        bool placeholder = false; // points holds only the placeholder
         std::vector<Point> points;
     };
     Series& at(int index);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 namespace rd780 {
 
@@ -16,23 +17,40 @@ std::atomic<int> liveControllers{0};
 
 // Shared between the GUI thread and the reader; the reader holds its own reference so an
 // orphaned reader (see Stop) never outlives what it touches.
-struct THidDeviceReadThread::Shared {
-    enum Pending { None, Report, Error };
+//
+// The reader queues what it reads and wakes the GUI thread once per batch, at most every
+// BatchMs while reports keep coming: a wake-up per report cost the GUI thread more than
+// handling the report. The GUI thread then runs the handler for each queued report in
+// order.
+struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto BatchMs = std::chrono::milliseconds(40);
+    // Beyond this the reader stops reading until the GUI thread has caught up; the device
+    // keeps what arrives meanwhile, as it did while the reader waited for each delivery.
+    static constexpr std::size_t MaxQueued = 256;
+
+    struct Item {
+        bool error = false;
+        std::uint32_t code = 0;
+        std::vector<std::uint8_t> bytes;
+    };
 
     std::mutex m;
     std::condition_variable cv;
     bool terminate = false;
     bool finished = false;
-    Pending pending = None;
-    bool done = false;
-    bool inDelivery = false; // GUI thread only: a delivery of this reader is on the stack
+    std::deque<Item> queue;
+    bool posted = false;          // a wake-up is on its way or a batch is running
+    Clock::time_point lastPost{}; // reader only
+    bool inDelivery = false;      // GUI thread only: a delivery of this reader is on the stack
+    bool abandoned = false;       // stopped from inside a delivery: deliver nothing more
 
     THidDevice* device = nullptr; // not owned; touched by the reader only while not asked to stop
     QObject* port = nullptr;      // GUI-thread object the hand-overs are queued to
     std::vector<std::uint8_t> buffer;
-    std::size_t bytesRead = 0;
     std::uint32_t lastError = 0;
     std::atomic<std::uint64_t> deliveries{0};
+    std::atomic<std::uint64_t> batches{0};
 
     bool stopping() {
         std::lock_guard<std::mutex> lk(m);
@@ -43,50 +61,91 @@ struct THidDeviceReadThread::Shared {
         cv.wait_for(lk, std::chrono::milliseconds(ms), [this] { return terminate; });
     }
 
-    // Reader: hands the buffer or the error to the GUI thread and waits until the GUI
-    // thread has run the handler. The reader owns buffer/bytesRead/lastError until it
-    // sets `pending`; from then until `done` they belong to the GUI thread.
-    static bool handOver(const std::shared_ptr<Shared>& s, Pending kind) {
-        {
-            std::lock_guard<std::mutex> lk(s->m);
-            if (s->terminate) return false;
-            s->pending = kind;
-            s->done = false;
-        }
-        s->cv.notify_all();
+    static void post(const std::shared_ptr<Shared>& s) {
         QMetaObject::invokeMethod(
             s->port, [s] { s->runPending(); }, Qt::QueuedConnection);
+    }
+
+    // Reader: queues one report or error. The first of a batch wakes the GUI thread at
+    // once after a quiet spell, otherwise when the batch is due (see flushIfDue).
+    static bool enqueue(const std::shared_ptr<Shared>& s, Item item) {
         std::unique_lock<std::mutex> lk(s->m);
-        s->cv.wait(lk, [&] { return s->done; });
+        if (s->terminate) return false;
+        s->queue.push_back(std::move(item));
+        s->cv.notify_all();
+        flushIfDue(s, lk);
+        // The GUI thread is far behind: wait for it rather than hold ever more reports.
+        s->cv.wait(lk, [&] { return s->terminate || s->queue.size() < MaxQueued; });
         return !s->terminate;
     }
 
-    // GUI thread: runs the queued delivery, if it was not run already by Stop.
+    // Reader, with the lock held: wakes the GUI thread when reports wait and the batch
+    // is due.
+    static void flushIfDue(const std::shared_ptr<Shared>& s, std::unique_lock<std::mutex>&) {
+        if (s->posted || s->queue.empty()) return;
+        const auto now = Clock::now();
+        // A full queue goes at once: the reader is about to wait for the GUI thread.
+        if (now - s->lastPost < BatchMs && s->queue.size() < MaxQueued) return;
+        s->posted = true;
+        s->lastPost = now;
+        post(s);
+    }
+
+    // Reader: how long the next wait may last so that a waiting batch is not held back.
+    int waitMs(int slice) {
+        std::lock_guard<std::mutex> lk(m);
+        if (posted || queue.empty()) return slice;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(lastPost + BatchMs - Clock::now())
+                .count() +
+            1;
+        return static_cast<int>(std::clamp<long long>(left, 1, slice));
+    }
+
+    // GUI thread: runs the reports queued when the batch began, in order. A nested event
+    // loop inside a handler must not start another batch in between: the outer one goes on.
     void runPending() {
-        Pending kind;
+        if (inDelivery) return;
+        std::size_t n;
         {
             std::lock_guard<std::mutex> lk(m);
-            kind = pending;
-            pending = None;
+            n = queue.size();
         }
-        if (kind == None) return;
+        if (n > 0) batches.fetch_add(1);
+        for (std::size_t i = 0; i < n; ++i) {
+            Item item;
+            {
+                std::lock_guard<std::mutex> lk(m);
+                if (abandoned || queue.empty()) break;
+                item = std::move(queue.front());
+                queue.pop_front();
+            }
+            cv.notify_all();
+            deliver(item);
+        }
+        std::lock_guard<std::mutex> lk(m);
+        if (abandoned) return;
+        if (!queue.empty() && !terminate) {
+            // More came while this batch ran; the next runs after the events in between.
+            post(shared_from_this());
+            return;
+        }
+        posted = false;
+    }
+
+    void deliver(const Item& item) {
         inDelivery = true;
         try {
-            if (kind == Report)
-                device->deliverReport(buffer.data(), bytesRead);
+            if (item.error)
+                device->deliverError(item.code);
             else
-                device->deliverError(lastError);
+                device->deliverReport(item.bytes.data(), item.bytes.size());
         } catch (...) {
             // Handlers report their own errors; nothing may cross into the event loop.
         }
         // The device may be gone now (released inside its own handler): only our state.
         inDelivery = false;
         deliveries.fetch_add(1);
-        {
-            std::lock_guard<std::mutex> lk(m);
-            done = true;
-        }
-        cv.notify_all();
     }
 
     static void run(std::shared_ptr<Shared> s) {
@@ -94,31 +153,43 @@ struct THidDeviceReadThread::Shared {
             if (s->stopping()) break;
             THidDevice* dev = s->device;
             const int slice = dev->ReadSleepTime();
-            std::fill(s->buffer.begin(), s->buffer.end(), 0);
             std::uint32_t error = 0;
             if (!dev->ReadReportAsync(s->buffer.data(), s->buffer.size(), error)) {
                 s->lastError = error;
-                if (!handOver(s, Error)) break;
+                Item e;
+                e.error = true;
+                e.code = error;
+                if (!enqueue(s, std::move(e))) break;
                 // A read that cannot start (unplugged cable) is retried after one slice,
                 // not at once, so the GUI thread is not flooded with errors.
                 s->sleepSlice(slice);
+                std::unique_lock<std::mutex> lk(s->m);
+                flushIfDue(s, lk);
                 continue;
             }
             bool stop = false;
             for (;;) {
-                const HidReadResult r = dev->AwaitReport(s->buffer.data(), s->buffer.size());
+                const HidReadResult r =
+                    dev->AwaitReport(s->buffer.data(), s->buffer.size(), s->waitMs(slice));
                 if (s->stopping()) {
                     stop = true;
                     break;
                 }
-                if (r.status == HidReadStatus::TimedOut) continue;
+                if (r.status == HidReadStatus::TimedOut) {
+                    std::unique_lock<std::mutex> lk(s->m);
+                    flushIfDue(s, lk);
+                    continue;
+                }
                 if (r.status == HidReadStatus::Failed) {
                     s->sleepSlice(slice); // dropped silently, but no busy loop on a dead node
                     break;
                 }
-                s->bytesRead = r.bytes;
                 if (r.bytes == 0) break;
-                if (!handOver(s, Report)) stop = true;
+                Item rep;
+                rep.bytes.assign(s->buffer.begin(),
+                                 s->buffer.begin() + static_cast<std::ptrdiff_t>(
+                                                         std::min(r.bytes, s->buffer.size())));
+                if (!enqueue(s, std::move(rep))) stop = true;
                 break;
             }
             if (stop) break;
@@ -151,33 +222,49 @@ void THidDeviceReadThread::Start() {
     thread_ = std::thread(&Shared::run, s_);
 }
 
-void THidDeviceReadThread::Stop() {
-    if (!thread_.joinable()) return;
+void THidDeviceReadThread::Stop(bool handOver) {
+    if (!thread_.joinable()) {
+        // Stopped again from a handler run by the hand-over below: deliver nothing more.
+        std::lock_guard<std::mutex> lk(s_->m);
+        s_->abandoned = true;
+        return;
+    }
     {
         std::lock_guard<std::mutex> lk(s_->m);
         s_->terminate = true;
+        if (s_->inDelivery) s_->abandoned = true;
     }
     s_->cv.notify_all();
     s_->device->CancelPendingRead();
     if (s_->inDelivery) {
-        // Called from this reader's own handler: the reader is parked until we return
-        // and will then see `terminate` and end without touching the device again.
+        // Called from this reader's own handler: the device may be released when we
+        // return, so the reader ends on its own and nothing queued is delivered.
         thread_.detach();
         return;
     }
-    // Wait for the reader, running what it queued meanwhile: it waits for its delivery,
-    // we wait for it, so the delivery has to happen here.
-    for (;;) {
+    {
         std::unique_lock<std::mutex> lk(s_->m);
-        s_->cv.wait(lk, [this] { return s_->pending != Shared::None || s_->finished; });
-        if (s_->pending != Shared::None) {
-            lk.unlock();
-            s_->runPending();
-            continue;
-        }
-        break;
+        s_->cv.wait(lk, [this] { return s_->finished; });
     }
     thread_.join();
+    // Reports already read from the device are readings: hand them over before reading
+    // ends, in order. A handler may stop or release the device meanwhile, so keep our own
+    // reference and touch nothing of this object after a delivery that did so.
+    const std::shared_ptr<Shared> s = s_;
+    while (handOver) {
+        Shared::Item item;
+        {
+            std::lock_guard<std::mutex> lk(s->m);
+            if (s->abandoned || s->queue.empty()) break;
+            item = std::move(s->queue.front());
+            s->queue.pop_front();
+        }
+        s->deliver(item);
+    }
+    std::lock_guard<std::mutex> lk(s->m);
+    s->queue.clear();
+    // A wake-up still queued to the port finds nothing to do.
+    s->abandoned = true;
 }
 
 std::uint32_t THidDeviceReadThread::LastError() const {
@@ -186,10 +273,17 @@ std::uint32_t THidDeviceReadThread::LastError() const {
 std::uint64_t THidDeviceReadThread::Deliveries() const {
     return s_->deliveries.load();
 }
+std::uint64_t THidDeviceReadThread::Batches() const {
+    return s_->batches.load();
+}
+
+void THidDeviceReadThread::HandOverQueued() {
+    s_->runPending();
+}
 
 bool THidDeviceReadThread::WaitForQueuedDelivery(std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lk(s_->m);
-    return s_->cv.wait_for(lk, timeout, [this] { return s_->pending != Shared::None; });
+    return s_->cv.wait_for(lk, timeout, [this] { return !s_->queue.empty(); });
 }
 
 // ---- Device -----------------------------------------------------------------------------
@@ -379,10 +473,14 @@ void THidDevice::StartReading() {
     readThread_->Start();
 }
 
-void THidDevice::StopReading() {
+void THidDevice::StopReading(bool handOverRead) {
     // Take the thread out first: a delivery run while stopping may come back here.
     std::unique_ptr<THidDeviceReadThread> t = std::move(readThread_);
-    if (t) t->Stop();
+    if (t) t->Stop(handOverRead);
+}
+
+void THidDevice::HandOverReports() {
+    if (readThread_) readThread_->HandOverQueued();
 }
 
 void THidDevice::SetReadSleepTime(int ms) {
@@ -409,7 +507,7 @@ bool THidDevice::ReadReportAsync(std::uint8_t* buffer, std::size_t length, std::
     return true;
 }
 
-HidReadResult THidDevice::AwaitReport(std::uint8_t* buffer, std::size_t length) {
+HidReadResult THidDevice::AwaitReport(std::uint8_t* buffer, std::size_t length, int timeoutMs) {
     HidHandle h;
     {
         std::lock_guard<std::mutex> lk(readHandleMutex_);
@@ -418,7 +516,7 @@ HidReadResult THidDevice::AwaitReport(std::uint8_t* buffer, std::size_t length) 
     if (h == InvalidHidHandle) return {HidReadStatus::Failed, 0, ENODEV};
     // A close from the GUI thread meanwhile ends this wait with Failed; the handle
     // number is never reused, so nothing else can be read by mistake.
-    return services_->readReport(h, buffer, length, readSleepTime_.load());
+    return services_->readReport(h, buffer, length, timeoutMs);
 }
 
 void THidDevice::CancelPendingRead() {

@@ -3,8 +3,8 @@
 // back devices. Nothing here knows about meters or cables.
 //
 // Threads: everything runs on the GUI thread except the body of each device's read
-// thread, which only reads reports and hands each one (and each read error) to the GUI
-// thread, waiting until it has been handled.
+// thread, which only reads reports and hands them (and read errors) to the GUI thread in
+// batches; the GUI thread runs the handler for each, in order.
 #include "link/hid/HidEvent.h"
 #include "link/hid/HidServices.h"
 
@@ -59,16 +59,20 @@ public:
     THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
 
     void Start();
-    // Asks the thread to end and waits for it, running any delivery it has queued in the
-    // meantime. Called from inside one of this thread's own deliveries, it does not wait
-    // (the thread is parked until that delivery returns) and the thread ends on its own.
-    void Stop();
+    // Asks the thread to end and waits for it; what it read but did not hand over yet is
+    // handed over before it returns (dropped when handOver is false), and nothing is
+    // delivered after. Called from inside one of this thread's own deliveries, it does not
+    // wait, the thread ends on its own and nothing more is delivered.
+    void Stop(bool handOver = true);
 
     std::uint32_t LastError() const;
     std::uint64_t Deliveries() const; // reports and errors handed over so far
+    std::uint64_t Batches() const;    // wake-ups of the GUI thread that handed some over
     // Waits, without running the event loop, until the reader has queued a delivery that
     // the GUI thread has not run yet; false when none came in time.
     bool WaitForQueuedDelivery(std::chrono::milliseconds timeout) const;
+    // GUI thread: hands over at once what the reader has queued, as the next batch would.
+    void HandOverQueued();
 
     struct Shared; // state shared between the GUI thread and the reader
 
@@ -112,7 +116,11 @@ public:
     const THidPlugEvent& UnplugHandler() const { return unplugHandler_; }
 
     void StartReading();
-    void StopReading();
+    // What the reader read is handed over first unless handOverRead is false (a meter
+    // given up on: nothing more reaches the handler).
+    void StopReading(bool handOverRead = true);
+    // GUI thread: runs the handler now for what the reader has read and not handed over.
+    void HandOverReports();
     bool IsReading() const { return readThread_ != nullptr; }
     THidDeviceReadThread* ReadThread() const { return readThread_.get(); }
     void SetReadSleepTime(int ms);
@@ -121,7 +129,8 @@ public:
 
     // Used by the read thread.
     bool ReadReportAsync(std::uint8_t* buffer, std::size_t length, std::uint32_t& error);
-    HidReadResult AwaitReport(std::uint8_t* buffer, std::size_t length);
+    // Waits up to timeoutMs for one report.
+    HidReadResult AwaitReport(std::uint8_t* buffer, std::size_t length, int timeoutMs);
     void CancelPendingRead();
 
     bool IsPluggedIn() const { return pluggedIn_.load(); }

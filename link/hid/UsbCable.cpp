@@ -44,7 +44,8 @@ HidReportOutcome UsbCable::report(std::uint8_t reportId, const std::uint8_t* dat
     return out;
 }
 
-UsbCable::TickResult UsbCable::tick() {
+UsbCable::TickResult UsbCable::tick(THidDevice* device) {
+    if (device) device->HandOverReports();
     TickResult r;
     if (idleTicks_ != IdleTicks) {
         ++idleTicks_;
@@ -59,6 +60,7 @@ UsbCable::TickResult UsbCable::tick() {
     if (assembly_.UsbIdleReports >= GiveUpReports) {
         r.giveUp = true;
         assembly_.UsbIdleReports = 0;
+        if (device) device->StopReading(false);
     }
     return r;
 }

@@ -53,7 +53,11 @@ public:
         bool repoll = false;  // poll the meter again
         bool giveUp = false;  // the meter does not answer: end the link
     };
-    TickResult tick();
+    // With the device being read, what its reader has read is handed over first, so the
+    // counts are those of every report read so far, as if each had been handled on
+    // arrival. On giving up, reading stops at once: nothing read after this point reaches
+    // the handler.
+    TickResult tick(THidDevice* device = nullptr);
 
 private:
     HidAssemblyState assembly_;

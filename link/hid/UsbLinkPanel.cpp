@@ -142,7 +142,12 @@ void UsbLinkPanel::createHidController(std::shared_ptr<HidServices> services, bo
         cable.replay = std::move(replay);
         cable.replaySpeed = replaySpeed;
         replayed->addDevice(cable);
-        replayed->setReplayEnded([this] { AddHistoryLine("Replay finished"); });
+        replayed->setReplayEnded([this] {
+            // The last reports may still wait for their batch: hand them over first.
+            for (THidDevice* d : DevListObjects)
+                if (d) d->HandOverReports();
+            AddHistoryLine("Replay finished");
+        });
         services = replayed;
     }
     HidCtl = new THidDeviceController(this, services);
@@ -284,7 +289,6 @@ void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
     AddHistoryLine("Removal of " + DescribeDevice(HidDev));
     // Another device leaving does not concern the link.
     if (HidDev != SelectedHidDevice) return;
-    if (USBCon->isChecked() && monitor()) monitor()->unplugged();
     USBCon->setChecked(false);
     if (Watch.cableGone(IdentityOf(HidDev))) {
         AddHistoryLine("Cable removed: reading stopped until it is plugged in again");
@@ -380,8 +384,7 @@ void UsbLinkPanel::USBConClick() {
         WatchConnected(LinkKind::Usb);
         connectedDevice_ = DescribeDevice(dev);
         showUsbButton();
-        if (monitor())
-            monitor()->connectedUsb(connectedDevice_.toStdString(), LinkMonitor::Clock::now());
+        if (monitor()) monitor()->connectedUsb(connectedDevice_.toStdString());
     } else {
         dev->SetDataHandler({});
         WatchDisconnected(LinkKind::Usb);
@@ -402,8 +405,11 @@ void UsbLinkPanel::AttachUsbDataHandler() {
 }
 
 void UsbLinkPanel::ConTimerTimer() {
+    // The link is judged on every report read so far, as if each had been handled on
+    // arrival.
+    if (SelectedHidDevice) SelectedHidDevice->HandOverReports();
     WatchTick();
-    const UsbCable::TickResult idle = cable_.tick();
+    const UsbCable::TickResult idle = cable_.tick(SelectedHidDevice);
     if (!idle.checked) return;
     if (idle.repoll) SendDataClick();
     if (idle.giveUp) {
@@ -426,13 +432,9 @@ void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* D
         CaptureTap(report.data(), report.size());
     }
     const HidReportOutcome out = cable_.report(ReportID, Data, Size);
-    const auto now = LinkMonitor::Clock::now();
-    if (out.dataReport) {
-        AddHistoryLine(QString::fromStdString(out.reportText));
-        if (monitor()) monitor()->activity(now);
-    }
+    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
     if (out.wholeFrame) {
-        if (monitor()) monitor()->frame(now);
+        if (monitor()) monitor()->frame(LinkMonitor::Clock::now());
         if (Decode) Decode();
         // Poll even after a failed decode: the meter's next frame may be fine.
         SendDataClick();

@@ -46,6 +46,9 @@ public:
     // opened by. A pseudo-terminal's own name (/dev/pts/N) cannot: the next pseudo-terminal
     // opened anywhere on the machine is given it.
     virtual bool returnsUnderItsName() const { return true; }
+    // A descriptor that polls readable when bytes wait (or the line hangs up) while open;
+    // -1 when there is none, and the driver then looks at every tick.
+    virtual int descriptor() const { return -1; }
 };
 
 } // namespace rd780

@@ -2,6 +2,7 @@
 
 #include "link/serial/TtySerialPort.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace rd780 {
@@ -37,8 +38,33 @@ bool TSerialPortDriver::Connect() {
     readFailing_ = false;
     lastReadError_.clear();
     ApplyLineSettings();
+    watchDescriptor();
     startTimer();
     return true;
+}
+
+void TSerialPortDriver::dropNotifier() {
+    if (!notifier_) return;
+    // Later: a handler run from the notifier's own signal may be what closes the port.
+    notifier_->setEnabled(false);
+    notifier_->deleteLater();
+    notifier_ = nullptr;
+}
+
+void TSerialPortDriver::watchDescriptor() {
+    dropNotifier();
+    const int fd = port_->descriptor();
+    if (fd < 0) return;
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    notifier_->setEnabled(false); // the timer looks while it runs
+    connect(notifier_, &QSocketNotifier::activated, this, &TSerialPortDriver::readable);
+}
+
+void TSerialPortDriver::readable() {
+    // The line wakes up: read at once, then at the period while it stays busy.
+    if (notifier_) notifier_->setEnabled(false);
+    if (!timer_->isActive()) startTimer();
+    receive(false);
 }
 
 void TSerialPortDriver::Disconnect() {
@@ -48,6 +74,7 @@ void TSerialPortDriver::Disconnect() {
     }
     if (!Connected()) return;
     timer_->stop();
+    dropNotifier();
     port_->close();
 }
 
@@ -78,6 +105,10 @@ void TSerialPortDriver::PurgeQueues(bool Input, bool Output) {
 }
 
 void TSerialPortDriver::PollReceive() {
+    receive(true);
+}
+
+void TSerialPortDriver::receive(bool tick) {
     if (waitingForDevice_) {
         // Quietly: the failure was said once; the device comes back when it comes back.
         // It counts as back once a read works: a device that opens but fails every read is
@@ -85,6 +116,8 @@ void TSerialPortDriver::PollReceive() {
         if (!port_->open(devices_[comPort_])) return;
         waitingForDevice_ = false;
         ApplyLineSettings();
+        watchDescriptor();
+        quietTicks_ = 0;
         return;
     }
     if (!Connected()) return;
@@ -104,9 +137,13 @@ void TSerialPortDriver::PollReceive() {
         // that now leads to someone else's line (a pseudo-terminal's) is not opened again:
         // its bytes and its lock are not ours.
         const bool returns = port_->returnsUnderItsName();
+        dropNotifier();
         port_->close();
         waitingForDevice_ = returns;
-        if (!returns) timer_->stop();
+        if (!returns)
+            timer_->stop();
+        else if (!timer_->isActive())
+            startTimer(); // to look for the device again
         // Said once, and again only when the reason changes.
         const bool news = !readFailing_ || why != lastReadError_;
         readFailing_ = true;
@@ -120,9 +157,16 @@ void TSerialPortDriver::PollReceive() {
         if (OnDeviceBack) OnDeviceBack();
     }
     if (n == 0) {
+        if (!tick) return;
         if (OnIdlePoll) OnIdlePoll();
+        // Nothing pending any more: sleep until the descriptor says a byte came.
+        if (notifier_ && ++quietTicks_ >= IdleTicksKept && Connected()) {
+            timer_->stop();
+            notifier_->setEnabled(true);
+        }
         return;
     }
+    quietTicks_ = 0;
     onReceive_(this, buffer_.data(), static_cast<int>(n));
 }
 
@@ -132,6 +176,8 @@ void TSerialPortDriver::SetComPort(TComPortNumber v) {
 }
 
 void TSerialPortDriver::startTimer() {
+    quietTicks_ = 0;
+    if (notifier_) notifier_->setEnabled(false);
     // A zero period would poll on every pass of the event loop and spin the CPU.
     timer_->start(pollingDelay_ == 0 ? 1 : pollingDelay_);
 }

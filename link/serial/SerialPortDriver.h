@@ -1,7 +1,12 @@
 #pragma once
 // TSerialPortDriver: the receive-only serial port the window reads a meter through. It owns
-// one port, opens it by number, sets the line, and polls it on a timer of the GUI thread,
-// handing each batch of bytes to the bound receive handler. No thread of its own.
+// one port, opens it by number, sets the line, and reads it on the GUI thread, handing each
+// batch of bytes to the bound receive handler. No thread of its own.
+//
+// The period (ComPortPollingDelay) paces the reads while bytes come and counts the quiet
+// ticks after them; once IdleTicksKept of those have passed, the driver stops ticking and
+// waits on the port's descriptor, so a silent line costs nothing. A port without a
+// descriptor is looked at every tick.
 #include "link/serial/SerialPortAccess.h"
 
 #include <QObject>
@@ -13,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 
 namespace rd780 {
@@ -116,7 +122,10 @@ public:
     void SetOnReceiveData(TComPortReceiveDataEvent e) { onReceive_ = std::move(e); }
 
     // A tick of an open port that brought no byte: the pause that ends a run of bytes.
+    // After bytes (or Connect) at least IdleTicksKept of them come before the driver waits
+    // for the next byte without ticking.
     std::function<void()> OnIdlePoll;
+    static constexpr int IdleTicksKept = 8;
     // The first failed read after good ones (an adapter pulled out, say), with the reason;
     // while reads keep failing, only a changed reason is said again.
     // The port is then closed and the same device is tried again at every tick until it
@@ -136,6 +145,8 @@ public:
     // The line as ApplyLineSettings passes it to the port.
     SerialLineSettings LineSettings() const;
 
+    // The period timer runs: after Connect, while bytes come and for the quiet ticks after
+    // them, and while the device is being looked for.
     bool PollTimerActive() const;
     int PollTimerInterval() const;
     SerialPortAccess& Port() { return *port_; }
@@ -143,6 +154,10 @@ public:
 private:
     void applyIfOpen();
     void startTimer();
+    void watchDescriptor();
+    void dropNotifier();
+    void readable();
+    void receive(bool tick);
 
     std::unique_ptr<SerialPortAccess> port_;
     TComPortNumber comPort_ = pnCOM2;
@@ -159,6 +174,8 @@ private:
     bool enableDtr_ = true;
     uint16_t outputTimeout_ = 4000;
     QTimer* timer_ = nullptr;
+    QSocketNotifier* notifier_ = nullptr; // while open on a port with a descriptor
+    int quietTicks_ = 0;
     std::vector<uint8_t> buffer_;
     std::array<std::string, 4> devices_{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
     std::string lastOpenError_;

@@ -24,6 +24,7 @@ public:
     long readAvailable(uint8_t* buffer, std::size_t max) override;
     const std::string& error() const override { return error_; }
     bool returnsUnderItsName() const override { return !ownPtyName_; }
+    int descriptor() const override { return fd_; }
 
     int fd() const { return fd_; }
 

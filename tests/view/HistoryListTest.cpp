@@ -141,3 +141,36 @@ TEST(HistoryList, AHiddenListTellsTheViewNothingUntilShown) {
     EXPECT_EQ(list.currentRow(), 0);
     EXPECT_EQ(shownTexts(list), QStringList{"after"});
 }
+
+// A list below the part of its window in view (the window at its start height) is told
+// nothing, and once the window grows it shows what a list in view all along shows.
+TEST(HistoryList, OutOfViewItCatchesUpToWhatAListInViewShows) {
+    auto place = [](QWidget& window, int height) {
+        auto* list = new HistoryList(500, &window);
+        list->setGeometry(3, 538, 334, 56);
+        window.resize(340, height);
+        window.show();
+        return list;
+    };
+    QWidget shortWindow, tallWindow;
+    HistoryList* hidden = place(shortWindow, 480);
+    HistoryList* shown = place(tallWindow, 600);
+    QSignalSpy inserted(hidden->model(), &QAbstractItemModel::rowsInserted);
+    // In bursts, so that refreshes fall between them and the ring wraps in between.
+    for (int burst = 0; burst < 8; ++burst) {
+        for (int i = 0; i < 100; ++i) {
+            const QString line = QStringLiteral("%1 report").arg(burst * 100 + i);
+            hidden->addLine(line);
+            shown->addLine(line);
+        }
+        passRefreshTime();
+    }
+    EXPECT_EQ(inserted.count(), 0);
+    EXPECT_EQ(shownTexts(*shown).size(), 500);
+
+    shortWindow.resize(340, 600);
+    ASSERT_TRUE(waitUntil([&] { return hidden->model()->rowCount() > 0; }));
+    EXPECT_EQ(shownTexts(*hidden), shownTexts(*shown));
+    EXPECT_EQ(hidden->currentIndex().row(), shown->currentIndex().row());
+    EXPECT_EQ(hidden->currentIndex().row(), 499);
+}

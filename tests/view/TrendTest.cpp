@@ -201,6 +201,7 @@ TEST(TrendViewport, FollowZoomAndPan) {
 
 class TrendWindowTest : public ::testing::Test {
 protected:
+    void SetUp() override { w.show(); }
     TrendWindow w;
 };
 
@@ -401,6 +402,36 @@ TEST_F(TrendWindowTest, TableRowsAcrossADaylightSavingChangeKeepTheirRealSpacing
     tzset();
     EXPECT_EQ(last - first, 3600000);
     EXPECT_EQ(first, int64_t(1774744200000)) << "2026-03-29T01:30:00+01:00";
+}
+
+// A hidden trend window keeps the readings but leaves its unit list and statistics table
+// alone; shown, it lists what a window open all along lists.
+TEST(TrendWindowHidden, CatchesUpWhenShown) {
+    TrendWindow hidden, open;
+    open.show();
+    auto* hiddenTable = hidden.findChild<QTableWidget*>("TrendStatistics");
+    auto* hiddenUnits = hidden.findChild<QComboBox*>("TrendUnit");
+    for (TrendWindow* w : {&hidden, &open}) {
+        w->addReading(1000, "1.000", " V");
+        w->addReading(2000, "4.700", "k*");
+        w->addReading(3000, "4.800", "k*");
+    }
+    auto* openTable = open.findChild<QTableWidget*>("TrendStatistics");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return openTable->rowCount() == 2; }, 5000));
+    EXPECT_EQ(hiddenTable->rowCount(), 0);
+    EXPECT_EQ(hiddenUnits->count(), 0);
+
+    hidden.show();
+    auto texts = [](QTableWidget* t) {
+        QStringList out;
+        for (int r = 0; r < t->rowCount(); ++r)
+            for (int c = 0; c < t->columnCount(); ++c)
+                out << (t->item(r, c) ? t->item(r, c)->text() : QString());
+        return out;
+    };
+    EXPECT_EQ(texts(hiddenTable), texts(openTable));
+    EXPECT_EQ(hiddenUnits->count(), 2);
+    EXPECT_EQ(hiddenUnits->currentText(), open.findChild<QComboBox*>("TrendUnit")->currentText());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Start and stop the read threads while reports stream: no deadlock, no leak.
 #include "HidTestSupport.h"
 #include "link/hid/HidControllerClass.h"
+#include "link/hid/UsbCable.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -73,24 +74,75 @@ TEST(HidStress, ManyStartStopCyclesWhileReportsStream) {
     EXPECT_EQ(sim->openHandles(), 0);
 }
 
-TEST(HidStress, StopRunsTheDeliveryTheThreadIsWaitingFor) {
-    Watchdog dog(30, "stop while a delivery waits");
+TEST(HidStress, StopHandsOverWhatWasReadUnlessToldNotToAndNothingAfter) {
+    Watchdog dog(30, "stop while deliveries are queued");
     int id = 0;
     auto sim = streamingCable(id);
     Counter counter;
     THidDeviceController ctl(nullptr, sim);
     THidDevice* d = nullptr;
     ASSERT_TRUE(ctl.CheckOutAt(0, d));
-    for (int i = 0; i < 20; ++i) {
-        d->SetDataHandler(THidDataEvent(&counter, &Counter::Data));
-        // The GUI thread is busy: the reader has queued a report and waits for it.
-        ASSERT_TRUE(d->ReadThread()->WaitForQueuedDelivery(std::chrono::seconds(10)));
-        const std::uint64_t handed = d->ReadThread()->Deliveries();
-        const int seen = counter.reports;
-        d->StopReading();
-        EXPECT_EQ(handed, 0u);                // no event was processed before the stop
-        EXPECT_EQ(counter.reports, seen + 1); // the stop ran the waiting one
+    for (const bool handOver : {true, false}) {
+        SCOPED_TRACE(handOver ? "hand over" : "drop");
+        for (int i = 0; i < 10; ++i) {
+            d->SetDataHandler(THidDataEvent(&counter, &Counter::Data));
+            // The GUI thread is busy: the reader has queued reports for it.
+            ASSERT_TRUE(d->ReadThread()->WaitForQueuedDelivery(std::chrono::seconds(10)));
+            const std::uint64_t handed = d->ReadThread()->Deliveries();
+            const int seen = counter.reports;
+            d->StopReading(handOver);
+            EXPECT_EQ(handed, 0u); // no event was processed before the stop
+            if (handOver) {
+                EXPECT_GT(counter.reports, seen) << "reports read before the stop are readings";
+            } else {
+                EXPECT_EQ(counter.reports, seen) << "a meter given up on hears nothing more";
+            }
+            const int after = counter.reports;
+            QCoreApplication::processEvents();
+            EXPECT_EQ(counter.reports, after) << "nothing is handed over once reading stopped";
+            d->SetDataHandler({});
+        }
     }
+    delete d;
+}
+
+// The cable's idle rule counts every report read before its tick, as when each was handled
+// on arrival; giving up ends the reading there and then.
+TEST(HidStress, CableTickCountsEveryReportReadSoFarAndGivingUpStopsTheReader) {
+    Watchdog dog(30, "idle rule with a batching reader");
+    int id = 0;
+    auto sim = streamingCable(id);
+    sim->setMeterSilent(id, true);
+    THidDeviceController ctl(nullptr, sim);
+    THidDevice* d = nullptr;
+    ASSERT_TRUE(ctl.CheckOutAt(0, d));
+    std::string frame, chunk;
+    bool pending = false;
+    int idle = 0, polls = 0, ticks = UsbCable::IdleTicks;
+    UsbCable cable(frame, chunk, pending, idle, polls, ticks);
+    int handled = 0;
+    d->SetDataHandler(
+        THidDataEvent(nullptr, "cable",
+                      [&](THidDevice*, std::uint8_t rid, const std::uint8_t* p, std::uint16_t n) {
+                          ++handled;
+                          cable.report(rid, p, n);
+                      }));
+    ASSERT_TRUE(d->ReadThread()->WaitForQueuedDelivery(std::chrono::seconds(10)));
+    const std::uint64_t read = sim->reportsRead(id); // all queued, none handled yet
+    ASSERT_EQ(handled, 0);
+    EXPECT_FALSE(cable.tick(d).giveUp);
+    EXPECT_GE(static_cast<std::uint64_t>(handled), read);
+    EXPECT_EQ(idle, handled);
+    EXPECT_TRUE(d->IsReading());
+
+    ticks = UsbCable::IdleTicks;
+    idle = UsbCable::GiveUpReports;
+    EXPECT_TRUE(cable.tick(d).giveUp);
+    EXPECT_FALSE(d->IsReading());
+    EXPECT_EQ(idle, 0);
+    const int atGiveUp = handled;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handled, atGiveUp) << "nothing reaches the handler after giving up";
     delete d;
 }
 

@@ -286,6 +286,28 @@ TEST_F(DriverOnPty, TheTimerPollsByItself) {
     EXPECT_EQ(rx.events.size(), 1u) << "no tick after Disconnect";
 }
 
+// A silent line costs nothing: after the quiet ticks that settle a run of bytes the driver
+// stops ticking and waits on the port, and the next byte wakes it at once and brings the
+// ticks back for the pause after it.
+TEST_F(DriverOnPty, SilenceStopsTheTicksAndTheNextByteWakesTheDriver) {
+    int idle = 0;
+    drv.OnIdlePoll = [&] { ++idle; };
+    drv.SetComPortPollingDelay(10);
+    ASSERT_TRUE(drv.Connect());
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(test::waitUntil([&] { return !drv.PollTimerActive(); }, 5000));
+        EXPECT_EQ(idle, TSerialPortDriver::IdleTicksKept);
+        test::waitUntil([] { return false; }, 100);
+        EXPECT_EQ(idle, TSerialPortDriver::IdleTicksKept) << "no tick while nothing is pending";
+        idle = 0;
+        const std::size_t before = rx.events.size();
+        pty.send({0x5A});
+        ASSERT_TRUE(test::waitUntil([&] { return rx.events.size() > before; }, 5000));
+        EXPECT_EQ(rx.events.back(), std::vector<uint8_t>{0x5A});
+        EXPECT_TRUE(drv.PollTimerActive());
+    }
+}
+
 // A port whose device can be pulled out and plugged back in.
 class UnpluggablePort : public SerialPortAccess {
 public:
