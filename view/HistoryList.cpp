@@ -1,6 +1,8 @@
 #include "view/HistoryList.h"
 
 #include <QEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 
 #include <algorithm>
 
@@ -82,6 +84,17 @@ HistoryList::HistoryList(int limit, QWidget* parent)
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(RefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &HistoryList::refreshIfInView);
+}
+
+void HistoryList::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    // The style marks the focus only on a current line; the list may have none.
+    if (!hasFocus()) return;
+    QPainter p(viewport());
+    QStyleOptionFocusRect o;
+    o.initFrom(this);
+    o.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &p, this);
 }
 
 void HistoryList::addLine(const QString& line) {

@@ -64,12 +64,19 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
     });
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
+        const bool waiting = COMM2->WaitingForDevice();
         const QString text = "Serial port read failed: " + QString::fromStdString(why) +
-                             "; reading resumes when the device is back";
+                             (waiting ? "; reading resumes when the device is back"
+                                      : "; a pseudo-terminal does not come back");
         AddHistoryLine(text);
         if (SerialNote) SerialNote->setText(text);
         linkProblem(text);
         if (LinkLost) LinkLost();
+        if (!waiting) {
+            // Nothing to wait for: the panels say closed, and Connect opens the name anew.
+            Guarded([this] { BtDiscon1Click(); });
+            return;
+        }
         if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
         if (SerialFrames) SerialFrames->clear();

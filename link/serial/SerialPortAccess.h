@@ -42,6 +42,10 @@ public:
     // nothing is waiting) or -1 on failure, with the reason in error().
     virtual long readAvailable(uint8_t* buffer, std::size_t max) = 0;
     virtual const std::string& error() const = 0;
+    // Whether the device last opened, once gone, can come back under the name it was
+    // opened by. A pseudo-terminal's own name (/dev/pts/N) cannot: the next pseudo-terminal
+    // opened anywhere on the machine is given it.
+    virtual bool returnsUnderItsName() const { return true; }
     // A descriptor that polls readable when bytes wait (or the line hangs up) while open;
     // -1 when there is none, and the driver then looks at every tick.
     virtual int descriptor() const { return -1; }

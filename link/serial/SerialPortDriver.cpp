@@ -133,11 +133,17 @@ void TSerialPortDriver::receive(bool tick) {
     long n = port_->readAvailable(buffer_.data(), buffer_.size());
     if (n < 0) {
         const std::string why = devices_[comPort_] + ": " + port_->error();
-        // A hung-up tty stays hung up: only a new open of the device reads again.
+        // A hung-up tty stays hung up: only a new open of the device reads again. A name
+        // that now leads to someone else's line (a pseudo-terminal's) is not opened again:
+        // its bytes and its lock are not ours.
+        const bool returns = port_->returnsUnderItsName();
         dropNotifier();
         port_->close();
-        waitingForDevice_ = true;
-        if (!timer_->isActive()) startTimer(); // to look for the device again
+        waitingForDevice_ = returns;
+        if (!returns)
+            timer_->stop();
+        else if (!timer_->isActive())
+            startTimer(); // to look for the device again
         // Said once, and again only when the reason changes.
         const bool news = !readFailing_ || why != lastReadError_;
         readFailing_ = true;

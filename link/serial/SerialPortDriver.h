@@ -129,7 +129,8 @@ public:
     // The first failed read after good ones (an adapter pulled out, say), with the reason;
     // while reads keep failing, only a changed reason is said again.
     // The port is then closed and the same device is tried again at every tick until it
-    // opens (the adapter plugged back in under the same name).
+    // opens (the adapter plugged back in under the same name), unless the name cannot lead
+    // back to it (a pseudo-terminal's own): then the port stays closed, not waiting.
     std::function<void(const std::string&)> OnReadError;
     // The device is back after a failed read: opened, set up as on Connect, and read.
     std::function<void()> OnDeviceBack;

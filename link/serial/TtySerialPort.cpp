@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,6 +67,16 @@ void setModemLine(int fd, int line, bool raised) {
     (void)::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &bits);
 }
 
+// The far side of a pseudo-terminal (majors 136 to 143), named by itself rather than by a
+// link that someone may point at a new one.
+bool ownPseudoTerminalName(int fd, const std::string& device) {
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode)) return false;
+    const unsigned m = major(opened.st_rdev);
+    return m >= 136 && m <= 143 && ::lstat(device.c_str(), &named) == 0 && S_ISCHR(named.st_mode);
+}
+
 } // namespace
 
 TtySerialPort::~TtySerialPort() {
@@ -104,6 +116,7 @@ bool TtySerialPort::open(const std::string& device) {
     }
     (void)::ioctl(fd, TIOCEXCL);
     fd_ = fd;
+    ownPtyName_ = ownPseudoTerminalName(fd, device);
     return true;
 }
 

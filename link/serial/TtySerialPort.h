@@ -23,12 +23,14 @@ public:
     void purge(bool input, bool output) override;
     long readAvailable(uint8_t* buffer, std::size_t max) override;
     const std::string& error() const override { return error_; }
+    bool returnsUnderItsName() const override { return !ownPtyName_; }
     int descriptor() const override { return fd_; }
 
     int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
+    bool ownPtyName_ = false; // opened by a pseudo-terminal's own name, not a link to it
     std::string error_;
 };
 

@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -167,10 +168,13 @@ TEST(Access, ControlsAndPicturesAreNamedAndTheLcdSpeaksTheReading) {
     EXPECT_GT(checked, 30) << "the walk reached the window's controls";
 }
 
-// Tab from Connect until the focus comes round again, noting each stop.
-QList<QWidget*> tabRound(TFCOMM& w, bool& focusShown) {
+// Tab from Connect until the focus comes round again, noting each stop and each control
+// whose look does not change when the focus leaves it.
+QList<QWidget*> tabRound(TFCOMM& w, bool& focusShown, QStringList& unmarked) {
     QList<QWidget*> visited;
-    w.Usb->USBCon->setFocus(Qt::TabFocusReason);
+    // From EXIT, where the focus starts, the first Tab goes to Connect.
+    w.BitBtn1->setFocus();
+    QTest::keyClick(w.BitBtn1, Qt::Key_Tab);
     for (int i = 0; i < 100; ++i) {
         QWidget* now = QApplication::focusWidget();
         if (!now || (i > 0 && now == w.Usb->USBCon)) break;
@@ -178,7 +182,9 @@ QList<QWidget*> tabRound(TFCOMM& w, bool& focusShown) {
         // The focus is in view: within the window and not under the status bar.
         const QRect r(now->mapTo(&w, QPoint(0, 0)), now->size());
         if (!QRect(0, 0, w.width(), w.statusBar()->y()).contains(r.center())) focusShown = false;
+        const QImage focused = now->grab().toImage();
         QTest::keyClick(now, Qt::Key_Tab);
+        if (now->grab().toImage() == focused) unmarked << now->objectName();
     }
     return visited;
 }
@@ -193,9 +199,12 @@ TEST(Access, TabFollowsTheWindowsAreasAtEitherHeight) {
         if (full) w.resize(w.width(), fullHeight(w));
         showActive(w);
         bool focusShown = true;
-        const QList<QWidget*> visited = tabRound(w, focusShown);
+        QStringList unmarked;
+        const QList<QWidget*> visited = tabRound(w, focusShown, unmarked);
         EXPECT_TRUE(focusShown) << "the focus went out of view at " << (full ? "full" : "start")
                                 << " height";
+        EXPECT_TRUE(unmarked.isEmpty())
+            << "the focus is not seen on " << unmarked.join(" ").toStdString();
         QStringList names;
         for (QWidget* v : visited)
             names << v->objectName();

@@ -12,7 +12,8 @@ display=":${RD780_SHOT_DISPLAY:-97}"
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    # Last started first: rd780 goes before the emulator whose line it reads.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work"
 }

@@ -3,8 +3,10 @@
 // serial device, the test plays the meter on the master side.
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -46,6 +48,34 @@ public:
             done += static_cast<std::size_t>(n);
         }
         ::tcdrain(master_);
+    }
+
+    // The other processes that hold the slave open, "pid command" each: a program that
+    // retries a closed pseudo-terminal's name takes the next one given that name.
+    std::string holders() const {
+        namespace fs = std::filesystem;
+        std::string found;
+        const std::string self = std::to_string(::getpid());
+        std::error_code e;
+        for (fs::directory_iterator p("/proc", e), end; !e && p != end; p.increment(e)) {
+            const std::string pid = p->path().filename();
+            if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::error_code fe; // a process may end while it is looked at
+            for (fs::directory_iterator fd(p->path() / "fd", fe); !fe && fd != end;
+                 fd.increment(fe)) {
+                std::error_code le;
+                if (fs::read_symlink(fd->path(), le) != slave_) continue;
+                std::string cmd;
+                if (std::FILE* f = std::fopen((p->path() / "cmdline").c_str(), "r")) {
+                    for (int c; (c = std::fgetc(f)) != EOF;)
+                        cmd += c ? static_cast<char>(c) : ' ';
+                    std::fclose(f);
+                }
+                found += "held by " + pid + " " + cmd + "; ";
+                break;
+            }
+        }
+        return found;
     }
 
     void closeMaster() {

@@ -51,7 +51,7 @@ TEST(SerialLinkWatch, StalledAfterTheStallTimeWithoutAFrameAndLiveAgainWithTheNe
     meter.setLongFrameInterval(0);
 
     w->Serial->BTCon->click();
-    ASSERT_TRUE(w->Serial->COMM2->Connected());
+    ASSERT_TRUE(w->Serial->COMM2->Connected()) << pty.holders();
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
     // The status bar tells the same health as the lamp and the history, at the same tick.

@@ -152,6 +152,25 @@ TEST_F(SerialWindow, StopInTheMenuIsTheDisconnectPanel) {
     EXPECT_EQ(controls(*w), afterStop);
 }
 
+// A pseudo-terminal that hung up never comes back, and its name goes to the next one opened
+// anywhere on the machine: opening that name again would take another program's line.
+TEST_F(SerialWindow, AClosedPseudoTerminalIsNotOpenedAgainUnderItsName) {
+    w->Serial->BTCon->click();
+    ASSERT_TRUE(w->Serial->COMM2->Connected()) << pty.holders();
+    pty.closeMaster();
+    ASSERT_TRUE(test::waitUntil([&] { return lastHistory().contains("read failed"); }, 5000));
+    EXPECT_TRUE(lastHistory().endsWith("; a pseudo-terminal does not come back"))
+        << lastHistory().toStdString();
+    EXPECT_EQ(w->Serial->SerialNote->text(), lastHistory());
+    EXPECT_FALSE(w->Serial->COMM2->WaitingForDevice());
+    EXPECT_FALSE(w->Serial->COMM2->PollTimerActive()) << "no tick left to try the name";
+    EXPECT_EQ(controls(*w), ShownClosed) << "Connect shows again";
+    PtyPair next; // most often given the same name
+    w->Serial->COMM2->PollReceive();
+    EXPECT_FALSE(w->Serial->COMM2->Connected());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
 TEST_F(SerialWindow, FiveSpeedStepsFrom2400) {
     for (int i = 0; i < 5; ++i)
         w->Serial->Button2->click();
@@ -250,7 +269,8 @@ struct SerialFramesEndToEnd : SerialWindow {
     void SetUp() override {
         SerialWindow::SetUp();
         w->Serial->BTCon->click();
-        ASSERT_TRUE(w->Serial->COMM2->Connected()) << lastHistory().toStdString();
+        ASSERT_TRUE(w->Serial->COMM2->Connected())
+            << lastHistory().toStdString() << "; " << pty.holders();
     }
     // Waits for the n-th decoded frame.
     bool waitFrames(long n) {
@@ -392,6 +412,8 @@ struct NamedSerialWindow : ::testing::Test {
     QString oldDir = QDir::currentPath();
     std::string node;
     std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
+    // The adapter plugged back in; it goes after the window, which may still look for it.
+    std::unique_ptr<PtyPair> replugged;
     QStringList messages;
     std::unique_ptr<TFCOMM> w;
 
@@ -405,7 +427,7 @@ struct NamedSerialWindow : ::testing::Test {
         o.messageHook = [this](const QString& m) { messages << m; };
         w = std::make_unique<TFCOMM>(o);
         w->Serial->BTCon->click();
-        ASSERT_TRUE(w->Serial->COMM2->Connected());
+        ASSERT_TRUE(w->Serial->COMM2->Connected()) << pty->holders();
     }
     void TearDown() override {
         w.reset();
@@ -455,7 +477,8 @@ TEST_F(NamedSerialWindow, ReadingResumesByItselfWhenTheDeviceReturns) {
     EXPECT_FALSE(w->Serial->BtDiscon->isHidden()) << "still meant to be connected";
 
     // Plugged back in: the same name leads to a new device.
-    PtyPair second;
+    replugged = std::make_unique<PtyPair>();
+    PtyPair& second = *replugged;
     ASSERT_EQ(::symlink(second.slavePath().c_str(), node.c_str()), 0);
     ASSERT_TRUE(test::waitUntil([&] { return w->Serial->COMM2->Connected(); }, 5000));
     EXPECT_TRUE(w->HistoryListBox->text(w->HistoryListBox->currentRow()).contains("back"));
