@@ -64,6 +64,9 @@ public:
             key += " in " + (owner->objectName().isEmpty()
                                  ? std::string(owner->metaObject()->className())
                                  : owner->objectName().toStdString());
+        // A timer without a name is known by its interval.
+        if (const auto* t = qobject_cast<QTimer*>(receiver); t && t->objectName().isEmpty())
+            key += " " + std::to_string(t->interval()) + " ms";
         key += " #" + std::to_string(int(event->type()));
         if (event->type() == QEvent::Paint) {
             const QRect r = static_cast<QPaintEvent*>(event)->rect();
