@@ -13,13 +13,13 @@ LinkCapture::LinkCapture(const ProgramOptions& options, UsbLinkPanel& usb, Seria
     : QObject(parent) {
     if (!options.capture.empty()) {
         auto failed = std::make_shared<bool>(false);
-        auto tap = [this, failed, path = options.capture](CaptureLink link, const uint8_t* data,
+        auto tap = [this, failed, path = options.capture](LinkKind link, const uint8_t* data,
                                                           std::size_t size) {
             if (*failed) return;
             std::string error;
             if (!file_) {
                 file_ = std::make_unique<CaptureWriter>(
-                    path, link, link == CaptureLink::Serial ? "serial port" : "USB cable");
+                    path, link, link == LinkKind::Serial ? "serial port" : "USB cable");
                 if (!file_->open(error)) {
                     // Said once (the tap runs under the panel's error gate); the links go on.
                     *failed = true;
@@ -33,16 +33,14 @@ LinkCapture::LinkCapture(const ProgramOptions& options, UsbLinkPanel& usb, Seria
                 throw std::runtime_error(error);
             }
         };
-        usb.CaptureTap = [tap](const uint8_t* d, std::size_t n) { tap(CaptureLink::UsbHid, d, n); };
-        serial.CaptureTap = [tap](const uint8_t* d, std::size_t n) {
-            tap(CaptureLink::Serial, d, n);
-        };
+        usb.CaptureTap = [tap](const uint8_t* d, std::size_t n) { tap(LinkKind::Usb, d, n); };
+        serial.CaptureTap = [tap](const uint8_t* d, std::size_t n) { tap(LinkKind::Serial, d, n); };
     }
     if (options.replay.empty()) return;
     auto capture = std::make_shared<Capture>();
     std::string error;
     if (!readCapture(options.replay, *capture, error)) throw std::runtime_error(error);
-    if (capture->link == CaptureLink::Serial) {
+    if (capture->link == LinkKind::Serial) {
         serial.ReplayCapture = capture;
         serial.ReplaySpeed = options.replaySpeed;
         return;

@@ -192,6 +192,9 @@ void TFCOMM::buildPanels() {
     auto* feed = new StatusFeed(bar, Recording->Rec->Rule, Recording->Rec->Table, this, false);
     for (Panel* p : std::initializer_list<Panel*>{Recording, Serial, Usb})
         p->Status = feed;
+    // The status bar tells the health the lamp shows, and changes with it.
+    feed->Link.follow(Watch);
+    connect(Meter, &MeterPanel::linkStateShown, feed, &StatusFeed::refresh);
     Recording->Question = Options.questionHook;
 
     // A decoded frame drives the scale, the recording and the chart.

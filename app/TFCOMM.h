@@ -4,8 +4,8 @@
 // original design; the work is done by the plain classes beside them.
 #include "app/ProgramOptions.h"
 #include "base/Guard.h"
+#include "link/LinkWatch.h"
 #include "panel/FcommState.h"
-#include "panel/LinkWatch.h"
 #include "panel/Panel.h"
 #include "record/NewQuestion.h"
 

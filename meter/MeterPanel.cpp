@@ -184,7 +184,7 @@ void MeterPanel::WatchFrame() {
 
 void MeterPanel::WatchTick() {
     if (!Watch.tick()) return;
-    AddHistoryLine("Link stalled: no frame for 5 s");
+    AddHistoryLine(QString::fromStdString(LinkWatch::stalledText()));
     ShowLinkState();
 }
 
@@ -192,7 +192,7 @@ void MeterPanel::ShowLinkState() {
     switch (Watch.state()) {
     case LinkWatch::State::Stalled:
         CONalarm->setPixmap(lampPixmap(false, QColor(240, 170, 30)));
-        CONalarm->setToolTip("Link stalled: no frame for 5 s");
+        CONalarm->setToolTip(QString::fromStdString(LinkWatch::stalledText()));
         CONalarm->setAccessibleName(CONalarm->toolTip());
         break;
     case LinkWatch::State::CableGone:

@@ -2,7 +2,7 @@
 // The meter's face in the window: the LCD, the bar graph, the link lamp and the test
 // frame. It decodes the frame text the links assemble and hands the parts of a reading
 // that are not its own (pointer, recording, waveform) to whoever the window wired.
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 namespace rd780 {
 
@@ -128,6 +129,21 @@ void MqttPublisher::onPublish(mosquitto*, void* self, int mid) {
     p->cv_.notify_all();
 }
 
+void MqttPublisher::onLog(mosquitto*, void* self, int level, const char* text) {
+    // A failed handshake is told only here; its last part says why ("certificate verify
+    // failed"), which the generic error code does not.
+    const std::string_view t = text ? text : "";
+    if (!(level & MOSQ_LOG_ERR) || t.rfind("OpenSSL Error", 0) != 0) return;
+    auto* p = static_cast<MqttPublisher*>(self);
+    {
+        std::lock_guard<std::mutex> lk(p->m_);
+        if (!p->tlsError_.empty()) return;
+        const auto colon = t.rfind(':');
+        p->tlsError_ = std::string(colon == std::string_view::npos ? t : t.substr(colon + 1));
+    }
+    p->cv_.notify_all();
+}
+
 bool MqttPublisher::start(std::string& error) {
     const MqttUrl& u = settings_.url;
     const std::string where = "MQTT broker " + u.host + ":" + std::to_string(u.port);
@@ -140,6 +156,7 @@ bool MqttPublisher::start(std::string& error) {
     mosquitto_connect_callback_set(mosq_, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttPublisher::onDisconnect);
     mosquitto_publish_callback_set(mosq_, &MqttPublisher::onPublish);
+    mosquitto_log_callback_set(mosq_, &MqttPublisher::onLog);
     // Back-off between attempts: 1 s, doubling up to 8 s.
     mosquitto_reconnect_delay_set(mosq_, 1, 8, true);
     if (!u.user.empty())
@@ -161,6 +178,8 @@ bool MqttPublisher::start(std::string& error) {
     const int rc = mosquitto_connect(mosq_, u.host.c_str(), u.port, 30);
     if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_TLS) {
         error = where + ": " + (rc == MOSQ_ERR_EAI ? "unknown host" : mosquitto_strerror(rc));
+        std::lock_guard<std::mutex> lk(m_);
+        if (!tlsError_.empty()) error += " (" + tlsError_ + ")";
         return false;
     }
     const bool reached = rc == MOSQ_ERR_SUCCESS;
@@ -177,7 +196,14 @@ bool MqttPublisher::start(std::string& error) {
     }
     std::unique_lock<std::mutex> lk(m_);
     cv_.wait_for(lk, std::chrono::milliseconds(settings_.connectWaitMs),
-                 [this] { return connackRc_ >= 0; });
+                 [this] { return connackRc_ >= 0 || !tlsError_.empty(); });
+    // A certificate not trusted is no outage: trying again cannot mend it.
+    if (connackRc_ < 0 && !tlsError_.empty()) {
+        error = where + ": TLS: " + tlsError_;
+        lk.unlock();
+        stop();
+        return false;
+    }
     if (connackRc_ > 0) {
         error = where + " refused the connection: " + mosquitto_connack_string(connackRc_);
         lk.unlock();

@@ -55,8 +55,9 @@ public:
     ~MqttPublisher() override;
 
     // Connects and waits for the broker's answer. False with the reason when the host is
-    // unknown, TLS cannot be set up or the broker refuses the login. A broker that cannot
-    // be reached now is not an error: the rows wait and the connection is tried again.
+    // unknown, TLS cannot be set up, the broker's certificate is not trusted or the broker
+    // refuses the login. A broker that cannot be reached now is not an error: the rows wait
+    // and the connection is tried again.
     bool start(std::string& error);
 
     void put(const CsvReading& row) override;
@@ -81,6 +82,7 @@ private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onPublish(mosquitto*, void* self, int mid);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
     void enqueue(Message m);
     void track(int mid, bool reading); // with m_ held
     void sendLoop();
@@ -97,7 +99,8 @@ private:
     std::unordered_map<int, bool> inflight_; // message id → a reading
     std::unordered_set<int> earlyAcks_;
     bool connected_ = false;
-    int connackRc_ = -1; // the broker's first answer
+    int connackRc_ = -1;   // the broker's first answer
+    std::string tlsError_; // the first TLS failure the library reported
     bool stopping_ = false;
     std::optional<std::string> announcedUnit_; // put() only
     std::atomic<std::uint64_t> published_{0}, dropped_{0};

@@ -1,7 +1,7 @@
 #pragma once
 // What the two link panels share: the window's watch over the link in use, which they
 // tell when a link connects, stops or loses its device, and which the lamp shows.
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 #include "panel/Panel.h"
 
 #include <functional>

@@ -13,7 +13,7 @@ packages=(
   qt6-qpa-plugins
   xdotool x11-apps netpbm
   scdoc librsvg2-bin lintian appstream dpkg-dev file man-db
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

@@ -62,7 +62,10 @@ private:
 class MeterSession::Decoding : public DecodeSink {
 public:
     explicit Decoding(MeterSession& s) : s_(s) {}
-    void showConnection() override { s_.idleTicks_ = 0; }
+    void showConnection() override {
+        s_.idleTicks_ = 0;
+        s_.tellHealth(s_.health_.frame());
+    }
     void offerForRecording() override {
         s_.sinks_->stamp = now();
         outcome = s_.rule_.offer(reading, s_.sinks_->stamp.timeMs, *s_.sinks_);
@@ -79,7 +82,8 @@ private:
 MeterSession::MeterSession(SessionOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
       recordLimit_(options_.limit > 0 ? options_.limit : INT_MAX), rule_(recordNo_, recordLimit_),
-      cable_(frameHex_, reportChunk_, chunkPending_, idleReports_, pollReports_, idleTicks_) {
+      cable_(frameHex_, reportChunk_, chunkPending_, idleReports_, pollReports_, idleTicks_),
+      health_(options_.linkClock ? options_.linkClock : &LinkWatch::Clock::now) {
     rule_.IntervalOn = options_.intervalSeconds > 0;
     rule_.IntervalText = std::to_string(options_.intervalSeconds);
     rule_.RepeatOn = options_.skipRepeats;
@@ -96,6 +100,7 @@ bool MeterSession::start(std::string& error) {
     using Link = SessionOptions::Link;
     if (options_.link == Link::Serial && !openSerial(error)) return false;
     if (options_.link == Link::Usb && !openUsb(error)) return false;
+    if (options_.link != Link::None) health_.connected(options_.link);
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
     linkTimer_.start(UsbCable::TickMs);
     return true;
@@ -164,7 +169,10 @@ bool MeterSession::openUsb(std::string& error) {
         return false;
     }));
     hid_->SetOnRemoval(THidPlugEvent(this, "removal", [this](THidDevice* d) {
-        if (d == device_) fail("the USB cable was unplugged");
+        if (d != device_) return;
+        tellHealth(
+            health_.cableGone({d->VendorID(), d->ProductID(), d->ProductText(), d->SerialText()}));
+        fail("the USB cable was unplugged");
     }));
     hid_->SetOnDeviceDataError(
         THidDataErrorEvent(this, "dataError", [this](THidDevice*, uint32_t e) {
@@ -204,6 +212,7 @@ bool MeterSession::openUsb(std::string& error) {
 }
 
 void MeterSession::linkTick() {
+    tellHealth(health_.tick());
     const UsbCable::TickResult idle = cable_.tick(device_);
     if (!idle.checked) return;
     emit linkIdle();
@@ -211,6 +220,10 @@ void MeterSession::linkTick() {
     std::size_t written = 0;
     if (idle.repoll) UsbCable::poll(*device_, written);
     if (idle.giveUp) fail(MeterNotReadyText);
+}
+
+void MeterSession::tellHealth(bool changed) {
+    if (changed) emit linkHealthChanged(health_.state());
 }
 
 void MeterSession::frame(const std::string& frameHex) {

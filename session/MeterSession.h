@@ -4,6 +4,7 @@
 // counters, and the sinks a recorded row goes to (the reading table and CSV). It announces
 // what happens by signal; whoever drives it (the headless logger, a test) decides what to
 // show. Options where its users differ are explicit below.
+#include "link/LinkWatch.h"
 #include "link/hid/UsbCable.h"
 #include "meter/core/FrameDecoder.h"
 #include "record/RecordingRule.h"
@@ -27,7 +28,7 @@ class THidDeviceController;
 class TSerialPortDriver;
 
 struct SessionOptions {
-    enum class Link { None, Usb, Serial };
+    using Link = LinkKind;
     Link link = Link::None;
     std::shared_ptr<HidServices> hid; // Usb: where the cable is found; null: hidraw
     std::string usbDevice;            // Usb: a hidraw path; empty: the cable UsbCable picks
@@ -49,6 +50,8 @@ struct SessionOptions {
     bool endAtLimit = true;
     // The limit's gate: exactly `limit` rows (the logger) or one past it (the window's).
     RecordingRule::LimitGate limitGate = RecordingRule::LimitGate::StopAtLimit;
+    // The link watch's clock; empty: the steady clock.
+    std::function<LinkWatch::Clock::time_point()> linkClock;
 };
 
 class MeterSession : public QObject {
@@ -74,6 +77,8 @@ public:
     std::uint64_t rows() const { return rows_; }
     std::uint64_t errors() const { return errors_; }
     bool over() const { return over_; }
+    // The link's health, as the window's lamp and status bar would show it.
+    const LinkWatch& health() const { return health_; }
 
 signals:
     void frameAssembled(const std::string& frameHex);
@@ -82,6 +87,9 @@ signals:
     void recordingChanged(rd780::RecordingRule::Outcome outcome);
     // The link's idle rule ran without a frame since its last run: the link is quiet.
     void linkIdle();
+    // The link turned stalled (no frame for LinkWatch::StallAfter), live again, or its
+    // cable went away.
+    void linkHealthChanged(rd780::LinkWatch::State state);
     // The run is over: 0 when done (limit reached), 1 on a link or file error with its reason.
     void ended(int code, const std::string& reason);
 
@@ -92,6 +100,7 @@ private:
     bool openSerial(std::string& error);
     void serialData(void* sender, const std::uint8_t* data, int size);
     void linkTick();
+    void tellHealth(bool changed);
     void fail(const std::string& reason);
     void flush();
 
@@ -116,6 +125,7 @@ private:
     TSerialPortDriver* serial_ = nullptr;
     std::unique_ptr<SerialChunker> chunker_;
 
+    LinkWatch health_;
     QTimer flushTimer_, recordTimer_, linkTimer_;
     std::uint64_t frames_ = 0, rows_ = 0, errors_ = 0;
 };

@@ -8,25 +8,21 @@
 
 namespace rd780 {
 
-void LinkMonitor::connected(LinkStatus::Kind kind, const std::string& device, int baud,
-                            Clock::time_point now) {
+void LinkMonitor::connected(LinkStatus::Kind kind, const std::string& device, int baud) {
     status_.kind = kind;
     status_.device = device;
     status_.baud = baud;
     status_.health = LinkStatus::Health::Waiting;
     status_.problem.clear();
     rate_.reset();
-    // The silence is counted from the connect, so a link that never sends stalls.
-    connectedAt_ = now;
-    seen_ = false;
 }
 
-void LinkMonitor::connectedUsb(const std::string& device, Clock::time_point now) {
-    connected(LinkStatus::Kind::Usb, device, 0, now);
+void LinkMonitor::connectedUsb(const std::string& device) {
+    connected(LinkStatus::Kind::Usb, device, 0);
 }
 
-void LinkMonitor::connectedSerial(const std::string& device, int baud, Clock::time_point now) {
-    connected(LinkStatus::Kind::Serial, device, baud, now);
+void LinkMonitor::connectedSerial(const std::string& device, int baud) {
+    connected(LinkStatus::Kind::Serial, device, baud);
 }
 
 void LinkMonitor::disconnected() {
@@ -36,18 +32,7 @@ void LinkMonitor::disconnected() {
     rate_.reset();
 }
 
-void LinkMonitor::unplugged() {
-    if (status_.kind == LinkStatus::Kind::None) return;
-    status_.health = LinkStatus::Health::Unplugged;
-}
-
-void LinkMonitor::activity(Clock::time_point now) {
-    lastActivity_ = now;
-    seen_ = true;
-}
-
 void LinkMonitor::frame(Clock::time_point now) {
-    activity(now);
     rate_.frame(now);
     status_.problem.clear();
 }
@@ -56,13 +41,20 @@ LinkStatus LinkMonitor::status(Clock::time_point now) {
     LinkStatus s = status_;
     if (s.kind == LinkStatus::Kind::None) return s;
     s.framesPerSecond = rate_.perSecond(now);
-    if (s.health == LinkStatus::Health::Unplugged) return s;
-    if (!seen_)
-        s.health = now - connectedAt_ < StallAfter ? LinkStatus::Health::Waiting
-                                                   : LinkStatus::Health::Stalled;
-    else
-        s.health = now - lastActivity_ < StallAfter ? LinkStatus::Health::Live
-                                                    : LinkStatus::Health::Stalled;
+    if (!watch_) return s;
+    switch (watch_->state()) {
+    case LinkWatch::State::CableGone:
+        s.health = LinkStatus::Health::Unplugged;
+        break;
+    case LinkWatch::State::Stalled:
+        s.health = LinkStatus::Health::Stalled;
+        break;
+    case LinkWatch::State::Live:
+        s.health = watch_->framesSeen() ? LinkStatus::Health::Live : LinkStatus::Health::Waiting;
+        break;
+    case LinkWatch::State::Off:
+        break;
+    }
     return s;
 }
 

@@ -2,6 +2,7 @@
 // The three texts of the window's status bar, made from typed state: the link, the table
 // the rows go to, and what the recording rule does with the next reading. Plain C++; the
 // window gathers the state, these functions word it.
+#include "link/LinkWatch.h"
 #include "status/FrameRate.h"
 
 #include <chrono>
@@ -14,8 +15,8 @@ class ReadingTable;
 class RecordingRule;
 
 struct LinkStatus {
-    enum class Kind { None, Usb, Serial };
-    enum class Health { Waiting, Live, Stalled, Unplugged }; // Waiting: no byte since connect
+    using Kind = LinkKind;
+    enum class Health { Waiting, Live, Stalled, Unplugged }; // Waiting: no frame since connect
     Kind kind = Kind::None;
     std::string device; // the cable's name, or the serial device node
     int baud = 0;       // serial only
@@ -24,21 +25,19 @@ struct LinkStatus {
     std::string problem; // the last link error or hint, until the link next works
 };
 
-// Follows the link as the window's handlers report it.
+// Follows the link as the window's handlers report it: which link, its frame rate and
+// its last problem. Its health is the link watch's, the one the lamp and the history show.
 class LinkMonitor {
 public:
     using Clock = FrameRate::Clock;
-    // No byte for this long and the link counts as stalled. Long enough for a long frame
-    // at 2400 baud to arrive in pieces without the link looking dead.
-    static constexpr std::chrono::seconds StallAfter{3};
 
-    void connectedUsb(const std::string& device, Clock::time_point now);
-    void connectedSerial(const std::string& device, int baud, Clock::time_point now);
+    // The watch whose health the status shows; without one a link is still waiting.
+    void follow(const LinkWatch& watch) { watch_ = &watch; }
+
+    void connectedUsb(const std::string& device);
+    void connectedSerial(const std::string& device, int baud);
     void speedChanged(int baud) { status_.baud = baud; }
     void disconnected();
-    void unplugged();
-    // Bytes of a frame arrived: the link lives even while a long frame is incomplete.
-    void activity(Clock::time_point now);
     // A whole frame arrived.
     void frame(Clock::time_point now);
     void problem(const std::string& text) { status_.problem = text; }
@@ -46,14 +45,11 @@ public:
     LinkStatus status(Clock::time_point now);
 
 private:
-    void connected(LinkStatus::Kind kind, const std::string& device, int baud,
-                   Clock::time_point now);
+    void connected(LinkStatus::Kind kind, const std::string& device, int baud);
 
+    const LinkWatch* watch_ = nullptr;
     LinkStatus status_;
     FrameRate rate_;
-    Clock::time_point connectedAt_{};
-    Clock::time_point lastActivity_{};
-    bool seen_ = false; // a byte arrived since the connect
 };
 
 struct TableStatus {

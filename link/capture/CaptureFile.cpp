@@ -42,9 +42,9 @@ bool readCapture(const std::string& path, Capture& out, std::string& error) {
     out.header = line;
     const std::string link = line.substr(Magic.size(), line.find(' ', Magic.size()) - Magic.size());
     if (link == "usb-hid") {
-        out.link = CaptureLink::UsbHid;
+        out.link = LinkKind::Usb;
     } else if (link == "serial") {
-        out.link = CaptureLink::Serial;
+        out.link = LinkKind::Serial;
     } else {
         error = "capture " + path + ": unknown link '" + link + "'";
         return false;
@@ -77,7 +77,7 @@ bool readCapture(const std::string& path, Capture& out, std::string& error) {
     return true;
 }
 
-CaptureWriter::CaptureWriter(std::string path, CaptureLink link, std::string source)
+CaptureWriter::CaptureWriter(std::string path, LinkKind link, std::string source)
     : path_(std::move(path)), link_(link), source_(std::move(source)) {}
 
 CaptureWriter::~CaptureWriter() = default;
@@ -87,8 +87,8 @@ bool CaptureWriter::open(std::string& error) {
     std::string quoted;
     for (const char c : source_)
         if (c != '"' && c != '\n' && c != '\r') quoted += c;
-    out_->add(Magic + (link_ == CaptureLink::UsbHid ? "usb-hid" : "serial") + " source=\"" +
-              quoted + "\"\n");
+    out_->add(Magic + (link_ == LinkKind::Usb ? "usb-hid" : "serial") + " source=\"" + quoted +
+              "\"\n");
     startUs_ = monotonicUs();
     return flush(error);
 }

@@ -9,6 +9,8 @@
 //
 // The first line names the link; each further line is the microseconds since the capture
 // began and the bytes in hexadecimal. Plain C++.
+#include "link/LinkWatch.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,15 +20,13 @@ namespace rd780 {
 
 class FileWriter;
 
-enum class CaptureLink { UsbHid, Serial };
-
 struct CaptureRecord {
     std::int64_t us = 0; // since the capture began
     std::vector<std::uint8_t> bytes;
 };
 
 struct Capture {
-    CaptureLink link = CaptureLink::UsbHid;
+    LinkKind link = LinkKind::Usb;
     std::string header;
     std::vector<CaptureRecord> records;
 };
@@ -37,7 +37,7 @@ bool readCapture(const std::string& path, Capture& out, std::string& error);
 class CaptureWriter {
 public:
     // source: what the link was opened on (a device path, the cable's name).
-    CaptureWriter(std::string path, CaptureLink link, std::string source);
+    CaptureWriter(std::string path, LinkKind link, std::string source);
     ~CaptureWriter();
     // Creates (or empties) the file and writes the header. False with the reason.
     bool open(std::string& error);
@@ -48,11 +48,11 @@ public:
     // Hands what was recorded to the system; false with the reason once a write failed.
     bool flush(std::string& error);
     bool finish(std::string& error);
-    CaptureLink link() const { return link_; }
+    LinkKind link() const { return link_; }
 
 private:
     std::string path_;
-    CaptureLink link_;
+    LinkKind link_;
     std::string source_;
     std::int64_t startUs_ = 0;
     std::unique_ptr<FileWriter> out_;

@@ -289,7 +289,6 @@ void UsbLinkPanel::HidCtlRemoval(THidDevice* HidDev) {
     AddHistoryLine("Removal of " + DescribeDevice(HidDev));
     // Another device leaving does not concern the link.
     if (HidDev != SelectedHidDevice) return;
-    if (USBCon->isChecked() && monitor()) monitor()->unplugged();
     USBCon->setChecked(false);
     if (Watch.cableGone(IdentityOf(HidDev))) {
         AddHistoryLine("Cable removed: reading stopped until it is plugged in again");
@@ -385,8 +384,7 @@ void UsbLinkPanel::USBConClick() {
         WatchConnected(LinkKind::Usb);
         connectedDevice_ = DescribeDevice(dev);
         showUsbButton();
-        if (monitor())
-            monitor()->connectedUsb(connectedDevice_.toStdString(), LinkMonitor::Clock::now());
+        if (monitor()) monitor()->connectedUsb(connectedDevice_.toStdString());
     } else {
         dev->SetDataHandler({});
         WatchDisconnected(LinkKind::Usb);
@@ -434,13 +432,9 @@ void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* D
         CaptureTap(report.data(), report.size());
     }
     const HidReportOutcome out = cable_.report(ReportID, Data, Size);
-    const auto now = LinkMonitor::Clock::now();
-    if (out.dataReport) {
-        AddHistoryLine(QString::fromStdString(out.reportText));
-        if (monitor()) monitor()->activity(now);
-    }
+    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
     if (out.wholeFrame) {
-        if (monitor()) monitor()->frame(now);
+        if (monitor()) monitor()->frame(LinkMonitor::Clock::now());
         if (Decode) Decode();
         // Poll even after a failed decode: the meter's next frame may be fine.
         SendDataClick();

@@ -155,7 +155,6 @@ void SerialLinkPanel::BindSerialReceiveHandler() {
 void SerialLinkPanel::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     // Called from the driver's tick, outside any click handler: guard it here.
     Guarded([&] {
-        if (Status && DataSize > 0) Status->Link.activity(LinkMonitor::Clock::now());
         if (CaptureTap && DataPtr && DataSize > 0)
             CaptureTap(DataPtr, static_cast<std::size_t>(DataSize));
         if (SerialFrames && DataPtr && DataSize > 0)
@@ -184,8 +183,7 @@ void SerialLinkPanel::tellOpenResult(bool opened) {
     SerialNote->setText(text);
     if (!Status) return;
     if (opened) {
-        Status->Link.connectedSerial(d.PortDevice(d.ComPort()), ComPortBaudTable[d.ComPortSpeed()],
-                                     LinkMonitor::Clock::now());
+        Status->Link.connectedSerial(d.PortDevice(d.ComPort()), ComPortBaudTable[d.ComPortSpeed()]);
         Status->refresh();
     } else {
         linkProblem(text);

@@ -151,10 +151,10 @@ TEST(MeterPanelAlone, LampShowsTheWatchStalledThenLiveAgainOnTheNextFrame) {
 
     m.WatchConnected(LinkKind::Usb);
     EXPECT_FALSE(m.CONalarm->isVisibleTo(&c.area));
-    now += std::chrono::seconds(6);
+    now += LinkWatch::StallAfter;
     m.WatchTick();
     EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));
-    EXPECT_EQ(c.history, QStringList{"Link stalled: no frame for 5 s"});
+    EXPECT_EQ(c.history, QStringList{"Link stalled: no frame for 3 s"});
 
     m.WatchDisconnected(LinkKind::Serial); // the other link's stop leaves this watch alone
     EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));

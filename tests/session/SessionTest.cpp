@@ -201,5 +201,45 @@ TEST(MeterSession, ReadErrorAndLimitFollowTheirOptions) {
     }
 }
 
+// The session announces the link's health by the one watch and its threshold: stalled once
+// the stall time has passed without a frame (not a tick before), live with the next frame.
+TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFrame) {
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig c;
+    c.reportInterval = std::chrono::microseconds(2000); // re-polled after 1.2 s of silence
+    const int id = sim->addDevice(c);
+    auto now = LinkWatch::Clock::now();
+    SessionOptions o;
+    o.link = LinkKind::Usb;
+    o.hid = sim;
+    o.linkClock = [&] { return now; };
+    MeterSession session(o);
+    QSignalSpy health(&session, &MeterSession::linkHealthChanged);
+    QSignalSpy idle(&session, &MeterSession::linkIdle);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    ASSERT_TRUE(test::waitUntil([&] { return session.frames() >= 2; }, 10000));
+    EXPECT_TRUE(session.health().framesSeen());
+    sim->setMeterSilent(id, true);
+    // Quiet now: the idle rule ran without a frame.
+    idle.clear();
+    ASSERT_TRUE(idle.wait(5000));
+    now += LinkWatch::StallAfter - std::chrono::milliseconds(1);
+    idle.clear();
+    ASSERT_TRUE(idle.wait(5000));
+    ASSERT_TRUE(idle.wait(5000));
+    EXPECT_EQ(health.count(), 0) << "a tick before the threshold";
+    now += std::chrono::milliseconds(1);
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Stalled);
+    EXPECT_EQ(session.health().stalls(), 1);
+
+    sim->setMeterSilent(id, false); // the idle rule's poll brings the next frame
+    ASSERT_TRUE(health.wait(10000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Live);
+    EXPECT_EQ(session.health().stalls(), 1);
+    session.finish(error);
+}
+
 } // namespace
 } // namespace rd780

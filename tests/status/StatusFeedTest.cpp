@@ -28,10 +28,14 @@ TEST(StatusFeed, BarFollowsLinkTableAndRecording) {
         << bar.shownTexts().link << " | " << bar.shownTexts().table << " | "
         << bar.shownTexts().recording;
 
-    feed.Link.connectedUsb("USB to Serial", LinkMonitor::Clock::now());
+    LinkWatch watch;
+    feed.Link.follow(watch);
+    watch.connected(LinkKind::Usb);
+    feed.Link.connectedUsb("USB to Serial");
     rule.IntervalOn = true;
     ASSERT_EQ(rule.offer(Reading{"1.000", 1.0, "V", "DC", ""}, 0, table),
               RecordingRule::Outcome::Recorded);
+    watch.frame();
     feed.Link.frame(LinkMonitor::Clock::now());
     feed.refresh();
     ASSERT_TRUE(test::waitUntil([&] { return bar.shownTexts().table == file + ", 1 row"; }))

@@ -1,7 +1,7 @@
 // The status texts: frames per second over a sliding window, the link's health, and what
 // the table and the recording rule say about the next reading.
 #include "status/StatusTexts.h"
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 #include "record/ReadingTable.h"
 #include "record/RecordingRule.h"
 #include "tests/TestSupport.h"
@@ -105,44 +105,48 @@ TEST(FrameRate, StartIsNotReadAsABurstAndResetForgets) {
     EXPECT_FALSE(rate.lastFrame().has_value());
 }
 
-TEST(LinkMonitor, HealthFollowsTheBytesAndLongFramesKeepItLive) {
+// The status text of each health, which the link watch decides.
+TEST(LinkMonitor, TheTextNamesTheLinkAndTheWatchsHealth) {
+    Clock::time_point now = Clock::time_point{} + 50s;
+    LinkWatch watch([&] { return now; });
     LinkMonitor m;
-    const Clock::time_point t0 = Clock::time_point{} + 50s;
-    EXPECT_EQ(linkText(m.status(t0)), "No link");
+    m.follow(watch);
+    EXPECT_EQ(linkText(m.status(now)), "No link");
 
-    m.connectedSerial("/dev/ttyUSB0", 2400, t0);
-    EXPECT_EQ(m.status(t0 + 1s).health, LinkStatus::Health::Waiting);
-    EXPECT_EQ(linkText(m.status(t0 + 1s)), "Serial: /dev/ttyUSB0, 2400 baud - no frames yet");
-    // Nothing at all for longer than the stall time.
-    EXPECT_EQ(m.status(t0 + LinkMonitor::StallAfter + 1s).health, LinkStatus::Health::Stalled);
-
-    for (int i = 0; i < 10; ++i)
-        m.frame(t0 + 5s + i * 500ms);
-    const LinkStatus live = m.status(t0 + 9'900ms);
-    EXPECT_EQ(live.health, LinkStatus::Health::Live);
-    EXPECT_EQ(linkText(live), "Serial: /dev/ttyUSB0, 2400 baud - live, 2.0 frames/s");
-
-    // A long frame trickles in for six seconds without ending: bytes keep the link live.
-    for (int i = 1; i <= 12; ++i)
-        m.activity(t0 + 9'500ms + i * 500ms);
-    EXPECT_EQ(m.status(t0 + 15'600ms).health, LinkStatus::Health::Live);
-    EXPECT_EQ(m.status(t0 + 15'500ms + LinkMonitor::StallAfter).health,
-              LinkStatus::Health::Stalled);
-
+    watch.connected(LinkKind::Serial);
+    m.connectedSerial("/dev/ttyUSB0", 2400);
+    EXPECT_EQ(linkText(m.status(now)), "Serial: /dev/ttyUSB0, 2400 baud - no frames yet");
+    for (int i = 0; i < 10; ++i) {
+        now += 500ms;
+        watch.frame();
+        m.frame(now);
+    }
+    EXPECT_EQ(linkText(m.status(now + 400ms)),
+              "Serial: /dev/ttyUSB0, 2400 baud - live, 2.0 frames/s");
+    now += LinkWatch::StallAfter;
+    watch.tick();
+    EXPECT_EQ(m.status(now).health, LinkStatus::Health::Stalled);
+    EXPECT_NE(linkText(m.status(now)).find(" - stalled, "), std::string::npos);
     m.speedChanged(9600);
-    EXPECT_NE(linkText(m.status(t0 + 16s)).find("9600 baud"), std::string::npos);
+    EXPECT_NE(linkText(m.status(now)).find("9600 baud"), std::string::npos);
+    watch.cableGone(CableIdentity{});
+    EXPECT_NE(linkText(m.status(now)).find(" - unplugged, "), std::string::npos);
 }
 
-TEST(LinkMonitor, UnplugProblemsAndDisconnect) {
+TEST(LinkMonitor, ProblemsAndDisconnect) {
+    LinkWatch watch;
     LinkMonitor m;
+    m.follow(watch);
     const Clock::time_point t0 = Clock::time_point{} + 50s;
     // A refused connect leaves no link, and says why.
     m.problem("no read/write access to USB to Serial: install the udev rule");
     EXPECT_EQ(linkText(m.status(t0)),
               "No link; no read/write access to USB to Serial: install the udev rule");
 
-    m.connectedUsb("USB to Serial", t0);
+    watch.connected(LinkKind::Usb);
+    m.connectedUsb("USB to Serial");
     EXPECT_EQ(m.status(t0).problem, "") << "a new connection starts without the old problem";
+    watch.frame();
     m.frame(t0 + 1s);
     m.problem("READ ERROR: Input/output error (5)");
     EXPECT_EQ(linkText(m.status(t0 + 1500ms)),
@@ -150,50 +154,76 @@ TEST(LinkMonitor, UnplugProblemsAndDisconnect) {
     m.frame(t0 + 2s);
     EXPECT_EQ(m.status(t0 + 2s).problem, "") << "frames flowing again clear the problem";
 
-    m.unplugged();
-    // Unplugged stays unplugged, whatever bytes were seen just before.
-    EXPECT_EQ(m.status(t0 + 2100ms).health, LinkStatus::Health::Unplugged);
-    EXPECT_NE(linkText(m.status(t0 + 2100ms)).find(" - unplugged"), std::string::npos);
-
     m.problem("Serial port COM1 could not be opened: No such file or directory");
+    watch.disconnected();
     m.disconnected();
     EXPECT_EQ(linkText(m.status(t0 + 3s)),
               "No link; Serial port COM1 could not be opened: No such file or directory");
-    m.connectedUsb("USB to Serial", t0 + 4s);
-    EXPECT_EQ(m.status(t0 + 4s).health, LinkStatus::Health::Waiting)
-        << "a new connection is not unplugged";
 }
 
-// A link that has sent nothing since Connect turns stalled when the whole threshold has
-// passed, to the clock's tick: in the status text and in the link lamp's watch alike.
-TEST(LinkStall, WithoutAnyFrameItIsStalledExactlyWhenTheThresholdHasPassed) {
+// One threshold for every reader of the link's health: the lamp's watch, the status text
+// and the count the logger's summary reads turn stalled when StallAfter has passed without
+// a frame, to the clock's tick, counted from the connect before the first frame and from
+// the last frame after frames.
+TEST(LinkStall, EveryReaderTurnsStalledExactlyWhenTheOneThresholdHasPassed) {
     using Tick = Clock::duration;
-    const Clock::time_point t0 = Clock::time_point{} + 77s;
-    struct Watcher {
-        const char* name;
-        Tick threshold;
-        std::function<bool(Tick)> stalledAfter; // a fresh connect, then this long without bytes
+    struct Health {
+        LinkWatch& watch;
+        LinkMonitor& monitor;
+        Clock::time_point now;
     };
-    const Watcher watchers[] = {{"status text", LinkMonitor::StallAfter,
-                                 [&](Tick d) {
-                                     LinkMonitor m;
-                                     m.connectedSerial("/dev/ttyUSB0", 2400, t0);
-                                     return m.status(t0 + d).health == LinkStatus::Health::Stalled;
-                                 }},
-                                {"link lamp", LinkWatch::StallAfter, [&](Tick d) {
-                                     Clock::time_point now = t0;
-                                     LinkWatch w([&] { return now; });
-                                     w.connected(LinkKind::Usb);
-                                     now += d;
-                                     return w.tick() && w.state() == LinkWatch::State::Stalled;
-                                 }}};
-    for (const Watcher& w : watchers) {
-        SCOPED_TRACE(w.name);
-        EXPECT_FALSE(w.stalledAfter(Tick(0)));
-        EXPECT_FALSE(w.stalledAfter(w.threshold - Tick(1))) << "a tick before";
-        EXPECT_TRUE(w.stalledAfter(w.threshold)) << "the moment it has passed";
-        EXPECT_TRUE(w.stalledAfter(w.threshold + Tick(1)));
-    }
+    struct Reader {
+        const char* name;
+        bool ticked; // read after the link timer's tick; else after the next frame
+        std::function<bool(const Health&)> stalled;
+    };
+    const Reader readers[] = {
+        {"link lamp", true,
+         [](const Health& h) { return h.watch.state() == LinkWatch::State::Stalled; }},
+        {"status text", true,
+         [](const Health& h) {
+             return linkText(h.monitor.status(h.now)).find(" - stalled") != std::string::npos;
+         }},
+        {"stall count", true, [](const Health& h) { return h.watch.stalls() == 1; }},
+        // The logger leaves a serial line without ticks: the next frame counts the silence.
+        {"stall count without a tick", false,
+         [](const Health& h) { return h.watch.stalls() == 1; }},
+    };
+    struct Case {
+        const char* name;
+        int frames; // before the silence, half a second apart
+    };
+    const Case cases[] = {{"before the first frame", 0}, {"after frames", 4}};
+    const struct {
+        const char* name;
+        Tick offset; // from the threshold
+        bool stalled;
+    } moments[] = {{"a tick before", -Tick(1), false},
+                   {"the moment it has passed", Tick(0), true},
+                   {"a tick after", Tick(1), true}};
+    for (const Case& c : cases)
+        for (const auto& at : moments)
+            for (const Reader& r : readers) {
+                SCOPED_TRACE(std::string(c.name) + ", " + at.name + ": " + r.name);
+                Clock::time_point now = Clock::time_point{} + 77s;
+                LinkWatch watch([&] { return now; });
+                LinkMonitor monitor;
+                monitor.follow(watch);
+                watch.connected(LinkKind::Usb);
+                monitor.connectedUsb("USB to Serial");
+                for (int i = 0; i < c.frames; ++i) {
+                    now += 500ms;
+                    watch.frame();
+                    monitor.frame(now);
+                    watch.tick();
+                }
+                now += LinkWatch::StallAfter + at.offset;
+                if (r.ticked)
+                    EXPECT_EQ(watch.tick(), at.stalled) << "said when it changes";
+                else
+                    EXPECT_FALSE(watch.frame()) << "live before and after";
+                EXPECT_EQ(r.stalled({watch, monitor, now}), at.stalled);
+            }
 }
 
 Reading distinct(int i) {

@@ -37,14 +37,52 @@ inline int loopbackPort(int port, bool* answers = nullptr) {
     return port;
 }
 
+// A private certificate authority made for one test with openssl, in dir: ca.pem and the
+// broker's server.pem and server.key it signed for 127.0.0.1 (as an IP address in the
+// certificate, which is what a client checks), and other-ca.pem, a CA that signed nothing
+// here.
+inline bool makeTlsFiles(const std::filesystem::path& dir) {
+    const QString d = QString::fromStdString(dir.string()) + "/";
+    {
+        std::ofstream ext(dir / "server.ext");
+        ext << "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n";
+    }
+    const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    const auto openssl = [](const QStringList& args) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start("openssl", args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    };
+    return openssl(QStringList{"req", "-x509"} + ec +
+                   QStringList{"-keyout", d + "ca.key", "-out", d + "ca.pem", "-days", "2", "-subj",
+                               "/CN=rd780 test CA"}) &&
+           openssl(QStringList{"req", "-x509"} + ec +
+                   QStringList{"-keyout", d + "other-ca.key", "-out", d + "other-ca.pem", "-days",
+                               "2", "-subj", "/CN=rd780 other CA"}) &&
+           openssl(QStringList{"req"} + ec +
+                   QStringList{"-keyout", d + "server.key", "-out", d + "server.csr", "-subj",
+                               "/CN=127.0.0.1"}) &&
+           openssl({"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.pem", "-CAkey",
+                    d + "ca.key", "-CAcreateserial", "-out", d + "server.pem", "-days", "2",
+                    "-extfile", d + "server.ext"});
+}
+
 class Broker {
 public:
-    // users: "name:password" pairs; none allows anyone in.
-    explicit Broker(const std::filesystem::path& dir, const std::vector<std::string>& users = {})
-        : dir_(dir) {
+    // users: "name:password" pairs; none allows anyone in. tls: the listener speaks TLS
+    // with the certificate of makeTlsFiles(dir), which must have been made.
+    explicit Broker(const std::filesystem::path& dir, const std::vector<std::string>& users = {},
+                    bool tls = false)
+        : dir_(dir), tls_(tls) {
         port_ = loopbackPort(0);
         std::ofstream conf(dir / "mosquitto.conf");
         conf << "listener " << port_ << " 127.0.0.1\n";
+        if (tls)
+            conf << "cafile " << (dir / "ca.pem").string() << "\ncertfile "
+                 << (dir / "server.pem").string() << "\nkeyfile " << (dir / "server.key").string()
+                 << "\n";
         // Started by root, the broker would otherwise become another user, who may not
         // write its folder.
         if (const passwd* pw = ::getpwuid(::getuid())) conf << "user " << pw->pw_name << "\n";
@@ -90,12 +128,19 @@ public:
     }
     int port() const { return port_; }
     QString url(const QString& prefix, const QString& user = {}) const {
-        return "mqtt://" + (user.isEmpty() ? QString() : user + "@") +
+        return (tls_ ? "mqtts://" : "mqtt://") + (user.isEmpty() ? QString() : user + "@") +
                "127.0.0.1:" + QString::number(port_) + "/" + prefix;
+    }
+    // How mosquitto_sub and mosquitto_pub reach it.
+    QStringList clientArguments() const {
+        QStringList a{"-h", "127.0.0.1", "-p", QString::number(port_)};
+        if (tls_) a << "--cafile" << QString::fromStdString((dir_ / "ca.pem").string());
+        return a;
     }
 
 private:
     std::filesystem::path dir_;
+    bool tls_ = false;
     int port_ = 0;
     QProcess p_;
 };
@@ -105,10 +150,9 @@ private:
 class Subscriber {
 public:
     Subscriber(const Broker& broker, const QString& filter, const QString& id) {
-        p_.start("mosquitto_sub",
-                 {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", filter, "-t",
-                  "rd780-test/probe", "-q", "1", "-c", "-i", id, "-v"});
-        port_ = broker.port();
+        client_ = broker.clientArguments();
+        p_.start("mosquitto_sub", client_ + QStringList{"-t", filter, "-t", "rd780-test/probe",
+                                                        "-q", "1", "-c", "-i", id, "-v"});
     }
     ~Subscriber() {
         p_.terminate();
@@ -119,8 +163,8 @@ public:
     bool ready() {
         return waitUntil(
             [&] {
-                QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(port_),
-                                                    "-t", "rd780-test/probe", "-m", "probe"});
+                QProcess::execute("mosquitto_pub",
+                                  client_ + QStringList{"-t", "rd780-test/probe", "-m", "probe"});
                 return waitUntil([&] { return count("rd780-test/probe") > 0; }, 500);
             },
             20000);
@@ -147,7 +191,7 @@ public:
 
 private:
     QProcess p_;
-    int port_ = 0;
+    QStringList client_;
     std::string buf_;
     std::vector<std::pair<std::string, std::string>> messages_;
 };

@@ -224,6 +224,45 @@ TEST(Publish, ARefusedLoginOrABadUrlEndsTheRunAtStartWithTheReason) {
     }
 }
 
+// TLS with a private CA made for the test: trusted through --mqtt-cafile, the readings
+// arrive; trusted by the system's store alone, or through another CA, the broker's
+// certificate is refused and the run ends at start with the reason.
+TEST(Publish, OverTlsThePrivateCaIsTrustedOnlyWhenGiven) {
+    ScratchDir dir;
+    ASSERT_TRUE(test::makeTlsFiles(dir.path()));
+    test::Broker broker(dir.path(), {}, true);
+    ASSERT_TRUE(broker.start());
+    test::Subscriber sub(broker, "tls1/reading", "tls");
+    ASSERT_TRUE(sub.ready());
+    const QString ca = QString::fromStdString((dir / "ca.pem").string());
+    Outcome r = runLogger({"--simulate-meter", "--limit", "5", "--table", "t.DB", "--mqtt",
+                           broker.url("tls1"), "--mqtt-cafile", ca},
+                          dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto rows = tableRows(dir / "t.DB");
+    EXPECT_EQ(rows.size(), 5u);
+    ASSERT_TRUE(test::waitUntil([&] { return sub.count("tls1/reading") >= rows.size(); }, 20000));
+    expectMessagesAreTheRows(payloads(sub, "tls1/reading"), rows);
+    EXPECT_NE(r.err.find("5 published, 0 dropped"), std::string::npos) << r.err;
+
+    const struct {
+        const char* name;
+        QStringList cafile;
+    } untrusted[] = {
+        {"the system's store", {}},
+        {"another CA", {"--mqtt-cafile", QString::fromStdString((dir / "other-ca.pem").string())}}};
+    for (const auto& u : untrusted) {
+        SCOPED_TRACE(u.name);
+        r = runLogger(QStringList{"--simulate-meter", "--limit", "5", "--table", "u.DB", "--mqtt",
+                                  broker.url("tls1")} +
+                          u.cafile,
+                      dir.path());
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("certificate verify failed"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(sub.count("tls1/reading"), rows.size()) << "nothing went out untrusted";
+}
+
 TEST(PublishOptions, NewOptionsLandInTheirFieldsAndConflictsAreRefused) {
     auto r = log::parseArguments({"--replay", "c.cap", "--speed", "2.5", "--json", "-", "--mqtt",
                                   "mqtts://u@h/p", "--mqtt-cafile", "ca.pem", "--mqtt-discovery",

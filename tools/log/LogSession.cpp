@@ -88,7 +88,10 @@ private:
 class LogSession::Decoding : public DecodeSink {
 public:
     Decoding(LogSession& s) : s_(s) {}
-    void showConnection() override { s_.state_.LinkIdleTicks = 0; }
+    void showConnection() override {
+        s_.state_.LinkIdleTicks = 0;
+        s_.health_.frame();
+    }
     void offerForRecording() override {
         const FcommState& st = s_.state_;
         const Reading reading{st.ReadingText, st.ReadingValue, st.ReadingUnit, st.ReadingCoupling,
@@ -127,7 +130,9 @@ bool LogSession::start(std::string& error) {
                         : options_.link == LinkKind::Serial ? openSerial(error)
                                                             : openUsb(error);
     if (!linked) return false;
-    // The link timer only watches the USB cable; a serial line is left asleep.
+    health_.connected(serial_ || serialReplay_ ? rd780::LinkKind::Serial : rd780::LinkKind::Usb);
+    // The link timer only watches the USB cable; a serial line is left asleep (the link
+    // watch counts its stalls at the next frame, or at the end).
     connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
     if (cable_) linkTimer_.start(100);
     return true;
@@ -219,7 +224,7 @@ bool LogSession::openCapture(std::string& error) {
                                : !options_.usbDevice.empty()          ? options_.usbDevice
                                                                       : "USB to Serial";
     capture_ = std::make_unique<CaptureWriter>(
-        options_.capture, serial ? CaptureLink::Serial : CaptureLink::UsbHid, source);
+        options_.capture, serial ? rd780::LinkKind::Serial : rd780::LinkKind::Usb, source);
     return capture_->open(error);
 }
 
@@ -233,7 +238,7 @@ bool LogSession::openReplay(std::string& error) {
         over_ = true;
         if (ended_) ended_(0, {});
     };
-    if (capture->link == CaptureLink::Serial) {
+    if (capture->link == rd780::LinkKind::Serial) {
         // The recorded reads go into the same frame finding as the port's.
         chunker_ = std::make_unique<SerialChunker>([this](const std::string& chunk) {
             if (flushChunk(state_.FrameHex, chunk)) frame(state_.FrameHex);
@@ -325,6 +330,7 @@ void LogSession::poll() {
 void LogSession::linkTick() {
     // The cable's idle rule, as the window runs it: a silent meter is asked again, and
     // given up on at length.
+    health_.tick();
     const UsbCable::TickResult idle = usbCable().tick(cable_);
     if (!idle.checked || !cable_) return;
     if (idle.repoll) poll();
@@ -393,6 +399,8 @@ void LogSession::fail(const std::string& reason) {
 }
 
 bool LogSession::finish(std::string& error) {
+    // A silence that lasted to the end is a stall too.
+    if (!over_) health_.tick();
     over_ = true;
     flushTimer_.stop();
     recordTimer_.stop();
@@ -460,6 +468,10 @@ std::string LogSession::summary() const {
                     count(errors_, "error", "errors");
     for (const RowOutput* output : outputs_)
         s += output->summary();
+    // Said only when it happened: a stall is worth a look at the cable.
+    if (health_.stalls() > 0)
+        s += ", " + count(static_cast<std::uint64_t>(health_.stalls()), "stall", "stalls") +
+             " of " + std::to_string(LinkWatch::StallAfter.count()) + " s without a frame";
     return s;
 }
 

@@ -2,6 +2,7 @@
 // One logging run without a window: the meter's frames come over the chosen link, are
 // assembled and decoded as in the window, offered to the recording rule, and each recorded
 // row goes to the reading table and to the CSV file alike.
+#include "link/LinkWatch.h"
 #include "meter/core/FrameDecoder.h"
 #include "panel/FcommState.h"
 #include "record/RecordingRule.h"
@@ -67,6 +68,8 @@ public:
     std::uint64_t frames() const { return frames_; }
     std::uint64_t rows() const { return rows_; }
     std::uint64_t errors() const { return errors_; }
+    // The link's health, by the watch and threshold the window's lamp uses.
+    const LinkWatch& health() const { return health_; }
     std::string summary() const;
 
 private:
@@ -104,6 +107,7 @@ private:
     TSerialPortDriver* serial_ = nullptr;
     std::unique_ptr<SerialChunker> chunker_;
 
+    LinkWatch health_;
     QTimer flushTimer_;
     QTimer recordTimer_;
     QTimer linkTimer_;

@@ -1,11 +1,13 @@
 // The serial link under the link watch: frames on a pseudo-terminal keep it live, none
-// for 5 s (on the test's clock) show it stalled, the next frame makes it live again.
+// for the stall time (on the test's clock) show it stalled, the next frame makes it live
+// again.
 #include "app/TFCOMM.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/MeterPanel.h"
 #include "meter/core/MeterSimulator.h"
+#include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
 #include "view/HistoryList.h"
@@ -30,7 +32,7 @@ int linesWith(TFCOMM& w, const QString& prefix) {
     return n;
 }
 
-TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNext) {
+TEST(SerialLinkWatch, StalledAfterTheStallTimeWithoutAFrameAndLiveAgainWithTheNext) {
     QTemporaryDir dir;
     const QString oldDir = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -52,19 +54,26 @@ TEST(SerialLinkWatch, StalledAfterFiveSecondsWithoutAFrameAndLiveAgainWithTheNex
     ASSERT_TRUE(w->Serial->COMM2->Connected());
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 1; }));
-    now += std::chrono::milliseconds(4999);
+    // The status bar tells the same health as the lamp and the history, at the same tick.
+    const auto statusSays = [&](const char* health) {
+        return w->Serial->Status->texts().link.find(health) != std::string::npos;
+    };
+    now += LinkWatch::StallAfter - std::chrono::milliseconds(1);
     w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 0);
+    EXPECT_TRUE(statusSays(" - live"));
     now += std::chrono::milliseconds(1);
     w->Usb->ConTimerTimer();
     w->Usb->ConTimerTimer();
     EXPECT_EQ(linesWith(*w, "Link stalled"), 1);
     EXPECT_TRUE(alarm());
+    EXPECT_TRUE(statusSays(" - stalled"));
 
     pty.send(meter.nextFrame());
     ASSERT_TRUE(test::waitUntil([&] { return w->Meter->FramesDecoded >= 2; }));
     EXPECT_EQ(linesWith(*w, "Link live again"), 1);
     EXPECT_FALSE(alarm());
+    EXPECT_TRUE(statusSays(" - live"));
 
     // Closed by the user: not watched any more.
     w->Serial->BtDiscon->click();

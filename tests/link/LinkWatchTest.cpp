@@ -1,5 +1,5 @@
 // The link watch on a clock the test moves.
-#include "panel/LinkWatch.h"
+#include "link/LinkWatch.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +14,18 @@ struct FakeClock {
 const CableIdentity Cable{0x1A86, 0xE008, u"USB to Serial", u""};
 } // namespace
 
-TEST(LinkWatch, StallsAfterFiveSecondsWithoutAFrameOnceAndIsLiveWithTheNext) {
+TEST(LinkWatch, StallsWithoutAFrameOnceAndIsLiveWithTheNext) {
     FakeClock c;
+    const auto almost = LinkWatch::StallAfter - 1ms;
     EXPECT_FALSE(c.watch.tick()) << "not connected: never stalled";
     EXPECT_TRUE(c.watch.connected(LinkKind::Serial));
-    c.now += 4999ms;
+    c.now += almost;
     EXPECT_FALSE(c.watch.tick());
+    EXPECT_FALSE(c.watch.framesSeen());
     EXPECT_FALSE(c.watch.frame()) << "a frame while live changes nothing";
-    c.now += 4999ms;
-    EXPECT_FALSE(c.watch.tick()) << "the frame restarted the five seconds";
+    EXPECT_TRUE(c.watch.framesSeen());
+    c.now += almost;
+    EXPECT_FALSE(c.watch.tick()) << "the frame restarted the stall time";
     c.now += 1ms;
     EXPECT_TRUE(c.watch.tick());
     EXPECT_EQ(c.watch.state(), LinkWatch::State::Stalled);
@@ -36,6 +39,9 @@ TEST(LinkWatch, StallsAfterFiveSecondsWithoutAFrameOnceAndIsLiveWithTheNext) {
     EXPECT_FALSE(c.watch.tick());
     EXPECT_FALSE(c.watch.frame()) << "frames of a disconnected link revive nothing";
     EXPECT_EQ(c.watch.state(), LinkWatch::State::Off);
+    EXPECT_EQ(c.watch.stalls(), 1);
+    EXPECT_TRUE(c.watch.connected(LinkKind::Usb));
+    EXPECT_FALSE(c.watch.framesSeen()) << "each connect waits for its own first frame";
 }
 
 TEST(LinkWatch, AGoneCableIsAwaitedByIdentityOnlyOnTheUsbLink) {
@@ -67,7 +73,7 @@ TEST(LinkWatch, AGoneCableIsAwaitedByIdentityOnlyOnTheUsbLink) {
     // Reconnected: watched afresh, nothing awaited any more.
     EXPECT_TRUE(c.watch.connected(LinkKind::Usb));
     EXPECT_FALSE(c.watch.awaits(Cable));
-    c.now += 4s;
+    c.now += LinkWatch::StallAfter - 1s;
     EXPECT_FALSE(c.watch.tick());
     c.watch.cableGone(Cable);
     c.watch.disconnected();
