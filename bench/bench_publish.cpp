@@ -97,7 +97,7 @@ Result flatOut(const fs::path& dir, int rows, int port) {
         frames.push_back(hex);
     }
     std::string error;
-    std::unique_ptr<rd780::MqttPublisher> mqtt;
+    std::shared_ptr<rd780::MqttPublisher> mqtt; // shared with the session
     if (port && !(mqtt = publisher(port, error))) {
         std::fprintf(stderr, "bench_publish: %s\n", error.c_str());
         std::exit(1);
@@ -107,7 +107,7 @@ Result flatOut(const fs::path& dir, int rows, int port) {
     const auto t0 = Clock::now();
     {
         rd780::log::LogSession session(o, {});
-        if (mqtt) session.addOutput(mqtt.get());
+        if (mqtt) session.addOutput(mqtt);
         if (!session.openFiles(error)) {
             std::fprintf(stderr, "bench_publish: %s\n", error.c_str());
             std::exit(1);
@@ -132,14 +132,14 @@ Result paced(const fs::path& dir, double seconds, int port) {
     std::error_code ec;
     fs::remove(o.table, ec);
     std::string error;
-    std::unique_ptr<rd780::MqttPublisher> mqtt;
+    std::shared_ptr<rd780::MqttPublisher> mqtt; // shared with the session
     if (port && !(mqtt = publisher(port, error))) std::exit(1);
     Result r;
     const double cpu0 = cpuSeconds();
     const auto t0 = Clock::now();
     {
         rd780::log::LogSession session(o, {});
-        if (mqtt) session.addOutput(mqtt.get());
+        if (mqtt) session.addOutput(mqtt);
         if (!session.start(error)) {
             std::fprintf(stderr, "bench_publish: %s\n", error.c_str());
             std::exit(1);

@@ -1,15 +1,18 @@
 #include "session/MeterSession.h"
 
+#include "link/capture/CaptureFile.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/serial/SerialPortDriver.h"
+#include "link/serial/SerialReplay.h"
 #include "meter/core/SerialChunker.h"
+#include "record/CsvAppender.h"
 #include "record/CsvExport.h"
-#include "record/FileWriter.h"
 #include "record/ReadingTable.h"
+#include "record/RowOutput.h"
+#include "record/paradox/ParadoxTable.h"
 
 #include <climits>
 #include <ctime>
-#include <unistd.h>
 
 namespace rd780 {
 
@@ -30,32 +33,55 @@ Stamp now() {
                 static_cast<int32_t>(ts.tv_nsec / 1000000)};
 }
 
+// The engine's messages already begin with the file's name.
+std::string tableError(const std::string& table, const std::string& what) {
+    const std::string named = table + ": ";
+    return "table " + (what.compare(0, named.size(), named) == 0 ? what : named + what);
+}
+
+std::string count(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 } // namespace
 
-// Every row the rule appends goes to the table and to the CSV, with one time stamp.
+// Every row the rule appends goes to the CSV and to the table, with one time stamp. The CSV
+// line is written first and taken back if the table refuses the row, so after any failure
+// both files hold the same rows; the other outputs hear of a row once both files hold it.
 class MeterSession::Sinks : public ReadingSink {
 public:
-    Sinks(ReadingTable* table, FileWriter* csv) : table_(table), csv_(csv) {}
+    Sinks(MeterSession& s) : s_(s) {}
     Stamp stamp;
 
     void appendReading(const ReadingRow& row) override {
-        if (table_) table_->appendReading(row);
-        if (csv_) {
-            csv_->add(csvLine({stamp.date, row.TimeMs, std::to_string(row.No), row.Value, row.Unit,
-                               row.Coupling, row.Auto}));
-            // Handed to the system with each row: a reader of the file sees it at once.
-            if (!csv_->flush()) throw std::runtime_error("CSV: " + csv_->error());
+        const CsvReading reading{stamp.date, row.TimeMs, std::to_string(row.No),
+                                 row.Value,  row.Unit,   row.Coupling,
+                                 row.Auto};
+        CsvAppender* csv = s_.csv_.get();
+        if (csv && !csv->append(csvLine(reading)))
+            throw std::runtime_error("CSV " + s_.options_.csv + ": " + csv->error());
+        if (s_.table_) {
+            try {
+                s_.table_->appendReading(row);
+            } catch (...) {
+                if (csv) csvAhead_ = !csv->dropLast();
+                throw;
+            }
         }
+        for (const auto& output : s_.outputs_)
+            output->put(reading);
         ++count_;
     }
-    int64_t rowCount() const override { return table_ ? table_->rowCount() : count_; }
+    int64_t rowCount() const override { return s_.table_ ? s_.table_->rowCount() : count_; }
     void emptyTable() override {}
-    bool isFull() const override { return table_ && table_->isFull(); }
+    bool isFull() const override { return s_.table_ && s_.table_->isFull(); }
+    // True when the CSV holds a row the table refused (standard output cannot take it back).
+    bool csvAhead() const { return csvAhead_; }
 
 private:
-    ReadingTable* table_;
-    FileWriter* csv_;
+    MeterSession& s_;
     int64_t count_ = 0;
+    bool csvAhead_ = false;
 };
 
 // The decoder's steps the session needs: the link is alive, and the reading is offered.
@@ -95,135 +121,53 @@ MeterSession::~MeterSession() {
     finish(ignored);
 }
 
-bool MeterSession::start(std::string& error) {
-    if (!openSinks(error)) return false;
-    using Link = SessionOptions::Link;
-    if (options_.link == Link::Serial && !openSerial(error)) return false;
-    if (options_.link == Link::Usb && !openUsb(error)) return false;
-    if (options_.link != Link::None) health_.connected(options_.link);
-    connect(&linkTimer_, &QTimer::timeout, this, [this] { linkTick(); });
-    linkTimer_.start(UsbCable::TickMs);
-    return true;
+void MeterSession::addOutput(std::shared_ptr<RowOutput> output) {
+    outputs_.push_back(std::move(output));
+}
+
+void MeterSession::setStopRequested(std::function<bool()> stop) {
+    stopRequested_ = std::move(stop);
+}
+
+bool MeterSession::openTable(std::string& error) {
+    try {
+        table_ = std::make_unique<ReadingTable>();
+        table_->openOrCreate(options_.table);
+    } catch (const std::exception& e) {
+        table_.reset();
+        error = tableError(options_.table, e.what());
+        if (dynamic_cast<const paradox::InUseError*>(&e)) startFailure_ = TableRefused;
+        return false;
+    }
+    // Refused now rather than at the first reading, with the link already up.
+    const std::string why =
+        !table_->table().writable() ? "cannot be written (permissions)"
+        : table_->table().hasPrimaryIndex()
+            ? "has a primary index; rows appended out of key order would corrupt it"
+        : !table_->hasRecordingFields()
+            ? "is not a reading table (it lacks a field a reading fills)"
+            : "";
+    if (why.empty()) return true;
+    error = "table " + options_.table + ": " + why;
+    return false;
 }
 
 bool MeterSession::openSinks(std::string& error) {
-    try {
-        if (!options_.table.empty()) {
-            table_ = std::make_unique<ReadingTable>();
-            table_->openOrCreate(options_.table);
-        }
-    } catch (const std::exception& e) {
-        error = "table " + options_.table + ": " + e.what();
-        return false;
-    }
+    if (!options_.table.empty() && !openTable(error)) return false;
     if (!options_.csv.empty()) {
-        csvDurable_ = options_.csv != "-";
-        csv_ = csvDurable_ ? std::make_unique<FileWriter>(options_.csv)
-                           : std::make_unique<FileWriter>(::dup(STDOUT_FILENO));
-        csv_->add(csvHeader());
-        if (!csv_->flush(csvDurable_)) {
+        csv_ = std::make_unique<CsvAppender>();
+        csv_->setStopRequested(stopRequested_);
+        if (!csv_->open(options_.csv, csvHeader(), options_.table)) {
             error = "CSV " + options_.csv + ": " + csv_->error();
             return false;
         }
     }
-    sinks_ = std::make_unique<Sinks>(table_.get(), csv_.get());
+    sinks_ = std::make_unique<Sinks>(*this);
     connect(&flushTimer_, &QTimer::timeout, this, [this] { flush(); });
     flushTimer_.start(FlushIntervalMs);
     connect(&recordTimer_, &QTimer::timeout, this, [this] { rule_.tick(); });
     recordTimer_.start(RecordTickMs);
     return true;
-}
-
-bool MeterSession::openSerial(std::string& error) {
-    serial_ = new TSerialPortDriver(this);
-    serial_->SetComPort(pnCOM1);
-    serial_->SetPortDevice(pnCOM1, options_.serialDevice);
-    serial_->SetComPortSpeed(br2400);
-    chunker_ = std::make_unique<SerialChunker>([this](const std::string& chunk) {
-        if (flushChunk(frameHex_, chunk)) frame(frameHex_);
-    });
-    serial_->OnIdlePoll = [this] { chunker_->idle(); };
-    serial_->OnReadError = [this](const std::string& why) {
-        fail("serial port " + options_.serialDevice + ": " + why);
-    };
-    serial_->SetOnReceiveData({this, &MeterSession::serialData});
-    if (!serial_->Connect()) {
-        error = "serial port " + options_.serialDevice + ": " + serial_->LastOpenError();
-        return false;
-    }
-    return true;
-}
-
-void MeterSession::serialData(void*, const std::uint8_t* data, int size) {
-    if (data && size > 0) chunker_->receive(data, static_cast<std::size_t>(size));
-}
-
-bool MeterSession::openUsb(std::string& error) {
-    hid_ = new THidDeviceController(this, options_.hid ? options_.hid : makeLinuxHidServices());
-    hid_->SetOnEnumerate(THidEnumerateEvent(this, "enumerate", [this](THidDevice* d, int32_t i) {
-        const bool wanted = options_.usbDevice.empty()
-                                ? UsbCable::isCable(*d)
-                                : d->PnPInfo() && d->PnPInfo()->DevicePath == options_.usbDevice;
-        if (!wanted) return true;
-        hid_->CheckOutAt(i, device_);
-        return false;
-    }));
-    hid_->SetOnRemoval(THidPlugEvent(this, "removal", [this](THidDevice* d) {
-        if (d != device_) return;
-        tellHealth(
-            health_.cableGone({d->VendorID(), d->ProductID(), d->ProductText(), d->SerialText()}));
-        fail("the USB cable was unplugged");
-    }));
-    hid_->SetOnDeviceDataError(
-        THidDataErrorEvent(this, "dataError", [this](THidDevice*, uint32_t e) {
-            const std::string text = "read error: " + hid_->Services()->errorText(e);
-            ++errors_;
-            if (options_.readError == SessionOptions::ReadError::End) return fail(text);
-            if (options_.message) options_.message(text);
-        }));
-    hid_->EnumerateDevices();
-    if (!device_) {
-        error = options_.usbDevice.empty() ? "no USB cable (\"USB to Serial\") found"
-                                           : "no HID device " + options_.usbDevice;
-        return false;
-    }
-    if (!device_->HasReadWriteAccess()) {
-        error = "no read/write access to " + device_->PnPInfo()->DevicePath +
-                ": install the udev rule and re-plug the cable";
-        return false;
-    }
-    if (!UsbCable::configure(*device_, UsbCable::Baud)) {
-        error = "the USB cable refused its line settings";
-        return false;
-    }
-    cable_.restart();
-    std::size_t written = 0;
-    UsbCable::poll(*device_, written);
-    device_->SetDataHandler(THidDataEvent(
-        this, "data", [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-            const HidReportOutcome r = cable_.report(id, data, size);
-            if (!r.wholeFrame || over_) return;
-            frame(frameHex_);
-            std::size_t written = 0;
-            // Even after a failed decode: the meter's next frame may be fine.
-            if (device_) UsbCable::poll(*device_, written);
-        }));
-    return true;
-}
-
-void MeterSession::linkTick() {
-    tellHealth(health_.tick());
-    const UsbCable::TickResult idle = cable_.tick(device_);
-    if (!idle.checked) return;
-    emit linkIdle();
-    if (!device_) return;
-    std::size_t written = 0;
-    if (idle.repoll) UsbCable::poll(*device_, written);
-    if (idle.giveUp) fail(MeterNotReadyText);
-}
-
-void MeterSession::tellHealth(bool changed) {
-    if (changed) emit linkHealthChanged(health_.state());
 }
 
 void MeterSession::frame(const std::string& frameHex) {
@@ -252,38 +196,50 @@ void MeterSession::frame(const std::string& frameHex) {
         ++rows_;
         break;
     case RecordingRule::Outcome::TableFull:
-        fail("the table " + options_.table + " is full");
+        end(TableRefused, "the table " + options_.table + " is full");
         return;
     default:
         break;
     }
-    if (options_.endAtLimit && !over_ &&
-        (decoding.outcome == RecordingRule::Outcome::LimitReached || rule_.limitReached())) {
-        over_ = true;
-        emit ended(0, {});
-    }
+    if (options_.endAtLimit &&
+        (decoding.outcome == RecordingRule::Outcome::LimitReached || rule_.limitReached()))
+        end(0, {});
 }
 
 void MeterSession::flush() {
     try {
         if (table_) table_->flush();
-        if (csv_ && !csv_->flush(csvDurable_)) throw std::runtime_error("CSV: " + csv_->error());
+        if (csv_ && !csv_->sync())
+            throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
+        std::string error;
+        for (const auto& output : outputs_)
+            if (!output->flush(error)) throw std::runtime_error(error);
+        if (capture_ && !capture_->flush(error)) throw std::runtime_error(error);
     } catch (const std::exception& e) {
         fail(e.what());
     }
 }
 
-void MeterSession::fail(const std::string& reason) {
+void MeterSession::tellHealth(bool changed) {
+    if (changed) emit linkHealthChanged(health_.state());
+}
+
+void MeterSession::end(int code, const std::string& reason) {
     if (over_) return;
     over_ = true;
-    emit ended(1, reason);
+    emit ended(code, reason);
 }
 
 bool MeterSession::finish(std::string& error) {
+    // A silence that lasted to the end is a stall too.
+    if (!over_) health_.tick();
     over_ = true;
+    if (finished_) return true;
+    finished_ = true;
     flushTimer_.stop();
     recordTimer_.stop();
     linkTimer_.stop();
+    if (serialReplay_) serialReplay_->stop();
     if (device_) {
         device_->SetDataHandler({});
         delete device_; // check-in
@@ -297,23 +253,45 @@ bool MeterSession::finish(std::string& error) {
         serial_ = nullptr;
     }
     bool ok = true;
+    auto failed = [&](const std::string& why) {
+        if (ok) error = why;
+        ok = false;
+    };
     if (table_) {
         try {
             table_->close();
         } catch (const std::exception& e) {
-            error = "table " + options_.table + ": " + e.what();
-            ok = false;
+            failed(tableError(options_.table, e.what()));
         }
         table_.reset();
     }
     if (csv_) {
-        if (!csv_->flush(csvDurable_) || !csv_->finish()) {
-            if (ok) error = "CSV " + options_.csv + ": " + csv_->error();
-            ok = false;
-        }
+        if (!csv_->close()) failed("CSV " + options_.csv + ": " + csv_->error());
         csv_.reset();
     }
+    std::string why;
+    for (const auto& output : outputs_)
+        if (!output->finish(why)) failed(why);
+    if (capture_ && !capture_->finish(why)) failed(why);
+    capture_.reset();
     return ok;
+}
+
+std::string MeterSession::summary() const {
+    // Rows of this run in each file; named apart only when the files disagree.
+    std::string rows = count(rows_, "row", "rows");
+    if (sinks_ && sinks_->csvAhead())
+        rows += " in " + options_.table + ", " + count(rows_ + 1, "row", "rows") + " in " +
+                options_.csv;
+    std::string s =
+        count(frames_, "frame", "frames") + ", " + rows + ", " + count(errors_, "error", "errors");
+    for (const auto& output : outputs_)
+        s += output->summary();
+    // Said only when it happened: a stall is worth a look at the cable.
+    if (health_.stalls() > 0)
+        s += ", " + count(static_cast<std::uint64_t>(health_.stalls()), "stall", "stalls") +
+             " of " + std::to_string(LinkWatch::StallAfter.count()) + " s without a frame";
+    return s;
 }
 
 } // namespace rd780

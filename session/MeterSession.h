@@ -1,9 +1,10 @@
 #pragma once
-// One meter session without widgets: the chosen link (the USB cable or a serial port),
-// the assembly of its bytes into frames, the decoding, the recording rule with its own
-// counters, and the sinks a recorded row goes to (the reading table and CSV). It announces
-// what happens by signal; whoever drives it (the headless logger, a test) decides what to
-// show. Options where its users differ are explicit below.
+// One meter session without widgets: the chosen link (the USB cable, a serial port, or a
+// capture played back), the assembly of its bytes into frames, the decoding, the recording
+// rule with its own counters, and the sinks a recorded row goes to (the reading table, the
+// CSV, further outputs such as JSON lines or a message bus), with a tap that captures what
+// the link delivered. It announces what happens by signal; whoever drives it (the headless
+// logger, a test) decides what to show. Options where its users differ are explicit below.
 #include "link/LinkWatch.h"
 #include "link/hid/UsbCable.h"
 #include "meter/core/FrameDecoder.h"
@@ -16,16 +17,21 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rd780 {
 
-class FileWriter;
+class CaptureWriter;
+class CsvAppender;
 class HidServices;
 class ReadingTable;
+class RowOutput;
 class SerialChunker;
+class SerialReplay;
 class THidDevice;
 class THidDeviceController;
 class TSerialPortDriver;
+struct Capture;
 
 struct SessionOptions {
     using Link = LinkKind;
@@ -33,9 +39,15 @@ struct SessionOptions {
     std::shared_ptr<HidServices> hid; // Usb: where the cable is found; null: hidraw
     std::string usbDevice;            // Usb: a hidraw path; empty: the cable UsbCable picks
     std::string serialDevice;         // Serial: the device node, read at 2400 baud
+    // A capture file played back instead of the link (its header names the link); empty: none.
+    std::string replay;
+    double speed = 1; // of the replay: faster (above 1) or slower than recorded
+
+    std::string capture;  // where what the link delivers is captured; empty: nowhere
+    std::string linkName; // the capture's name for the link; empty: its device
 
     std::string table; // reading table to open or create; empty: none
-    std::string csv;   // CSV file; "-": standard output; empty: none
+    std::string csv;   // CSV file rows are added to; "-": standard output; empty: none
 
     int limit = 0;           // rows to record; 0: no limit
     int intervalSeconds = 0; // 0: every reading
@@ -59,15 +71,28 @@ class MeterSession : public QObject {
 public:
     static constexpr int FlushIntervalMs = 200; // rows are made durable this often
     static constexpr int RecordTickMs = 1000;   // the sampling interval's clock
+    // The end status for a table that can take no rows (full, or in use by another
+    // program): running again cannot mend it.
+    static constexpr int TableRefused = 3;
 
     explicit MeterSession(SessionOptions options, QObject* parent = nullptr);
     ~MeterSession() override;
 
-    // Opens the sinks, then the link. False with the reason when one cannot be.
+    // Every recorded row also goes to output, after the table and the CSV hold it. Before
+    // start.
+    void addOutput(std::shared_ptr<RowOutput> output);
+    // Asked when a write is interrupted by a signal: true gives the write up, so a signal
+    // ends a run blocked on its output. Before start.
+    void setStopRequested(std::function<bool()> stop);
+
+    // Opens the sinks, the capture, then the link. False with the reason when one cannot
+    // be; startFailure() then gives the end status.
     bool start(std::string& error);
+    int startFailure() const { return startFailure_; }
     // The sinks alone (for frames handed in through frame()).
     bool openSinks(std::string& error);
-    // Stops the link and makes every recorded row durable. False with the reason on failure.
+    // Stops the link and makes every recorded row durable in every sink. False with the
+    // reason on failure.
     bool finish(std::string& error);
 
     // One whole frame text, as a link's assembly hands it over.
@@ -79,6 +104,8 @@ public:
     bool over() const { return over_; }
     // The link's health, as the window's lamp and status bar would show it.
     const LinkWatch& health() const { return health_; }
+    // The counts of the run: "12 frames, 10 rows, 0 errors" and what each output adds.
+    std::string summary() const;
 
 signals:
     void frameAssembled(const std::string& frameHex);
@@ -90,30 +117,42 @@ signals:
     // The link turned stalled (no frame for LinkWatch::StallAfter), live again, or its
     // cable went away.
     void linkHealthChanged(rd780::LinkWatch::State state);
-    // The run is over: 0 when done (limit reached), 1 on a link or file error with its reason.
+    // The run is over: 0 when done (limit reached, replay played), 1 on a link or file error
+    // with its reason, TableRefused when the table is full.
     void ended(int code, const std::string& reason);
 
 private:
     class Sinks;
     class Decoding;
+    bool openTable(std::string& error);
     bool openUsb(std::string& error);
     bool openSerial(std::string& error);
+    bool openReplay(std::string& error);
+    bool openCapture(std::string& error);
     void serialData(void* sender, const std::uint8_t* data, int size);
+    void chunkerOnFrames();
     void linkTick();
     void tellHealth(bool changed);
-    void fail(const std::string& reason);
+    void end(int code, const std::string& reason);
+    void fail(const std::string& reason) { end(1, reason); }
     void flush();
 
     SessionOptions options_;
     bool over_ = false;
+    bool finished_ = false;
+    int startFailure_ = 1;
     ScaleSettings scale_;
     int recordNo_ = 1;
     int recordLimit_;
     RecordingRule rule_;
     std::unique_ptr<ReadingTable> table_;
-    std::unique_ptr<FileWriter> csv_;
-    bool csvDurable_ = false;
+    std::unique_ptr<CsvAppender> csv_;
+    std::function<bool()> stopRequested_;
+    std::vector<std::shared_ptr<RowOutput>> outputs_;
     std::unique_ptr<Sinks> sinks_;
+    std::unique_ptr<CaptureWriter> capture_;
+    std::shared_ptr<Capture> replay_;
+    std::unique_ptr<SerialReplay> serialReplay_;
 
     // The link's assembly state.
     std::string frameHex_, reportChunk_;

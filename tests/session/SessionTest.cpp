@@ -6,14 +6,19 @@
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
 #include "link/hid/UsbCable.h"
+#include "link/serial/PtyPair.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
+#include "record/ReadingTable.h"
+#include "record/RowOutput.h"
+#include "record/paradox/TableTestSupport.h"
 #include "session/MeterSession.h"
 
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 
 namespace rd780 {
@@ -201,6 +206,86 @@ TEST(MeterSession, ReadErrorAndLimitFollowTheirOptions) {
     }
 }
 
+// An output that keeps what it is handed, as a JSON-lines file or a broker would get it.
+class KeptRows : public RowOutput {
+public:
+    void put(const CsvReading& r) override {
+        rows.push_back(r.no + " " + r.value + " " + r.unit + " " + r.coupling + " " + r.autoText);
+    }
+    bool flush(std::string&) override { return true; }
+    std::string summary() const override { return ", " + std::to_string(rows.size()) + " kept"; }
+    std::vector<std::string> rows;
+};
+
+std::string firstLine(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// What the logger hands the session beside the table: every recorded row reaches each
+// output, the tap captures what the link delivered, and that capture played back (faster)
+// through the same assembly gives the same rows; a table another program holds is refused
+// with the status a restart cannot mend.
+TEST(MeterSession, OutputsAndCaptureTakeEveryRowAndTheCaptureReplaysToTheSameRows) {
+    test::ScratchDir dir;
+    auto run = [&](SessionOptions o, std::uint64_t rows) {
+        auto kept = std::make_shared<KeptRows>();
+        o.table = (dir / (o.replay.empty() ? "live.DB" : "again.DB")).string();
+        o.csv = (dir / (o.replay.empty() ? "live.csv" : "again.csv")).string();
+        MeterSession session(o);
+        session.addOutput(kept);
+        int code = -1;
+        QObject::connect(&session, &MeterSession::ended, [&](int c) { code = c; });
+        std::string error;
+        EXPECT_TRUE(session.start(error)) << error;
+        EXPECT_TRUE(test::waitUntil([&] { return code >= 0; }, 30000));
+        EXPECT_EQ(code, 0);
+        EXPECT_TRUE(session.finish(error)) << error;
+        EXPECT_EQ(session.rows(), rows);
+        EXPECT_EQ(kept->rows.size(), rows);
+        EXPECT_NE(session.summary().find(std::to_string(rows) + " kept"), std::string::npos)
+            << session.summary();
+        ReadingTable table;
+        table.open(o.table);
+        EXPECT_EQ(table.rowCount(), static_cast<std::int64_t>(rows));
+        std::ifstream csv(o.csv);
+        std::size_t lines = 0;
+        for (std::string line; std::getline(csv, line);)
+            ++lines;
+        EXPECT_EQ(lines, rows + 1) << "the header and one line a row";
+        return kept->rows;
+    };
+    constexpr int N = 6;
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig cable;
+    cable.meterPeriod = std::chrono::milliseconds(0); // a real cable's pace
+    sim->addDevice(cable);
+    SessionOptions live;
+    live.link = SessionOptions::Link::Usb;
+    live.hid = sim;
+    live.limit = N;
+    live.capture = (dir / "cable.cap").string();
+    live.linkName = "bench cable";
+    const auto liveRows = run(live, N);
+    EXPECT_EQ(firstLine(dir / "cable.cap"), "rd780 capture 1 link=usb-hid source=\"bench cable\"");
+
+    SessionOptions again;
+    again.replay = live.capture;
+    again.speed = 10;
+    EXPECT_EQ(run(again, N), liveRows) << "played to its end, the capture ends the run";
+
+    ReadingTable held;
+    held.openOrCreate((dir / "live.DB").string());
+    SessionOptions refused;
+    refused.table = (dir / "live.DB").string();
+    MeterSession session(refused);
+    std::string error;
+    EXPECT_FALSE(session.start(error));
+    EXPECT_EQ(session.startFailure(), MeterSession::TableRefused) << error;
+}
+
 // The session announces the link's health by the one watch and its threshold: stalled once
 // the stall time has passed without a frame (not a tick before), live with the next frame.
 TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFrame) {
@@ -238,6 +323,40 @@ TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFra
     ASSERT_TRUE(health.wait(10000));
     EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Live);
     EXPECT_EQ(session.health().stalls(), 1);
+    session.finish(error);
+}
+
+// On a serial line the link timer sleeps; the recording's clock looks at the same watch, so
+// the line stalls by the same threshold and the summary counts it.
+TEST(MeterSession, ASerialLineStallsByTheSameWatchAndTheSummaryCountsIt) {
+    test::PtyPair pty;
+    MeterDisplay d;
+    d.field = "1.000";
+    const auto frame = MeterSimulator::encode(d);
+    auto now = LinkWatch::Clock::now();
+    SessionOptions o;
+    o.link = LinkKind::Serial;
+    o.serialDevice = pty.slavePath();
+    o.linkClock = [&] { return now; };
+    MeterSession session(o);
+    QSignalSpy health(&session, &MeterSession::linkHealthChanged);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    // The port empties its queues once opened: the frame is offered again until it shows.
+    for (int i = 0; i < 20 && session.frames() == 0; ++i) {
+        pty.send(frame);
+        test::waitUntil([&] { return session.frames() > 0; }, 1500);
+    }
+    ASSERT_GT(session.frames(), 0u);
+    EXPECT_EQ(health.count(), 0);
+    now += LinkWatch::StallAfter;
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Stalled);
+    pty.send(frame);
+    ASSERT_TRUE(health.wait(5000));
+    EXPECT_EQ(health.takeFirst()[0].value<LinkWatch::State>(), LinkWatch::State::Live);
+    EXPECT_NE(session.summary().find(", 1 stall of 3 s without a frame"), std::string::npos)
+        << session.summary();
     session.finish(error);
 }
 

@@ -2,9 +2,6 @@
 #include "tools/log/LogOptions.h"
 #include "tools/log/LogSession.h"
 
-#include "mqtt/MqttPublisher.h"
-#include "record/JsonLinesSink.h"
-
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -43,28 +40,6 @@ void onSignal(int) {
         t.it_value.tv_usec = BackstopMs * 1000;
         ::setitimer(ITIMER_REAL, &t, nullptr);
     }
-}
-
-// The outputs besides the table and the CSV. False with the reason when one cannot start.
-bool startOutputs(const rd780::log::LogOptions& options,
-                  std::unique_ptr<rd780::JsonLinesSink>& json,
-                  std::unique_ptr<rd780::MqttPublisher>& mqtt, std::string& error) {
-    if (!options.mqttUrl.empty()) {
-        rd780::MqttSettings settings;
-        const auto url = rd780::parseMqttUrl(options.mqttUrl, error);
-        if (!url) return false;
-        settings.url = *url;
-        if (const char* password = std::getenv("RD780_MQTT_PASSWORD")) settings.password = password;
-        settings.caFile = options.mqttCaFile;
-        settings.discovery = options.mqttDiscovery;
-        mqtt = std::make_unique<rd780::MqttPublisher>(settings);
-        if (!mqtt->start(error)) return false;
-    }
-    if (!options.json.empty()) {
-        json = std::make_unique<rd780::JsonLinesSink>(options.json);
-        if (!json->open(error)) return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -123,18 +98,9 @@ int main(int argc, char** argv) {
         end(0, {});
     });
 
-    // Declared before the session, which hands them rows until it is finished.
-    std::unique_ptr<rd780::JsonLinesSink> json;
-    std::unique_ptr<rd780::MqttPublisher> mqtt;
     LogSession session(options, end);
     session.setStopRequested([] { return stopRequested != 0; });
     std::string error;
-    if (!startOutputs(options, json, mqtt, error)) {
-        std::fprintf(stderr, "rd780-log: %s\n", error.c_str());
-        return 1;
-    }
-    if (json) session.addOutput(json.get());
-    if (mqtt) session.addOutput(mqtt.get());
     if (!session.start(error)) {
         std::string ignored;
         session.finish(ignored);
@@ -146,7 +112,7 @@ int main(int argc, char** argv) {
                            [&] { end(0, {}); });
     if (!ended) app.exec();
     // After a signal the backstop allows under a second: the broker gets a moment, not five.
-    if (mqtt && stopRequested) mqtt->setDrainMs(300);
+    if (stopRequested) session.hurry();
 
     if (!session.finish(error) && code == 0) {
         code = 1;
