@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QThread>
@@ -56,7 +57,21 @@ public:
         // Named first: the event may delete its receiver.
         std::string key = receiver->metaObject()->className();
         if (!receiver->objectName().isEmpty()) key += " " + receiver->objectName().toStdString();
+        // A scroll area's viewport or an unnamed part is known by its owner.
+        if (QObject* owner = receiver->parent();
+            owner && (receiver->objectName().isEmpty() ||
+                      receiver->objectName().startsWith(QLatin1String("qt_"))))
+            key += " in " + (owner->objectName().isEmpty()
+                                 ? std::string(owner->metaObject()->className())
+                                 : owner->objectName().toStdString());
+        // A timer without a name is known by its interval.
+        if (const auto* t = qobject_cast<QTimer*>(receiver); t && t->objectName().isEmpty())
+            key += " " + std::to_string(t->interval()) + " ms";
         key += " #" + std::to_string(int(event->type()));
+        if (event->type() == QEvent::Paint) {
+            const QRect r = static_cast<QPaintEvent*>(event)->rect();
+            areas[key] += double(r.width()) * r.height();
+        }
         const double t0 = threadCpuSeconds();
         const bool r = QApplication::notify(receiver, event);
         auto& e = times[key];
@@ -68,13 +83,20 @@ public:
         std::vector<std::pair<std::string, std::pair<double, long>>> v(times.begin(), times.end());
         std::sort(v.begin(), v.end(),
                   [](const auto& a, const auto& b) { return a.second.first > b.second.first; });
-        std::printf("  events by GUI CPU time (receiver, event type: us/s, count/s)\n");
-        for (std::size_t i = 0; i < v.size() && i < 30; ++i)
-            std::printf("    %-60s %8.1f %8.1f\n", v[i].first.c_str(),
+        std::printf("  events by GUI CPU time (receiver, event type: us/s, count/s; paints: "
+                    "mean px painted)\n");
+        for (std::size_t i = 0; i < v.size() && i < 30; ++i) {
+            std::printf("    %-64s %8.1f %8.1f", v[i].first.c_str(),
                         1e6 * v[i].second.first / seconds, double(v[i].second.second) / seconds);
+            if (const auto a = areas.find(v[i].first); a != areas.end())
+                std::printf(" %8.0f", a->second / double(v[i].second.second));
+            std::printf("\n");
+        }
         times.clear();
+        areas.clear();
     }
     std::map<std::string, std::pair<double, long>> times;
+    std::map<std::string, double> areas; // pixels painted per Paint key
 };
 
 struct Sample {

@@ -3,8 +3,7 @@
 // it stays where it is, and it follows again when the user scrolls back to the end.
 #include <QHeaderView>
 #include <QObject>
-
-class QTableView;
+#include <QTableView>
 
 namespace rd780 {
 
@@ -30,6 +29,19 @@ public:
     QSize sizeHint() const override;
 };
 
+// The reading grid. Its background comes from a style sheet, which the style draws on a
+// viewport it leaves see-through: every scroll by one row then repainted the whole grid
+// and the panel behind it. Painting that background here lets the viewport be opaque, so
+// a scroll moves the pixels already shown and paints the new row alone.
+class ReadingGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit ReadingGrid(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // Applies the policy to a view over its model as it is when attached. Per appended batch
 // it only moves the scroll bar; it never asks the model about rows other than the ones
 // the view paints, so its cost does not grow with the table. Appended rows are laid out
@@ -53,6 +65,7 @@ private:
     QTableView* view_;
     FollowPolicy policy_;
     int follows_ = 0;
+    int unpaintedFrom_ = -1; // first appended row not painted yet, -1 for none
 };
 
 } // namespace rd780

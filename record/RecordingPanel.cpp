@@ -179,7 +179,7 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     connect(saveas, &QToolButton::clicked, this, [this] { Guarded([this] { saveasClick(); }); });
     connect(BtPrint, &QToolButton::clicked, this, [this] { Guarded([this] { BtPrintClick(); }); });
 
-    DBGrid1 = new QTableView(Client);
+    DBGrid1 = new ReadingGrid(Client);
     DBGrid1->setObjectName("DBGrid1");
     DBGrid1->setGeometry(3, 202, 334, 260);
     DBGrid1->setVerticalHeader(new GridRowHeader(DBGrid1));

@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -34,6 +35,11 @@ public:
         beginInsertRows({}, rows_, rows_ + n - 1);
         rows_ += n;
         endInsertRows();
+    }
+    // The row indicator moves to the new row, as the reading table's model shows it.
+    void appendMarked() {
+        append(1);
+        emit headerDataChanged(Qt::Vertical, rows_ - 1, rows_ - 1);
     }
     void empty() {
         beginResetModel();
@@ -146,6 +152,53 @@ TEST_F(GridFixture, CostPerRowDoesNotGrowWithTheTable) {
                 late.second / 1000.0 / 1000.0);
     // The view asks only about the rows it paints, however many there are.
     EXPECT_LE(late.first, early.first * 2 + 200);
+}
+
+// Pixels painted on a widget.
+struct PaintedArea : QObject {
+    long pixels = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) {
+            for (const QRect& r : static_cast<QPaintEvent*>(e)->region())
+                pixels += long(r.width()) * r.height();
+        }
+        return false;
+    }
+};
+
+// The reading grid as the window sets it up: style-sheet background, fixed row header,
+// the indicator moving with each row. Following, a new row paints about itself, not all
+// the grid shows.
+TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
+    GrowingModel model;
+    ReadingGrid view;
+    view.setModel(&model);
+    view.setStyleSheet("QTableView { background: silver; }");
+    view.setVerticalHeader(new GridRowHeader(&view));
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.verticalHeader()->setDefaultSectionSize(18);
+    view.verticalHeader()->setFixedWidth(14);
+    view.resize(334, 260);
+    new GridFollower(&view);
+    view.show();
+    ASSERT_TRUE(test::waitUntil([&] { return view.isVisible(); }));
+    for (int i = 0; i < 40; ++i) // the view is full and scrolls from here on
+        model.appendMarked();
+    QCoreApplication::processEvents();
+    PaintedArea painted;
+    view.viewport()->installEventFilter(&painted);
+    const long shown = long(view.viewport()->width()) * view.viewport()->height();
+    constexpr int Rows = 20;
+    for (int i = 0; i < Rows; ++i) {
+        model.appendMarked();
+        // Laid out and painted before the next row, as the window is between frames.
+        for (int pass = 0; pass < 3; ++pass)
+            QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+    EXPECT_GT(painted.pixels, 0);
+    EXPECT_LT(painted.pixels / Rows, shown / 4)
+        << painted.pixels / Rows << " px per row of " << shown << " shown";
 }
 
 } // namespace
