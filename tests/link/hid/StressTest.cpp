@@ -118,7 +118,9 @@ TEST(HidStress, CableTickCountsEveryReportReadSoFarAndGivingUpStopsTheReader) {
     ASSERT_TRUE(ctl.CheckOutAt(0, d));
     std::string frame, chunk;
     bool pending = false;
-    int idle = 0, polls = 0, ticks = UsbCable::IdleTicks;
+    // The first tick only counts (it does not judge), so it holds however many reports a
+    // busy machine lets pile up before it.
+    int idle = 0, polls = 0, ticks = 0;
     UsbCable cable(frame, chunk, pending, idle, polls, ticks);
     int handled = 0;
     d->SetDataHandler(
@@ -128,10 +130,16 @@ TEST(HidStress, CableTickCountsEveryReportReadSoFarAndGivingUpStopsTheReader) {
                           cable.report(rid, p, n);
                       }));
     ASSERT_TRUE(d->ReadThread()->WaitForQueuedDelivery(std::chrono::seconds(10)));
-    const std::uint64_t read = sim->reportsRead(id); // all queued, none handled yet
+    // The reader counts a report when it takes it and queues it just after: all but the
+    // newest one counted are surely queued. Nothing runs the event loop meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim->reportsRead(id) < 10 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    const std::uint64_t read = sim->reportsRead(id);
+    ASSERT_GE(read, 10u);
     ASSERT_EQ(handled, 0);
     EXPECT_FALSE(cable.tick(d).giveUp);
-    EXPECT_GE(static_cast<std::uint64_t>(handled), read);
+    EXPECT_GE(static_cast<std::uint64_t>(handled) + 1, read);
     EXPECT_EQ(idle, handled);
     EXPECT_TRUE(d->IsReading());
 
