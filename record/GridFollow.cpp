@@ -98,9 +98,9 @@ void GridColumnHeader::selectionChanged(const QItemSelection& selected,
 GridScrollBar::Look GridScrollBar::look() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
-    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
-                                    this),
-            value() == minimum(), value() == maximum()};
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
 }
 
 void GridScrollBar::sliderChange(SliderChange change) {

@@ -114,7 +114,7 @@ private:
     QTableView* view_;
     FollowPolicy policy_;
     int follows_ = 0;
-    int unpaintedFrom_ = -1; // first appended row not painted yet, -1 for none
+    int unpaintedFrom_ = -1;   // first appended row not painted yet, -1 for none
     bool headerQuiet_ = false; // the row header's own repaint of an append is held back
     GridScrollBar* heldBar_ = nullptr;
 };
