@@ -226,7 +226,6 @@ bool MeterSession::frame(const std::string& frameHex) {
     }
     r.Value = value_;
     if (view_) view_->frameEnded(r, failure.empty() ? nullptr : &failure);
-    if (!failure.empty()) emit frameFailed(failure);
     return failure.empty();
 }
 

@@ -191,8 +191,6 @@ signals:
     // The link turned stalled (no frame for LinkWatch::StallAfter), live again, or its
     // cable went away.
     void linkHealthChanged(rd780::LinkWatch::State state);
-    // A frame did not decode whole (the decoder's reason).
-    void frameFailed(const std::string& reason);
     // With RecordError::Tell: a reading could not be recorded (each time), or rows could not
     // be made durable or captured (once until they can again).
     void recordingFailed(const std::string& reason);
