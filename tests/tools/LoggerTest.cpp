@@ -26,7 +26,6 @@
 namespace rd780 {
 namespace {
 
-using log::LinkKind;
 using log::parseArguments;
 using test::ScratchDir;
 
@@ -36,7 +35,8 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     auto r = parseArguments({"--simulate-meter", "--table", "t.DB", "--csv", "-", "--duration",
                              "2.5", "--limit", "40", "--interval", "3", "--repeat"});
     ASSERT_TRUE(r.options) << r.error;
-    EXPECT_EQ(r.options->link, LinkKind::Simulated);
+    EXPECT_EQ(r.options->link, LinkKind::Usb);
+    EXPECT_TRUE(r.options->simulated);
     EXPECT_EQ(r.options->table, "t.DB");
     EXPECT_EQ(r.options->csv, "-");
     EXPECT_EQ(r.options->durationSeconds, 2.5);
@@ -47,6 +47,7 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     r = parseArguments({"--serial-port", "/dev/ttyUSB0", "--csv", "s.csv"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Serial);
+    EXPECT_FALSE(r.options->simulated);
     EXPECT_EQ(r.options->serialDevice, "/dev/ttyUSB0");
     EXPECT_FALSE(r.options->skipRepeats);
     EXPECT_EQ(r.options->durationSeconds, 0);
@@ -54,6 +55,7 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     r = parseArguments({"--usb", "--device", "/dev/hidraw3", "--table", "u.DB"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Usb);
+    EXPECT_FALSE(r.options->simulated);
     EXPECT_EQ(r.options->usbDevice, "/dev/hidraw3");
     r = parseArguments({"--csv", "-"});
     ASSERT_TRUE(r.options);

@@ -11,24 +11,12 @@ namespace rd780::log {
 
 SessionOptions sessionOptions(const LogOptions& o) {
     SessionOptions s;
-    using Link = SessionOptions::Link;
-    switch (o.link) {
-    case LinkKind::Usb:
-        s.link = Link::Usb;
-        break;
-    case LinkKind::Simulated: {
-        s.link = Link::Usb;
+    s.link = o.link;
+    if (o.simulated) {
         auto sim = std::make_shared<SimulatedHidServices>();
         sim->addDevice();
         s.hid = sim;
         s.linkName = "simulated cable";
-        break;
-    }
-    case LinkKind::Serial:
-        s.link = Link::Serial;
-        break;
-    case LinkKind::Replay:
-        break; // the capture names its link
     }
     s.usbDevice = o.usbDevice;
     s.serialDevice = o.serialDevice;
