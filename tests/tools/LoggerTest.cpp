@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "link/hid/FakeSysfs.h"
 #include "link/serial/PtyPair.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
@@ -16,6 +17,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <sys/file.h>
@@ -271,6 +274,79 @@ TEST(LogSession, RepeatDropsRepeatedReadingsButUsesUpTheirNumbers) {
         EXPECT_EQ(got, want);
         EXPECT_EQ(session.rows(), want.size() - 1);
         EXPECT_EQ(expectSameRows(dir / "r.DB", dir / "r.csv"), want.size() - 1);
+    }
+}
+
+// The logger's services over a crafted sysfs tree, keeping what each node was sent: a
+// pseudo-terminal standing in for a hidraw node takes no feature ioctl.
+class SentToTree : public test::FakeTreeHidServices {
+public:
+    using FakeTreeHidServices::FakeTreeHidServices;
+    HidHandle open(const std::string& path, HidAccess access) override {
+        const HidHandle h = FakeTreeHidServices::open(path, access);
+        paths[h] = path;
+        return h;
+    }
+    bool setFeature(HidHandle h, const std::uint8_t*, std::size_t length) override {
+        features.push_back({paths[h], length});
+        return true;
+    }
+    bool write(HidHandle h, const std::uint8_t*, std::size_t length,
+               std::size_t& written) override {
+        written = length;
+        polls.push_back(paths[h]);
+        return true;
+    }
+    std::map<HidHandle, std::string> paths;
+    std::vector<std::pair<std::string, std::size_t>> features;
+    std::vector<std::string> polls;
+};
+
+// Which cable the logger takes from the cables sysfs lists, and the feature report it sends
+// it: the length the cable declares (with its report ID), not a fixed one; a cable with a
+// serial number is passed over wherever it is listed.
+TEST(LogSession, TakesTheCableWithoutSerialAndSendsItTheFeatureLengthItDeclares) {
+    struct Cable {
+        std::uint8_t featureBytes;
+        std::optional<std::string> serial;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Cable> cables;
+        int taken; // index into cables; -1: none
+        std::size_t featureLength;
+    };
+    const std::vector<Case> cases = {
+        {"16 feature bytes", {{16, std::nullopt}}, 0, 17},
+        {"no feature report", {{0, std::nullopt}}, 0, 10},
+        {"a serial number listed first", {{9, "SN-0042"}, {16, std::nullopt}}, 1, 17},
+        {"a serial number listed last", {{16, std::nullopt}, {9, "SN-0042"}}, 0, 17},
+        {"only a serial number", {{16, "SN-0042"}}, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeSysfsCable tree(test::cableDescriptor(c.cables[0].featureBytes),
+                                  c.cables[0].serial);
+        for (std::size_t i = 1; i < c.cables.size(); ++i)
+            tree.add(test::cableDescriptor(c.cables[i].featureBytes), c.cables[i].serial);
+        ASSERT_TRUE(tree.ok());
+        auto services = std::make_shared<SentToTree>(tree);
+        ScratchDir dir;
+        const auto parsed = parseArguments({"--usb", "--csv", (dir / "u.csv").string()});
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        log::LogSession session(*parsed.options, {}, services);
+        std::string error;
+        EXPECT_EQ(session.start(error), c.taken >= 0) << error;
+        if (c.taken >= 0) {
+            const std::string& node = tree.nodes()[static_cast<std::size_t>(c.taken)];
+            EXPECT_EQ(services->features,
+                      (std::vector<std::pair<std::string, std::size_t>>{{node, c.featureLength}}));
+            EXPECT_EQ(services->polls, std::vector<std::string>{node});
+        } else {
+            EXPECT_EQ(error, "no USB cable (\"USB to Serial\") found");
+            EXPECT_TRUE(services->features.empty());
+        }
+        session.finish(error);
     }
 }
 

@@ -9,9 +9,10 @@
 
 namespace rd780::log {
 
-SessionOptions sessionOptions(const LogOptions& o) {
+SessionOptions sessionOptions(const LogOptions& o, std::shared_ptr<HidServices> hid) {
     SessionOptions s;
     s.link = o.link;
+    s.hid = std::move(hid);
     if (o.simulated) {
         auto sim = std::make_shared<SimulatedHidServices>();
         sim->addDevice();
@@ -36,8 +37,9 @@ SessionOptions sessionOptions(const LogOptions& o) {
 }
 
 LogSession::LogSession(const LogOptions& options,
-                       std::function<void(int, const std::string&)> ended)
-    : MeterSession(sessionOptions(options)), options_(options) {
+                       std::function<void(int, const std::string&)> ended,
+                       std::shared_ptr<HidServices> hid)
+    : MeterSession(sessionOptions(options, std::move(hid))), options_(options) {
     if (ended) connect(this, &MeterSession::ended, this, std::move(ended));
 }
 

@@ -5,24 +5,28 @@
 #include "tools/log/LogOptions.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace rd780 {
+class HidServices;
 class MqttPublisher;
 } // namespace rd780
 
 namespace rd780::log {
 
 // The logger's choices where the window's differ: a read error is counted and told on
-// standard error, the limit ends the run at exactly that many rows.
-SessionOptions sessionOptions(const LogOptions& options);
+// standard error, the limit ends the run at exactly that many rows. A USB cable is looked
+// for through hid; null: the system's HID devices (or the simulated cable).
+SessionOptions sessionOptions(const LogOptions& options, std::shared_ptr<HidServices> hid = {});
 
 class LogSession : public MeterSession {
 public:
     static constexpr int TableRefused = MeterSession::TableRefused;
 
     // ended(code, reason) runs once when the run must end.
-    LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended);
+    LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended,
+               std::shared_ptr<HidServices> hid = {});
 
     // Starts the JSON lines and MQTT outputs, then the session.
     bool start(std::string& error);
