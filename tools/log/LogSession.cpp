@@ -9,6 +9,8 @@
 
 namespace rd780::log {
 
+namespace {
+
 SessionOptions sessionOptions(const LogOptions& o, std::shared_ptr<HidServices> hid) {
     SessionOptions s;
     s.link = o.link;
@@ -35,6 +37,8 @@ SessionOptions sessionOptions(const LogOptions& o, std::shared_ptr<HidServices> 
     s.limitGate = RecordingRule::LimitGate::StopAtLimit;
     return s;
 }
+
+} // namespace
 
 LogSession::LogSession(const LogOptions& options,
                        std::function<void(int, const std::string&)> ended,

@@ -15,16 +15,12 @@ class MqttPublisher;
 
 namespace rd780::log {
 
-// The logger's choices where the window's differ: a read error is counted and told on
-// standard error, the limit ends the run at exactly that many rows. A USB cable is looked
-// for through hid; null: the system's HID devices (or the simulated cable).
-SessionOptions sessionOptions(const LogOptions& options, std::shared_ptr<HidServices> hid = {});
-
 class LogSession : public MeterSession {
 public:
-    static constexpr int TableRefused = MeterSession::TableRefused;
-
-    // ended(code, reason) runs once when the run must end.
+    // The logger's choices where the window's differ: a read error is counted and told on
+    // standard error, the limit ends the run at exactly that many rows. ended(code, reason)
+    // runs once when the run must end. A USB cable is looked for through hid; null: the
+    // system's HID devices (or the simulated cable).
     LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended,
                std::shared_ptr<HidServices> hid = {});
 
