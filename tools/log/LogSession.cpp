@@ -11,10 +11,11 @@ namespace rd780::log {
 
 namespace {
 
-SessionOptions sessionOptions(const LogOptions& o, std::shared_ptr<HidServices> hid) {
+SessionOptions sessionOptions(const LogOptions& o, LogSeams seams) {
     SessionOptions s;
     s.link = o.link;
-    s.hid = std::move(hid);
+    s.hid = std::move(seams.hid);
+    s.linkClock = std::move(seams.linkClock);
     if (o.simulated) {
         auto sim = std::make_shared<SimulatedHidServices>();
         sim->addDevice();
@@ -41,9 +42,8 @@ SessionOptions sessionOptions(const LogOptions& o, std::shared_ptr<HidServices> 
 } // namespace
 
 LogSession::LogSession(const LogOptions& options,
-                       std::function<void(int, const std::string&)> ended,
-                       std::shared_ptr<HidServices> hid)
-    : MeterSession(sessionOptions(options, std::move(hid))), options_(options) {
+                       std::function<void(int, const std::string&)> ended, LogSeams seams)
+    : MeterSession(sessionOptions(options, std::move(seams))), options_(options) {
     if (ended) connect(this, &MeterSession::ended, this, std::move(ended));
 }
 

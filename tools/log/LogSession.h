@@ -15,14 +15,19 @@ class MqttPublisher;
 
 namespace rd780::log {
 
+// What a test puts in place of the machine's own.
+struct LogSeams {
+    std::shared_ptr<HidServices> hid; // where a USB cable is looked for; null: the system's
+    std::function<LinkWatch::Clock::time_point()> linkClock; // empty: the steady clock
+};
+
 class LogSession : public MeterSession {
 public:
     // The logger's choices where the window's differ: a read error is counted and told on
     // standard error, the limit ends the run at exactly that many rows. ended(code, reason)
-    // runs once when the run must end. A USB cable is looked for through hid; null: the
-    // system's HID devices (or the simulated cable).
+    // runs once when the run must end.
     LogSession(const LogOptions& options, std::function<void(int, const std::string&)> ended,
-               std::shared_ptr<HidServices> hid = {});
+               LogSeams seams = {});
 
     // Starts the JSON lines and MQTT outputs, then the session.
     bool start(std::string& error);
