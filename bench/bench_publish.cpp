@@ -108,7 +108,7 @@ Result flatOut(const fs::path& dir, int rows, int port) {
     {
         rd780::log::LogSession session(o, {});
         if (mqtt) session.addOutput(mqtt);
-        if (!session.openFiles(error)) {
+        if (!session.openSinks(error)) {
             std::fprintf(stderr, "bench_publish: %s\n", error.c_str());
             std::exit(1);
         }

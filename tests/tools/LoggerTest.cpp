@@ -256,7 +256,7 @@ TEST(LogSession, RepeatDropsRepeatedReadingsButUsesUpTheirNumbers) {
         o.skipRepeats = skip;
         log::LogSession session(o, {});
         std::string error;
-        ASSERT_TRUE(session.openFiles(error)) << error;
+        ASSERT_TRUE(session.openSinks(error)) << error;
         for (const char* f : {"4.700", "4.700", "4.700", "4.701", "4.700"})
             session.frame(frameOf(f));
         session.frame("5A00ZZ"); // does not decode: an error, no row

@@ -31,7 +31,6 @@ public:
 
     // Starts the JSON lines and MQTT outputs, then the session.
     bool start(std::string& error);
-    bool openFiles(std::string& error) { return openSinks(error); }
     // After a signal: the broker gets a moment to take what waits, not the usual wait.
     void hurry();
     std::string summary() const { return "rd780-log: " + MeterSession::summary(); }
