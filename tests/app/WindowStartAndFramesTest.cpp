@@ -1,3 +1,5 @@
+// The whole window: its start, the test frame, cable reports becoming readings and history
+// lines, bad frames listed rather than boxed, the bounded history, and handler errors.
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
