@@ -1,8 +1,7 @@
 #include "app/TFCOMM.h"
 
 #include "app/Access.h"
-#include "app/LinkCapture.h"
-#include "link/capture/CaptureFile.h"
+#include "session/MeterSession.h"
 
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
@@ -49,22 +48,41 @@ double toDateTime(const QDateTime& t) {
     return static_cast<double>(epoch.daysTo(d)) + tm.msecsSinceStartOfDay() / 86400000.0;
 }
 
+// The window's session: it opens no link itself (the panels choose and connect them), keeps
+// recording when a row fails or the limit is reached, and lets readings wait for a table.
+SessionOptions windowSession(const ProgramOptions& options, std::function<std::int32_t()> stamp) {
+    SessionOptions s;
+    s.driven = true;
+    s.capture = options.capture;
+    s.replay = options.replay;
+    s.speed = options.replaySpeed;
+    s.linkClock = options.linkClock;
+    s.endAtLimit = false;
+    s.limitGate = RecordingRule::LimitGate::StopPastLimit;
+    s.recordError = SessionOptions::RecordError::Tell;
+    s.waitForTable = true;
+    s.timeOfDay = std::move(stamp);
+    return s;
+}
+
 } // namespace
 
 TFCOMM::TFCOMM(const ProgramOptions& options, QWidget* parent)
     : QMainWindow(parent), Options(options),
-      Watch(options.linkClock ? options.linkClock : &LinkWatch::Clock::now),
-      MessageHook(options.messageHook) {
+      Session(new MeterSession(windowSession(options, [this] { return Recording->RowTimeOfDay(); }),
+                               this)),
+      Watch(Session->health()), MessageHook(options.messageHook) {
     installPictureInterfaces();
     // The window as loaded from its design: every component first, the HID controller last
     // (its first device change fills the device list), then the create event.
     buildCore();
     buildPanels();
-    std::shared_ptr<const std::vector<CaptureRecord>> hidReplay;
-    Guarded([&] { hidReplay = (new LinkCapture(Options, *Usb, *Serial, this))->hidReplay(); });
+    // Reads the replay, if any; the links play it on Connect.
+    std::string error;
+    if (!Session->start(error)) ShowMessage(QString::fromStdString(error));
     Guarded([&] {
         Usb->createHidController(MakeHidServices ? MakeHidServices(Options) : nullptr,
-                                 Options.simulateMeter, hidReplay, Options.replaySpeed);
+                                 Options.simulateMeter, Session->usbReplay(), Options.replaySpeed);
     });
     Guarded([this] { FormCreate(); });
     // The status bar speaks only once the start-up has set what it describes.
@@ -153,7 +171,7 @@ void TFCOMM::buildCore() {
     BitBtn1->setGeometry(643, 3, 68, 25);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
 
-    Meter = new MeterPanel(panelContext(), S, S, S, Watch, this);
+    Meter = new MeterPanel(panelContext(), S, *Session, this);
 
     HistoryListBox = new view::HistoryList(HistoryLimit, Client);
     HistoryListBox->setObjectName("HistoryListBox");
@@ -172,11 +190,10 @@ void TFCOMM::buildPanels() {
     Meter->placeLamp(Scale->KD);
     Chart = new ChartPanel(panelContext(), this);
     Recording = new RecordingPanel(
-        panelContext(), S, S, {New1, Save1, N10001, N50001, N100001, N500001, N1000001, limitess},
-        this);
+        panelContext(), S, S, *Session,
+        {New1, Save1, N10001, N50001, N100001, N500001, N1000001, limitess}, this);
     Limits = new LimitPanel(panelContext(), S, this);
-    Serial = new SerialLinkPanel(panelContext(), S.FrameHex, Watch, START1, STOP1,
-                                 Options.serialPort, this);
+    Serial = new SerialLinkPanel(panelContext(), *Session, START1, STOP1, Options.serialPort, this);
     // The Connect panel sits in the strip the start-up height hides. Someone who named a
     // serial port on the command line came to use it: open the window at its full height.
     if (!Options.serialPort.isEmpty()) {
@@ -185,7 +202,7 @@ void TFCOMM::buildPanels() {
                                                    statusBar()->sizeHint().height()));
         });
     }
-    Usb = new UsbLinkPanel(panelContext(), S, S, S, Watch, START1, this);
+    Usb = new UsbLinkPanel(panelContext(), *Session, START1, this);
 
     auto* bar = new StatusBar(this);
     setStatusBar(bar);
@@ -195,15 +212,20 @@ void TFCOMM::buildPanels() {
     // The status bar tells the health the lamp shows, and changes with it.
     feed->Link.follow(Watch);
     connect(Meter, &MeterPanel::linkStateShown, feed, &StatusFeed::refresh);
+    // Every frame a link assembled counts for the status bar's rate.
+    connect(Session, &MeterSession::frameAssembled, feed, [this, feed] {
+        if (Watch.kind() != LinkKind::None) feed->Link.frame(LinkMonitor::Clock::now());
+    });
+    connect(Session, &MeterSession::linkIdle, Meter, [this] { Meter->showLinkLamp(false); });
     Recording->Question = Options.questionHook;
 
-    // A decoded frame drives the scale, the recording and the chart.
+    // A decoded frame drives the scale, the trend, the alarms and the chart; the session
+    // records it right after.
     Meter->PointerTo = [this](int value) { Scale->KDrun(value); };
     Trends = new TrendPanel(panelContext(), MainMenu1, EXIT1, Chart->Chtshow, this);
     Meter->OfferReading = [this] {
         Trends->addReading(S.ReadingText, S.ReadingUnit);
         Limits->OfferAlarm(S.ReadingValue, S.ReadingText, S.ReadingUnit);
-        Recording->INDataToTable();
     };
     Meter->ResetChart = [this] { Chart->ResetChartSeries(); };
     Meter->PlotWaveform = [this](const std::string& frame) { Chart->PlotFrameWaveform(frame); };
@@ -241,12 +263,8 @@ void TFCOMM::buildPanels() {
             other->setChecked(false);
         }
     };
-    Usb->Hooks.WatchTick = [this] { Meter->WatchTick(); };
-    Serial->Decode = [this] { Meter->LcdDisplay520(); };
     Serial->LinkLost = [this] { Meter->showLinkLamp(false); };
     Serial->ExitClick = [this] { BitBtn1Click(); };
-    Usb->Decode = [this] { Meter->LcdDisplay520(); };
-    Usb->LinkIdle = [this] { Meter->showLinkLamp(false); };
     Usb->ClearHistory = [this] { HistoryListBox->clear(); };
 }
 
@@ -272,10 +290,12 @@ void TFCOMM::FormCreate() {
     S.ScaleZeroOffset = 400;
     S.BarOverloadPosition = 40;
     S.ScaleDivisions = 80;
+    Session->setScale(
+        {S.OverloadValue, S.ScaleZeroOffset, S.ScaleDivisions, S.BarOverloadPosition});
     // The numbering and the limit are set before the table opens, so nothing that reads
     // them meanwhile sees the limit 0.
-    S.RecordNo = 1;
-    S.RecordLimit = 10000;
+    Session->rule().RecordNo = 1;
+    Session->rule().RecordLimit = 10000;
     Recording->OpenReadingTableAtStart();
     S.ScaleFixedMode = false;
     Chart->ResetChartSeries();

@@ -28,6 +28,7 @@ class ChartPanel;
 class HidServices;
 class LimitPanel;
 class MeterPanel;
+class MeterSession;
 class RecordingPanel;
 class ScaleView;
 class SerialLinkPanel;
@@ -66,7 +67,10 @@ public:
     QPushButton* BitBtn1 = nullptr;
     QCheckBox* IFRD230 = nullptr;
     view::HistoryList* HistoryListBox = nullptr;
-    LinkWatch Watch; // over the link in use: live, stalled, cable gone
+    // The data path: what the links read, assembled, decoded and recorded; the panels hand
+    // it what they read and show what it announces.
+    MeterSession* const Session;
+    LinkWatch& Watch; // the session's, over the link in use: live, stalled, cable gone
 
     // The panels, in the order they are made.
     MeterPanel* Meter = nullptr; // LCD, bar graph, link lamp, test frame, decoding

@@ -108,7 +108,7 @@ Result flatOut(const fs::path& dir, int rows, int port) {
     {
         rd780::log::LogSession session(o, {});
         if (mqtt) session.addOutput(mqtt);
-        if (!session.openFiles(error)) {
+        if (!session.openSinks(error)) {
             std::fprintf(stderr, "bench_publish: %s\n", error.c_str());
             std::exit(1);
         }
@@ -127,7 +127,7 @@ Result flatOut(const fs::path& dir, int rows, int port) {
 // The simulated cable at its own pace, for a while.
 Result paced(const fs::path& dir, double seconds, int port) {
     rd780::log::LogOptions o;
-    o.link = rd780::log::LinkKind::Simulated;
+    o.simulated = true;
     o.table = (dir / (port ? "paced-on.DB" : "paced-off.DB")).string();
     std::error_code ec;
     fs::remove(o.table, ec);

@@ -56,7 +56,6 @@ public:
     // How often the link stalled since the watch was made: seen by a tick, or by the frame
     // that ended a silence no tick saw.
     int stalls() const { return stalls_; }
-    const CableIdentity& awaitedCable() const { return awaited_; }
 
 private:
     std::function<Clock::time_point()> now_;

@@ -2,6 +2,7 @@
 
 #include "meter/LcdPanel.h"
 #include "meter/core/FrameDecoder.h"
+#include "session/MeterSession.h"
 #include "view/Pictures.h"
 
 #include <QLabel>
@@ -43,17 +44,13 @@ QPixmap lampPixmap(bool ok, QColor fill = {}) {
 
 } // namespace
 
-// Routes the decode's steps: the LCD and the bar here, the rest to the wired hooks.
-class PanelDecodeSink : public DecodeSink {
+// Shows the session's decode steps: the LCD and the bar here, the rest through the wired
+// hooks; an error a hook raises ends that frame's decode like a bad frame does.
+class PanelDecodeView : public DecodeView {
 public:
-    explicit PanelDecodeSink(MeterPanel& m) : m_(m) {}
-    ~PanelDecodeSink() override { m_.Panel1->changed(); }
+    explicit PanelDecodeView(MeterPanel& m) : m_(m) {}
 
-    void showConnection() override {
-        m_.showLinkLamp(true);
-        m_.link_.LinkIdleTicks = 0;
-        m_.WatchFrame();
-    }
+    void showConnection() override { m_.showLinkLamp(true); }
     void showPointShape(int position) override { lcd().showPointShape(position); }
     void showSign(bool negative) override { lcd().showSign(negative); }
     void showDigits(char a, char b, char c, char d) override { lcd().showDigits(a, b, c, d); }
@@ -69,6 +66,7 @@ public:
         if (m_.PointerTo) m_.PointerTo(value);
     }
     void offerForRecording() override {
+        keep(m_.session_.reading());
         if (m_.OfferReading) m_.OfferReading();
     }
     void setBar(int position) override {
@@ -82,15 +80,43 @@ public:
     void plotWaveform(const std::string& frame) override {
         if (m_.PlotWaveform) m_.PlotWaveform(frame);
     }
+    void frameEnded(const Reading& reading, const std::string* error) override {
+        keep(reading);
+        m_.Panel1->changed();
+        if (error) {
+            // One bad frame ends its own decode only; never a box per frame.
+            m_.ReportFrameError(*error);
+            return;
+        }
+        ++m_.FramesDecoded;
+        emit m_.readingDecoded();
+    }
 
 private:
+    // The window's panels read the reading from its module state.
+    void keep(const Reading& r) {
+        ReadingState& s = m_.reading_;
+        s.ReadingText = r.Text;
+        s.ReadingValue = static_cast<float>(r.Value);
+        s.ReadingUnit = r.Unit;
+        s.ReadingCoupling = r.Coupling;
+        s.ReadingAuto = r.Auto;
+    }
     LcdPanelState& lcd() { return m_.Panel1->state(); }
     MeterPanel& m_;
 };
 
-MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
-                       const ScaleState& scale, LinkWatch& watch, QObject* parent)
-    : Panel(context, parent), Watch(watch), reading_(reading), link_(link), scale_(scale) {
+MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, MeterSession& session,
+                       QObject* parent)
+    : Panel(context, parent), Watch(session.health()), reading_(reading), session_(session),
+      view_(std::make_unique<PanelDecodeView>(*this)) {
+    session.setDecodeView(view_.get());
+    connect(&session, &MeterSession::frameAssembled, this, [this](const std::string& frame) {
+        if (&frame != &reading_.FrameHex) reading_.FrameHex = frame;
+    });
+    connect(&session, &MeterSession::linkHealthChanged, this,
+            [this](LinkWatch::State state) { healthChanged(state); });
+
     Panel1 = new LcdPanel(Client);
     Panel1->setGeometry(2, 31, LcdPanel::DesignWidth, LcdPanel::DesignHeight);
 
@@ -106,6 +132,10 @@ MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, LinkW
     Button4->setGeometry(250, 466, 75, 25);
     Button4->hide();
     connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
+}
+
+MeterPanel::~MeterPanel() {
+    session_.setDecodeView(nullptr);
 }
 
 void MeterPanel::placeLamp(QWidget* on) {
@@ -136,24 +166,7 @@ void MeterPanel::Button4Click() {
 }
 
 bool MeterPanel::LcdDisplay520() {
-    const ScaleSettings settings{scale_.OverloadValue, scale_.ScaleZeroOffset,
-                                 scale_.ScaleDivisions, scale_.BarOverloadPosition};
-    {
-        PanelDecodeSink sink(*this);
-        try {
-            decodeFrame(reading_.FrameHex, settings,
-                        {reading_.ReadingText, reading_.ReadingValue, reading_.ReadingUnit,
-                         reading_.ReadingCoupling, reading_.ReadingAuto},
-                        sink);
-        } catch (const DecodeError& e) {
-            // One bad frame ends its own decode only; never a box per frame.
-            ReportFrameError(e.what());
-            return false;
-        }
-    }
-    ++FramesDecoded;
-    emit readingDecoded();
-    return true;
+    return session_.frame(reading_.FrameHex);
 }
 
 void MeterPanel::ReportFrameError(const std::string& text) {
@@ -176,15 +189,10 @@ void MeterPanel::WatchDisconnected(LinkKind kind) {
     ShowLinkState();
 }
 
-void MeterPanel::WatchFrame() {
-    if (!Watch.frame()) return;
-    AddHistoryLine("Link live again");
-    ShowLinkState();
-}
-
-void MeterPanel::WatchTick() {
-    if (!Watch.tick()) return;
-    AddHistoryLine(QString::fromStdString(LinkWatch::stalledText()));
+void MeterPanel::healthChanged(LinkWatch::State state) {
+    if (state == LinkWatch::State::Live) AddHistoryLine("Link live again");
+    if (state == LinkWatch::State::Stalled)
+        AddHistoryLine(QString::fromStdString(LinkWatch::stalledText()));
     ShowLinkState();
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // The meter's face in the window: the LCD, the bar graph, the link lamp and the test
-// frame. It decodes the frame text the links assemble and hands the parts of a reading
-// that are not its own (pointer, recording, waveform) to whoever the window wired.
+// frame. It shows each frame the session decodes, step by step, and hands the parts of a
+// reading that are not its own (pointer, alarms, waveform) to whoever the window wired.
 #include "link/LinkWatch.h"
 #include "panel/ModuleState.h"
 #include "panel/Panel.h"
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -17,12 +18,15 @@ class QPushButton;
 namespace rd780 {
 
 class LcdPanel;
+class MeterSession;
+class PanelDecodeView;
 
 class MeterPanel : public Panel {
     Q_OBJECT
 public:
-    MeterPanel(const PanelContext& context, ReadingState& reading, LinkWatchState& link,
-               const ScaleState& scale, LinkWatch& watch, QObject* parent);
+    MeterPanel(const PanelContext& context, ReadingState& reading, MeterSession& session,
+               QObject* parent);
+    ~MeterPanel() override;
 
     LcdPanel* Panel1 = nullptr;
     QProgressBar* PBar2 = nullptr;
@@ -44,8 +48,8 @@ public:
     void showLinkLamp(bool frames); // green while frames arrive, grey when none do
 
     void Button4Click();
-    // Decodes FrameHex. Returns false when the frame's conversion failed; the failure is
-    // listed without blocking.
+    // Decodes FrameHex through the session, as a frame of the link. Returns false when the
+    // frame's conversion failed; the failure is listed without blocking.
     bool LcdDisplay520();
     // A decode failure is listed at most once a second per repeated text.
     void ReportFrameError(const std::string& text);
@@ -53,12 +57,10 @@ public:
     std::chrono::steady_clock::time_point LastFrameErrorAt{};
     long FramesDecoded = 0; // frames decoded without error, on either link
 
-    // The watch over the link in use (the window's), shown by the lamp.
+    // The watch over the link in use (the session's), shown by the lamp.
     LinkWatch& Watch;
     void WatchConnected(LinkKind kind);
     void WatchDisconnected(LinkKind kind);
-    void WatchFrame();
-    void WatchTick();
     void ShowLinkState();
 
 signals:
@@ -68,10 +70,12 @@ signals:
     void linkStateShown();
 
 private:
-    friend class PanelDecodeSink;
+    friend class PanelDecodeView;
+    // The session's health changed by a frame or a tick: said in the history.
+    void healthChanged(LinkWatch::State state);
     ReadingState& reading_;
-    LinkWatchState& link_;
-    const ScaleState& scale_;
+    MeterSession& session_;
+    std::unique_ptr<PanelDecodeView> view_;
 };
 
 } // namespace rd780

@@ -5,11 +5,6 @@
 
 namespace rd780 {
 
-struct FcommState : ReadingState,
-                    LinkWatchState,
-                    UsbReportState,
-                    RecordState,
-                    ScaleState,
-                    LimitState {};
+struct FcommState : ReadingState, RecordState, ScaleState, LimitState {};
 
 } // namespace rd780

@@ -12,7 +12,6 @@ namespace rd780 {
 struct LinkHooks {
     std::function<void(LinkKind)> WatchConnected;
     std::function<void(LinkKind)> WatchDisconnected;
-    std::function<void()> WatchTick;
     std::function<void()> ShowLinkState;
     // The link's toggle went down: the other link's toggles come up without running their
     // handlers (one toggle group across both link panels).
@@ -34,9 +33,6 @@ protected:
     }
     void WatchDisconnected(LinkKind kind) {
         if (Hooks.WatchDisconnected) Hooks.WatchDisconnected(kind);
-    }
-    void WatchTick() {
-        if (Hooks.WatchTick) Hooks.WatchTick();
     }
     void ShowLinkState() {
         if (Hooks.ShowLinkState) Hooks.ShowLinkState();

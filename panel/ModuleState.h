@@ -6,7 +6,7 @@
 
 namespace rd780 {
 
-// The frame text the links assemble and the reading the decoder takes from it.
+// The frame text last decoded and the reading the decoder took from it.
 struct ReadingState {
     std::string FrameHex;
     std::string ReadingText;
@@ -16,23 +16,8 @@ struct ReadingState {
     std::string ReadingAuto;
 };
 
-// Ticks of the link timer since the last frame; a decoded frame starts them again.
-struct LinkWatchState {
-    int LinkIdleTicks = 0;
-};
-
-// The USB link's report assembly and its counters of idle and poll reports.
-struct UsbReportState {
-    std::string ReportChunk;
-    bool ChunkPending = false;
-    int UsbIdleReports = 0;
-    int UsbPollReports = 0;
-};
-
 struct RecordState {
     double RecallTime = 0.0; // days since 1899-12-30, fraction is the time of day
-    int RecordNo = 0;
-    int RecordLimit = 0;
 };
 
 // Scale settings, set once at start; the decoder, the scale and the chart read them.

@@ -51,7 +51,6 @@ public:
     // The columns shown for the open table: the six reading columns, or, for a table that
     // lacks one of them, every field of the table in its own order.
     const std::vector<std::string>& columnNames() const { return names_; }
-    const std::vector<int>& columnFields() const { return columns_; }
     bool hasReadingColumns() const { return readingColumns_; }
     // True when the open table has every field a recorded row fills.
     bool hasRecordingFields() const { return mapComplete_; }

@@ -6,6 +6,7 @@
 #include "record/ReportLayout.h"
 #include "record/TableExport.h"
 #include "record/TimeOfDay.h"
+#include "session/MeterSession.h"
 #include "status/StatusFeed.h"
 #include "view/KeyFilter.h"
 #include "view/LimitMarks.h"
@@ -117,10 +118,18 @@ QString savedFileName(const SaveChoice& choice) {
 }
 
 RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
-                               const ReadingState& reading, const RecordMenu& menu, QObject* parent)
+                               const ReadingState& reading, MeterSession& session,
+                               const RecordMenu& menu, QObject* parent)
     : Panel(context, parent), S(record), reading_(reading), menu_(menu) {
-    Rec = new RecordingSide(S, this);
-    Rec->OnFlushError = [this](const std::string& e) { ShowMessage(fromStd(e)); };
+    Rec = new RecordingSide(session.table(), session.rule(), this);
+    connect(&session, &MeterSession::recordingChanged, this,
+            [this](RecordingRule::Outcome outcome) { Guarded([&] { INDataToTable(outcome); }); });
+    connect(&session, &MeterSession::recordingFailed, this,
+            [this](const std::string& error) { RecordingFailed(error); });
+    connect(&session, &MeterSession::sinkFailed, this,
+            [this](const std::string& error) { ShowMessage(fromStd(error)); });
+    // The sampling interval's countdown moved: the status bar tells it.
+    connect(&session, &MeterSession::recordingTicked, this, [this] { refreshStatus(); });
 
     auto digitFilter = new view::KeyFilter(view::digitKeyAllowed, this);
     auto guardedChange = [this] { Guarded([this] { RecordSITimeChange(); }); };
@@ -147,7 +156,11 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     RecordSITime->installEventFilter(digitFilter);
     RecordSITime->raise(); // laid over the check box's caption
     connect(RecordSITime, &QLineEdit::textChanged, this, guardedChange);
-    // The rule reads the boxes only when a reading comes; the status must not wait for one.
+    // The rule follows the boxes from the start and as they change, so the status and the
+    // next reading see them.
+    Rec->Rule.IntervalOn = RecordSI->isChecked();
+    Rec->Rule.IntervalText = toStd(RecordSITime->text());
+    Rec->Rule.RepeatOn = RepeatSet->isChecked();
     connect(RecordSI, &QCheckBox::toggled, this, [this](bool on) {
         Rec->Rule.IntervalOn = on;
         refreshStatus();
@@ -210,12 +223,6 @@ RecordingPanel::RecordingPanel(const PanelContext& context, RecordState& record,
     TableNote->setStyleSheet("QLabel { background: rgb(160,0,0); color: white; }");
     TableNote->hide();
     connect(Rec->Model, &QAbstractItemModel::modelReset, TableNote, [this] { ShowTableState(); });
-
-    Trecord = new QTimer(this);
-    Trecord->setObjectName("Trecord");
-    Trecord->setInterval(1000);
-    connect(Trecord, &QTimer::timeout, this, [this] { Guarded([this] { TrecordTimer(); }); });
-    Trecord->start();
 
     // The recall strip.
     Panel2 = new QFrame(Client);
@@ -341,29 +348,8 @@ void RecordingPanel::refreshStatus() {
     if (Status) Status->refresh();
 }
 
-void RecordingPanel::INDataToTable() {
-    RecordingRule& rule = Rec->Rule;
-    rule.IntervalOn = RecordSI->isChecked();
-    rule.IntervalText = toStd(RecordSITime->text());
-    rule.RepeatOn = RepeatSet->isChecked();
-    // Without a table, the note on the grid says so; the readings wait for one.
-    if (!Rec->Table.isOpen()) return;
-    const Reading reading{reading_.ReadingText, reading_.ReadingValue, reading_.ReadingUnit,
-                          reading_.ReadingCoupling, reading_.ReadingAuto};
-    const int32_t stamp = timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());
-    RecordingRule::Outcome outcome;
-    try {
-        outcome = rule.offer(reading, stamp, Rec->Table);
-        refreshStatus();
-    } catch (const std::exception& e) {
-        refreshStatus();
-        // Frames keep coming while the table or the interval is wrong: one box per error,
-        // not one per frame.
-        if (Rec->LastError == e.what()) return;
-        Rec->LastError = e.what();
-        ShowMessage(QString::fromUtf8(e.what()));
-        return;
-    }
+void RecordingPanel::INDataToTable(RecordingRule::Outcome outcome) {
+    refreshStatus();
     if (outcome == RecordingRule::Outcome::TableFull && !Rec->FullReported) {
         Rec->FullReported = true;
         ShowMessage("The reading table is full; recording has stopped. Choose New or open "
@@ -375,10 +361,17 @@ void RecordingPanel::INDataToTable() {
     Rec->Model->refresh();
 }
 
-void RecordingPanel::TrecordTimer() {
-    Rec->Rule.IntervalOn = RecordSI->isChecked();
-    Rec->Rule.tick();
+void RecordingPanel::RecordingFailed(const std::string& error) {
     refreshStatus();
+    // Frames keep coming while the table or the interval is wrong: one box per error, not
+    // one per frame.
+    if (Rec->LastError == error) return;
+    Rec->LastError = error;
+    ShowMessage(QString::fromUtf8(error.c_str()));
+}
+
+int32_t RecordingPanel::RowTimeOfDay() const {
+    return timeOfDayMs(RecallCheck->isChecked() ? S.RecallTime : nowTimeOfDay());
 }
 
 void RecordingPanel::RecordSITimeChange() {
@@ -401,7 +394,7 @@ void RecordingPanel::RecordNewClick() {
 void RecordingPanel::chooseLimit(int index) {
     QAction* items[] = {menu_.N10001,  menu_.N50001,   menu_.N100001,
                         menu_.N500001, menu_.N1000001, menu_.limitess};
-    S.RecordLimit = RecordLimits[index];
+    Rec->Rule.RecordLimit = RecordLimits[index];
     for (int i = 0; i < 6; ++i)
         items[i]->setChecked(i == index);
     refreshStatus();
@@ -453,7 +446,7 @@ void RecordingPanel::RecallDataTestClick() {
     S.RecallTime =
         RecallCheck->isChecked() ? Rec->Recall.advance(toStd(TimeInt->text())) : nowDateTime();
     ReadingRow row;
-    row.No = S.RecordNo;
+    row.No = Rec->Rule.RecordNo;
     row.TimeMs = timeOfDayMs(S.RecallTime);
     row.Coupling = reading_.ReadingCoupling;
     row.Value = reading_.ReadingText;
@@ -461,7 +454,7 @@ void RecordingPanel::RecallDataTestClick() {
     row.Auto = reading_.ReadingAuto;
     row.Nval = reading_.ReadingValue;
     // The number is used up even if the table refuses the row.
-    ++S.RecordNo;
+    ++Rec->Rule.RecordNo;
     Rec->Table.appendReading(row);
     Dating.rowAppended(Rec->Table.rowCount() - 1, localDate(std::time(nullptr)));
     Rec->Model->refresh();

@@ -5,10 +5,13 @@
 #include "panel/Panel.h"
 #include "record/CsvExport.h"
 #include "record/NewQuestion.h"
+#include "record/RecordingRule.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -23,6 +26,7 @@ class QToolButton;
 namespace rd780 {
 
 class GridFollower;
+class MeterSession;
 class RecordingSide;
 namespace view {
 class TrendWindow;
@@ -55,8 +59,10 @@ struct RecordMenu {
 class RecordingPanel : public Panel {
     Q_OBJECT
 public:
+    // Rows are recorded by session, into its table under its rule; this panel sets the
+    // rule's controls and shows what the session announces.
     RecordingPanel(const PanelContext& context, RecordState& record, const ReadingState& reading,
-                   const RecordMenu& menu, QObject* parent);
+                   MeterSession& session, const RecordMenu& menu, QObject* parent);
 
     RecordingSide* Rec = nullptr; // reading table, recording rule, recall clock, grid model
     TableDating Dating;           // the date of each row, for the CSV and the trend plot
@@ -69,7 +75,6 @@ public:
     QToolButton* BtPrint = nullptr;
     QTableView* DBGrid1 = nullptr;
     GridFollower* GridFollow = nullptr; // moves the grid to new rows while its end is in view
-    QTimer* Trecord = nullptr;
     QFrame* Panel2 = nullptr;
     QCheckBox* RecallCheck = nullptr;
     QLineEdit* TimeH = nullptr;
@@ -89,8 +94,12 @@ public:
     QLabel* TableNote = nullptr; // on the grid while readings are not being recorded
     void ShowTableState();
     void CloseReadingTable();
-    void INDataToTable();
-    void TrecordTimer();
+    // What the session did with a reading offered for recording.
+    void INDataToTable(RecordingRule::Outcome outcome);
+    // A reading the table refused, or the interval text that does not convert.
+    void RecordingFailed(const std::string& error);
+    // The time of day a row gets: the recall clock's while recalling, else the clock's.
+    int32_t RowTimeOfDay() const;
     void RecordSITimeChange();
     void RecordNewClick();
     void N10001Click();

@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <ctime>
+#include <optional>
 
 namespace rd780 {
 
@@ -60,9 +61,9 @@ public:
         CsvAppender* csv = s_.csv_.get();
         if (csv && !csv->append(csvLine(reading)))
             throw std::runtime_error("CSV " + s_.options_.csv + ": " + csv->error());
-        if (s_.table_) {
+        if (s_.table_.isOpen()) {
             try {
-                s_.table_->appendReading(row);
+                s_.table_.appendReading(row);
             } catch (...) {
                 if (csv) csvAhead_ = !csv->dropLast();
                 throw;
@@ -72,9 +73,9 @@ public:
             output->put(reading);
         ++count_;
     }
-    int64_t rowCount() const override { return s_.table_ ? s_.table_->rowCount() : count_; }
+    int64_t rowCount() const override { return s_.table_.isOpen() ? s_.table_.rowCount() : count_; }
     void emptyTable() override {}
-    bool isFull() const override { return s_.table_ && s_.table_->isFull(); }
+    bool isFull() const override { return s_.table_.isOpen() && s_.table_.isFull(); }
     // True when the CSV holds a row the table refused (standard output cannot take it back).
     bool csvAhead() const { return csvAhead_; }
 
@@ -84,25 +85,61 @@ private:
     bool csvAhead_ = false;
 };
 
-// The decoder's steps the session needs: the link is alive, and the reading is offered.
+// The decoder's steps: the link is alive, the reading is offered for recording; every
+// step is shown by the view, when there is one.
 class MeterSession::Decoding : public DecodeSink {
 public:
-    explicit Decoding(MeterSession& s) : s_(s) {}
+    explicit Decoding(MeterSession& s) : s_(s), v_(s.view_) {}
     void showConnection() override {
         s_.idleTicks_ = 0;
         s_.tellHealth(s_.health_.frame());
+        if (v_) v_->showConnection();
+    }
+    void showPointShape(int position) override {
+        if (v_) v_->showPointShape(position);
+    }
+    void showSign(bool negative) override {
+        if (v_) v_->showSign(negative);
+    }
+    void showDigits(char a, char b, char c, char d) override {
+        if (v_) v_->showDigits(a, b, c, d);
+    }
+    void hideUnitGlyphs() override {
+        if (v_) v_->hideUnitGlyphs();
+    }
+    void showPrefix(char prefix) override {
+        if (v_) v_->showPrefix(prefix);
+    }
+    void showFunction(int code, char mode, char prefix) override {
+        if (v_) v_->showFunction(code, mode, prefix);
+    }
+    void showPointAgain(int position, bool hideThird) override {
+        if (v_) v_->showPointAgain(position, hideThird);
+    }
+    void scalePointer(int value) override {
+        if (v_) v_->scalePointer(value);
     }
     void offerForRecording() override {
-        s_.sinks_->stamp = now();
-        outcome = s_.rule_.offer(reading, s_.sinks_->stamp.timeMs, *s_.sinks_);
-        offered = true;
+        s_.reading_.Value = s_.value_;
+        decoded = true;
+        if (v_) v_->offerForRecording();
+        emit s_.readingDecoded(s_.reading_);
+        s_.record(s_.reading_);
     }
-    Reading reading;
-    RecordingRule::Outcome outcome = RecordingRule::Outcome::Waiting;
-    bool offered = false;
+    void setBar(int position) override {
+        if (v_) v_->setBar(position);
+    }
+    void resetChart() override {
+        if (v_) v_->resetChart();
+    }
+    void plotWaveform(const std::string& frameHex) override {
+        if (v_) v_->plotWaveform(frameHex);
+    }
+    bool decoded = false;
 
 private:
     MeterSession& s_;
+    DecodeView* const v_;
 };
 
 MeterSession::MeterSession(SessionOptions options, QObject* parent)
@@ -131,22 +168,20 @@ void MeterSession::setStopRequested(std::function<bool()> stop) {
 
 bool MeterSession::openTable(std::string& error) {
     try {
-        table_ = std::make_unique<ReadingTable>();
-        table_->openOrCreate(options_.table);
+        table_.openOrCreate(options_.table);
     } catch (const std::exception& e) {
-        table_.reset();
+        table_.close();
         error = tableError(options_.table, e.what());
         if (dynamic_cast<const paradox::InUseError*>(&e)) startFailure_ = TableRefused;
         return false;
     }
     // Refused now rather than at the first reading, with the link already up.
     const std::string why =
-        !table_->table().writable() ? "cannot be written (permissions)"
-        : table_->table().hasPrimaryIndex()
+        !table_.table().writable() ? "cannot be written (permissions)"
+        : table_.table().hasPrimaryIndex()
             ? "has a primary index; rows appended out of key order would corrupt it"
-        : !table_->hasRecordingFields()
-            ? "is not a reading table (it lacks a field a reading fills)"
-            : "";
+        : !table_.hasRecordingFields() ? "is not a reading table (it lacks a field a reading fills)"
+                                       : "";
     if (why.empty()) return true;
     error = "table " + options_.table + ": " + why;
     return false;
@@ -165,59 +200,85 @@ bool MeterSession::openSinks(std::string& error) {
     sinks_ = std::make_unique<Sinks>(*this);
     connect(&flushTimer_, &QTimer::timeout, this, [this] { flush(); });
     flushTimer_.start(FlushIntervalMs);
-    connect(&recordTimer_, &QTimer::timeout, this, [this] { rule_.tick(); });
+    connect(&recordTimer_, &QTimer::timeout, this, [this] { tickRecording(); });
     recordTimer_.start(RecordTickMs);
     return true;
 }
 
-void MeterSession::frame(const std::string& frameHex) {
-    if (over_) return;
+bool MeterSession::frame(const std::string& frameHex) {
+    if (over_) return false;
     ++frames_;
     emit frameAssembled(frameHex);
     Decoding decoding(*this);
-    Reading& r = decoding.reading;
-    float value = 0.0f;
+    Reading& r = reading_;
+    std::string failure;
     try {
-        decodeFrame(frameHex, scale_, {r.Text, value, r.Unit, r.Coupling, r.Auto}, decoding);
-    } catch (const DecodeError&) {
-        // A frame that does not convert is skipped, as in the window.
+        decodeFrame(frameHex, scale_, {r.Text, value_, r.Unit, r.Coupling, r.Auto}, decoding);
+    } catch (const DecodeError& e) {
+        // A frame that does not convert is skipped; the next one may be fine.
         ++errors_;
-        if (!decoding.offered) return;
+        failure = e.text();
     } catch (const std::exception& e) {
+        // A view's or a sink's error: the caller's gate tells it, or it ends the run.
+        if (options_.recordError == SessionOptions::RecordError::Tell) throw;
         fail(e.what());
-        return;
+        return false;
     }
-    if (!decoding.offered) return;
-    r.Value = value;
-    emit readingDecoded(r);
-    emit recordingChanged(decoding.outcome);
-    switch (decoding.outcome) {
-    case RecordingRule::Outcome::Recorded:
-        ++rows_;
-        break;
-    case RecordingRule::Outcome::TableFull:
+    r.Value = value_;
+    if (view_) view_->frameEnded(r, failure.empty() ? nullptr : &failure);
+    return failure.empty();
+}
+
+std::optional<RecordingRule::Outcome> MeterSession::record(const Reading& reading) {
+    // Without a table the readings wait for one; the window's grid says so.
+    if (over_ || !sinks_ || (options_.waitForTable && !table_.isOpen())) return std::nullopt;
+    sinks_->stamp = now();
+    if (options_.timeOfDay) sinks_->stamp.timeMs = options_.timeOfDay();
+    RecordingRule::Outcome outcome;
+    try {
+        outcome = rule_.offer(reading, sinks_->stamp.timeMs, *sinks_);
+    } catch (const std::exception& e) {
+        if (options_.recordError == SessionOptions::RecordError::End) throw;
+        emit recordingFailed(e.what());
+        return std::nullopt;
+    }
+    if (outcome == RecordingRule::Outcome::Recorded) ++rows_;
+    emit recordingChanged(outcome);
+    if (outcome == RecordingRule::Outcome::TableFull &&
+        options_.recordError == SessionOptions::RecordError::End)
         end(TableRefused, "the table " + options_.table + " is full");
-        return;
-    default:
-        break;
-    }
-    if (options_.endAtLimit &&
-        (decoding.outcome == RecordingRule::Outcome::LimitReached || rule_.limitReached()))
+    else if (options_.endAtLimit &&
+             (outcome == RecordingRule::Outcome::LimitReached || rule_.limitReached()))
         end(0, {});
+    return outcome;
+}
+
+void MeterSession::tickRecording() {
+    rule_.tick();
+    emit recordingTicked();
 }
 
 void MeterSession::flush() {
     try {
-        if (table_) table_->flush();
+        if (table_.isOpen()) table_.flush();
         if (csv_ && !csv_->sync())
             throw std::runtime_error("CSV " + options_.csv + ": " + csv_->error());
         std::string error;
         for (const auto& output : outputs_)
             if (!output->flush(error)) throw std::runtime_error(error);
         if (capture_ && !capture_->flush(error)) throw std::runtime_error(error);
+        lastSinkTrouble_.clear();
     } catch (const std::exception& e) {
-        fail(e.what());
+        sinkTrouble(e.what());
     }
+}
+
+void MeterSession::sinkTrouble(const std::string& reason) {
+    if (options_.recordError == SessionOptions::RecordError::End) return fail(reason);
+    // Told once, not every flush, until the rows are durable again.
+    if (reason == lastSinkTrouble_) return;
+    lastSinkTrouble_ = reason;
+    emit sinkFailed(reason);
 }
 
 void MeterSession::tellHealth(bool changed) {
@@ -257,13 +318,13 @@ bool MeterSession::finish(std::string& error) {
         if (ok) error = why;
         ok = false;
     };
-    if (table_) {
+    if (table_.isOpen()) {
         try {
-            table_->close();
+            table_.close();
         } catch (const std::exception& e) {
-            failed(tableError(options_.table, e.what()));
+            failed(tableError(options_.table.empty() ? table_.path().string() : options_.table,
+                              e.what()));
         }
-        table_.reset();
     }
     if (csv_) {
         if (!csv_->close()) failed("CSV " + options_.csv + ": " + csv_->error());

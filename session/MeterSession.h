@@ -8,6 +8,7 @@
 #include "link/LinkWatch.h"
 #include "link/hid/UsbCable.h"
 #include "meter/core/FrameDecoder.h"
+#include "record/ReadingTable.h"
 #include "record/RecordingRule.h"
 
 #include <QObject>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,6 @@ namespace rd780 {
 class CaptureWriter;
 class CsvAppender;
 class HidServices;
-class ReadingTable;
 class RowOutput;
 class SerialChunker;
 class SerialReplay;
@@ -32,6 +33,7 @@ class THidDevice;
 class THidDeviceController;
 class TSerialPortDriver;
 struct Capture;
+struct CaptureRecord;
 
 struct SessionOptions {
     using Link = LinkKind;
@@ -64,6 +66,30 @@ struct SessionOptions {
     RecordingRule::LimitGate limitGate = RecordingRule::LimitGate::StopAtLimit;
     // The link watch's clock; empty: the steady clock.
     std::function<LinkWatch::Clock::time_point()> linkClock;
+
+    // What a row that cannot be recorded (refused by the table, a full table, a failed
+    // flush or capture) does: the end of the run (the logger), or it is told by signal and
+    // the readings go on (the window, whose user can choose New or another table).
+    enum class RecordError { End, Tell };
+    RecordError recordError = RecordError::End;
+    // With no table open, readings wait for one (the window) rather than go to the other
+    // sinks alone (the logger writing only a CSV).
+    bool waitForTable = false;
+    // The caller opens the links and hands in what they read (the window, whose panels
+    // choose the device and connect): start opens the sinks and reads the replay, but opens
+    // no link and plays nothing; the capture is made at the first delivery, for its link.
+    bool driven = false;
+    // The time of day in milliseconds a row gets; empty: the clock's.
+    std::function<std::int32_t()> timeOfDay;
+};
+
+// Who shows a decode step by step (the window's LCD, bar graph, pointer and waveform):
+// each step as the decoder makes it, then the end of the frame.
+class DecodeView : public DecodeSink {
+public:
+    // The frame is done: whole, or stopped at a step by `error`. The reading holds what the
+    // steps before set.
+    virtual void frameEnded(const Reading& reading, const std::string* error) = 0;
 };
 
 class MeterSession : public QObject {
@@ -95,15 +121,63 @@ public:
     // reason on failure.
     bool finish(std::string& error);
 
-    // One whole frame text, as a link's assembly hands it over.
-    void frame(const std::string& frameHex);
+    // One whole frame text, as a link's assembly hands it over. False when it did not
+    // decode whole.
+    bool frame(const std::string& frameHex);
+
+    // Offers a reading to the recording rule and the sinks, as a decoded frame does, and
+    // announces the outcome. Empty when it waits for a table or, told, was refused.
+    std::optional<RecordingRule::Outcome> record(const Reading& reading);
+    // One second of the recording's clock (the sampling interval's countdown).
+    void tickRecording();
+
+    // For a driver that opens the link itself and hands in what it reads (the window, whose
+    // panels choose the device): the capture tap, the assembly, then `seen` (the report's
+    // listing comes before what its frame brings), then frame().
+    HidReportOutcome usbReport(std::uint8_t reportId, const std::uint8_t* data, std::size_t size,
+                               const std::function<void(const HidReportOutcome&)>& seen = {});
+    // A new USB connection: the cable's counts and assembly start afresh.
+    void usbRestart();
+    // The cable's idle counts: reports without meter bytes, reports since the last poll,
+    // link ticks since the last frame.
+    struct UsbCounts {
+        int& idleReports;
+        int& pollReports;
+        int& idleTicks;
+    };
+    UsbCounts usbCounts() { return {idleReports_, pollReports_, idleTicks_}; }
+    // The link timer's tick: the health, then the cable's idle rule over `device`.
+    UsbCable::TickResult usbTick(THidDevice* device);
+    // Bytes of a serial read; a tick of the port without bytes; a purge or reconnect.
+    void serialBytes(const std::uint8_t* data, std::size_t size);
+    void serialIdle();
+    void serialClear();
+    // Plays a serial capture read at start (replayLink() == Serial) into serialBytes;
+    // `finished` runs after its last read. Stops any replay playing.
+    void playSerialReplay(std::function<void()> finished);
+    void stopSerialReplay();
+    // The link the replay read at start was captured on; None without a replay.
+    LinkKind replayLink() const;
+    // The reports of a USB capture read at start, for a cable that gives them back.
+    std::shared_ptr<const std::vector<CaptureRecord>> usbReplay() const;
+
+    void setDecodeView(DecodeView* view) { view_ = view; }
+    // The scale the decoder places the pointer and the bar on.
+    void setScale(const ScaleSettings& scale) { scale_ = scale; }
+    // Ticks the health by hand (a driver with its own link timer); announces a change.
+    void tickHealth() { tellHealth(health_.tick()); }
+    // The table rows go to (open or not), the rule and its counters.
+    ReadingTable& table() { return table_; }
+    RecordingRule& rule() { return rule_; }
+    const Reading& reading() const { return reading_; }
 
     std::uint64_t frames() const { return frames_; }
     std::uint64_t rows() const { return rows_; }
     std::uint64_t errors() const { return errors_; }
     bool over() const { return over_; }
-    // The link's health, as the window's lamp and status bar would show it.
+    // The link's health, which the window's lamp and status bar show.
     const LinkWatch& health() const { return health_; }
+    LinkWatch& health() { return health_; }
     // The counts of the run: "12 frames, 10 rows, 0 errors" and what each output adds.
     std::string summary() const;
 
@@ -117,6 +191,12 @@ signals:
     // The link turned stalled (no frame for LinkWatch::StallAfter), live again, or its
     // cable went away.
     void linkHealthChanged(rd780::LinkWatch::State state);
+    // With RecordError::Tell: a reading could not be recorded (each time), or rows could not
+    // be made durable or captured (once until they can again).
+    void recordingFailed(const std::string& reason);
+    void sinkFailed(const std::string& reason);
+    // The recording rule's clock ticked (the sampling interval's countdown moved).
+    void recordingTicked();
     // The run is over: 0 when done (limit reached, replay played), 1 on a link or file error
     // with its reason, TableRefused when the table is full.
     void ended(int code, const std::string& reason);
@@ -129,6 +209,9 @@ private:
     bool openSerial(std::string& error);
     bool openReplay(std::string& error);
     bool openCapture(std::string& error);
+    bool openCaptureFor(LinkKind link, std::string& error);
+    bool capturing(LinkKind link);
+    void sinkTrouble(const std::string& reason);
     void serialData(void* sender, const std::uint8_t* data, int size);
     void chunkerOnFrames();
     void linkTick();
@@ -145,7 +228,12 @@ private:
     int recordNo_ = 1;
     int recordLimit_;
     RecordingRule rule_;
-    std::unique_ptr<ReadingTable> table_;
+    ReadingTable table_;
+    Reading reading_;
+    float value_ = 0.0f; // the decoder's value, before it is the reading's
+    DecodeView* view_ = nullptr;
+    std::string lastSinkTrouble_;
+    bool captureFailed_ = false;
     std::unique_ptr<CsvAppender> csv_;
     std::function<bool()> stopRequested_;
     std::vector<std::shared_ptr<RowOutput>> outputs_;

@@ -14,12 +14,24 @@ namespace rd780 {
 
 bool MeterSession::start(std::string& error) {
     using Link = SessionOptions::Link;
+    if (options_.driven) {
+        // The caller's serial reads come here, its USB reports through usbReport; an
+        // unreadable replay is told, and the readings of the links go on.
+        chunkerOnFrames();
+        if (!openSinks(error)) return false;
+        if (options_.replay.empty()) return true;
+        auto replay = std::make_shared<Capture>();
+        if (!readCapture(options_.replay, *replay, error)) return false;
+        replay_ = std::move(replay);
+        return true;
+    }
     if (!options_.replay.empty()) {
         // Read first: the capture decides which link it is played through.
         replay_ = std::make_shared<Capture>();
         if (!readCapture(options_.replay, *replay_, error)) return false;
     }
-    if (!openSinks(error) || !openCapture(error)) return false;
+    if (!openSinks(error)) return false;
+    if (!openCapture(error)) return false;
     const bool linked = replay_                         ? openReplay(error)
                         : options_.link == Link::Serial ? openSerial(error)
                         : options_.link == Link::Usb    ? openUsb(error)
@@ -39,16 +51,39 @@ bool MeterSession::start(std::string& error) {
 
 bool MeterSession::openCapture(std::string& error) {
     if (options_.capture.empty()) return true;
+    return openCaptureFor((replay_ ? replay_->link : options_.link) == LinkKind::Serial
+                              ? LinkKind::Serial
+                              : LinkKind::Usb,
+                          error);
+}
+
+bool MeterSession::openCaptureFor(LinkKind link, std::string& error) {
     using Link = SessionOptions::Link;
-    const bool serial = (replay_ ? replay_->link : options_.link) == Link::Serial;
-    const std::string source = !options_.linkName.empty()      ? options_.linkName
-                               : options_.link == Link::Serial ? options_.serialDevice
-                               : replay_                       ? options_.replay
-                               : !options_.usbDevice.empty()   ? options_.usbDevice
-                                                               : "USB to Serial";
-    capture_ = std::make_unique<CaptureWriter>(options_.capture, serial ? Link::Serial : Link::Usb,
-                                               source);
+    const bool serial = link == Link::Serial;
+    const std::string source = !options_.linkName.empty()                 ? options_.linkName
+                               : serial && !options_.serialDevice.empty() ? options_.serialDevice
+                               : options_.driven && serial                ? "serial port"
+                               : options_.driven                          ? "USB cable"
+                               : replay_                                  ? options_.replay
+                               : !options_.usbDevice.empty()              ? options_.usbDevice
+                                                                          : "USB to Serial";
+    capture_ = std::make_unique<CaptureWriter>(options_.capture, link, source);
     return capture_->open(error);
+}
+
+bool MeterSession::capturing(LinkKind link) {
+    if (!capture_) {
+        // A driven session captures the first link that delivers; a failure is told once.
+        if (!options_.driven || options_.capture.empty() || captureFailed_) return false;
+        std::string error;
+        if (!openCaptureFor(link, error)) {
+            captureFailed_ = true;
+            capture_.reset();
+            sinkTrouble(error);
+            return false;
+        }
+    }
+    return capture_->link() == link; // one link per capture: the first one used
 }
 
 void MeterSession::chunkerOnFrames() {
@@ -77,8 +112,46 @@ bool MeterSession::openSerial(std::string& error) {
 
 void MeterSession::serialData(void*, const std::uint8_t* data, int size) {
     if (!data || size <= 0) return;
-    if (capture_) capture_->record(data, static_cast<std::size_t>(size));
-    chunker_->receive(data, static_cast<std::size_t>(size));
+    serialBytes(data, static_cast<std::size_t>(size));
+}
+
+void MeterSession::serialBytes(const std::uint8_t* data, std::size_t size) {
+    if (!data || size == 0 || !chunker_) return;
+    if (capturing(LinkKind::Serial)) capture_->record(data, size);
+    chunker_->receive(data, size);
+}
+
+void MeterSession::serialIdle() {
+    if (chunker_) chunker_->idle();
+}
+
+void MeterSession::serialClear() {
+    if (chunker_) chunker_->clear();
+}
+
+LinkKind MeterSession::replayLink() const {
+    return replay_ ? replay_->link : LinkKind::None;
+}
+
+std::shared_ptr<const std::vector<CaptureRecord>> MeterSession::usbReplay() const {
+    if (!replay_ || replay_->link != LinkKind::Usb) return nullptr;
+    return {replay_, &replay_->records};
+}
+
+void MeterSession::playSerialReplay(std::function<void()> finished) {
+    stopSerialReplay();
+    if (replayLink() != LinkKind::Serial) return;
+    serialClear();
+    serialReplay_ = std::make_unique<SerialReplay>(
+        replay_, options_.speed,
+        [this](const std::uint8_t* data, std::size_t size) { serialBytes(data, size); },
+        [this] { serialIdle(); }, std::move(finished));
+    serialReplay_->start();
+}
+
+void MeterSession::stopSerialReplay() {
+    if (serialReplay_) serialReplay_->stop();
+    serialReplay_.reset();
 }
 
 bool MeterSession::openReplay(std::string& error) {
@@ -155,10 +228,8 @@ bool MeterSession::openUsb(std::string& error) {
     UsbCable::poll(*device_, written);
     device_->SetDataHandler(THidDataEvent(
         this, "data", [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-            if (capture_) capture_->hidReport(id, data, size);
-            const HidReportOutcome r = cable_.report(id, data, size);
+            const HidReportOutcome r = usbReport(id, data, size);
             if (!r.wholeFrame || over_) return;
-            frame(frameHex_);
             std::size_t written = 0;
             // Even after a failed decode: the meter's next frame may be fine.
             if (device_) UsbCable::poll(*device_, written);
@@ -166,13 +237,31 @@ bool MeterSession::openUsb(std::string& error) {
     return true;
 }
 
-void MeterSession::linkTick() {
+HidReportOutcome MeterSession::usbReport(std::uint8_t reportId, const std::uint8_t* data,
+                                         std::size_t size,
+                                         const std::function<void(const HidReportOutcome&)>& seen) {
+    if (capturing(LinkKind::Usb)) capture_->hidReport(reportId, data, size);
+    HidReportOutcome r = cable_.report(reportId, data, size);
+    if (seen) seen(r);
+    if (r.wholeFrame && !over_) frame(frameHex_);
+    return r;
+}
+
+void MeterSession::usbRestart() {
+    cable_.restart();
+}
+
+UsbCable::TickResult MeterSession::usbTick(THidDevice* device) {
     tellHealth(health_.tick());
     // The cable's idle rule: a silent meter is asked again, and given up on at length.
-    const UsbCable::TickResult idle = cable_.tick(device_);
-    if (!idle.checked) return;
-    emit linkIdle();
-    if (!device_) return;
+    const UsbCable::TickResult idle = cable_.tick(device);
+    if (idle.checked) emit linkIdle();
+    return idle;
+}
+
+void MeterSession::linkTick() {
+    const UsbCable::TickResult idle = usbTick(device_);
+    if (!idle.checked || !device_) return;
     std::size_t written = 0;
     if (idle.repoll) UsbCable::poll(*device_, written);
     if (idle.giveUp) fail(MeterNotReadyText);

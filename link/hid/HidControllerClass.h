@@ -138,10 +138,6 @@ public:
     bool IsEnumerating() const { return enumerating_.load(); }
     const THidPnPInfo* PnPInfo() const { return pnp_.get(); }
     THidDeviceController* Controller() const { return controller_; }
-    std::uint32_t MainInputBufferCount() const { return mainInputBuffers_; }
-    std::uint32_t ReadInputBufferCount() const { return readInputBuffers_; }
-    void SetMainInputBufferCount(std::uint32_t n) { mainInputBuffers_ = n; }
-    void SetReadInputBufferCount(std::uint32_t n) { readInputBuffers_ = n; }
 
 private:
     friend class THidDeviceController;
@@ -187,19 +183,12 @@ public:
     QString Version() const { return QStringLiteral("1.0.22"); }
     void SetVersion(const QString&) {} // accepted and discarded
 
-    const THidPlugEvent& OnArrival() const { return onArrival_; }
     void SetOnArrival(const THidPlugEvent& e) { onArrival_ = e; }
-    const THidEnumerateEvent& OnEnumerate() const { return onEnumerate_; }
     void SetOnEnumerate(const THidEnumerateEvent& e) { onEnumerate_ = e; }
-    const TNotifyEvent& OnDeviceChange() const { return onDeviceChange_; }
     void SetOnDeviceChange(const TNotifyEvent& e);
-    const THidDataEvent& OnDeviceData() const { return onDeviceData_; }
     void SetOnDeviceData(const THidDataEvent& e);
-    const THidDataErrorEvent& OnDeviceDataError() const { return onDeviceDataError_; }
     void SetOnDeviceDataError(const THidDataErrorEvent& e);
-    const THidPlugEvent& OnDeviceUnplug() const { return onDeviceUnplug_; }
     void SetOnDeviceUnplug(const THidPlugEvent& e);
-    const THidPlugEvent& OnRemoval() const { return onRemoval_; }
     void SetOnRemoval(const THidPlugEvent& e) { onRemoval_ = e; }
 
     std::vector<std::unique_ptr<THidDevice>> RescanDevices();
@@ -213,7 +202,6 @@ public:
 
 private:
     friend class THidDevice;
-    void checkIn(THidDevice* device);
 
     std::shared_ptr<HidServices> services_;
     int devThreadSleepTime_ = 100;

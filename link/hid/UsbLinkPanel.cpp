@@ -2,6 +2,7 @@
 
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
+#include "session/MeterSession.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -37,12 +38,9 @@ QToolButton* speedButton(QWidget* parent, const char* name, const QString& capti
 }
 } // namespace
 
-UsbLinkPanel::UsbLinkPanel(const PanelContext& context, ReadingState& reading,
-                           UsbReportState& reports, LinkWatchState& link, LinkWatch& watch,
-                           QAction* START1, QObject* parent)
-    : LinkPanel(context, watch, parent),
-      cable_(reading.FrameHex, reports.ReportChunk, reports.ChunkPending, reports.UsbIdleReports,
-             reports.UsbPollReports, link.LinkIdleTicks) {
+UsbLinkPanel::UsbLinkPanel(const PanelContext& context, MeterSession& session, QAction* START1,
+                           QObject* parent)
+    : LinkPanel(context, session.health(), parent), session_(session) {
     USBCon = speedButton(Client, "USBCon", "Connect");
     USBCon->setToolTip("USB Connect");
     USBCon->setCheckable(true);
@@ -359,7 +357,7 @@ void UsbLinkPanel::SendDataClick() {
 void UsbLinkPanel::USBConClick() {
     ReadBtnClick();
     SetFeatureClick();
-    cable_.restart();
+    session_.usbRestart();
     THidDevice* dev = TakeSelectedDevice();
     if (!dev) {
         WatchDisconnected(LinkKind::Usb);
@@ -408,8 +406,8 @@ void UsbLinkPanel::ConTimerTimer() {
     // The link is judged on every report read so far, as if each had been handled on
     // arrival.
     if (SelectedHidDevice) SelectedHidDevice->HandOverReports();
-    WatchTick();
-    const UsbCable::TickResult idle = cable_.tick(SelectedHidDevice);
+    // The health, then the cable's idle rule; the lamp goes grey when the rule runs.
+    const UsbCable::TickResult idle = session_.usbTick(SelectedHidDevice);
     if (!idle.checked) return;
     if (idle.repoll) SendDataClick();
     if (idle.giveUp) {
@@ -420,25 +418,16 @@ void UsbLinkPanel::ConTimerTimer() {
         if (monitor()) monitor()->disconnected();
         ShowMessage(MeterNotReadyText);
     }
-    if (LinkIdle) LinkIdle();
 }
 
 void UsbLinkPanel::HidDeviceData(THidDevice*, uint8_t ReportID, const uint8_t* Data,
                                  uint16_t Size) {
-    if (CaptureTap) {
-        std::vector<uint8_t> report(Size + 1u);
-        report[0] = ReportID;
-        std::copy_n(Data, Size, report.begin() + 1);
-        CaptureTap(report.data(), report.size());
-    }
-    const HidReportOutcome out = cable_.report(ReportID, Data, Size);
-    if (out.dataReport) AddHistoryLine(QString::fromStdString(out.reportText));
-    if (out.wholeFrame) {
-        if (monitor()) monitor()->frame(LinkMonitor::Clock::now());
-        if (Decode) Decode();
-        // Poll even after a failed decode: the meter's next frame may be fine.
-        SendDataClick();
-    }
+    const HidReportOutcome out =
+        session_.usbReport(ReportID, Data, Size, [this](const HidReportOutcome& report) {
+            if (report.dataReport) AddHistoryLine(QString::fromStdString(report.reportText));
+        });
+    // Poll even after a failed decode: the meter's next frame may be fine.
+    if (out.wholeFrame) SendDataClick();
 }
 
 } // namespace rd780

@@ -1,9 +1,8 @@
 #pragma once
 // The USB link in the window: the cable's device list, Connect, the poll and feature
-// reports, the link timer, and the assembly of the cable's reports into frame text.
+// reports and the link timer. The reports it reads go to the session, which assembles them.
 #include "link/hid/UsbCable.h"
 #include "panel/LinkPanel.h"
-#include "panel/ModuleState.h"
 
 #include <QString>
 
@@ -24,6 +23,7 @@ namespace rd780 {
 struct CaptureRecord;
 class HidServices;
 class LinkMonitor;
+class MeterSession;
 class SimulatedHidServices;
 class THidDevice;
 class THidDeviceController;
@@ -31,10 +31,10 @@ class THidDeviceController;
 class UsbLinkPanel : public LinkPanel {
     Q_OBJECT
 public:
-    // The link writes whole frames into reading.FrameHex. START1 is the Connect menu's item
-    // that runs USBConClick.
-    UsbLinkPanel(const PanelContext& context, ReadingState& reading, UsbReportState& reports,
-                 LinkWatchState& link, LinkWatch& watch, QAction* START1, QObject* parent);
+    // The link hands what it reads to session. START1 is the Connect menu's item that runs
+    // USBConClick.
+    UsbLinkPanel(const PanelContext& context, MeterSession& session, QAction* START1,
+                 QObject* parent);
 
     QToolButton* USBCon = nullptr;
     QCheckBox* B2400 = nullptr; // hidden at start
@@ -51,14 +51,7 @@ public:
     THidDevice* SelectedHidDevice = nullptr;            // not owned
     std::shared_ptr<SimulatedHidServices> SimulatedHid; // the simulated cable, when there is one
 
-    // Decodes the frame text just assembled.
-    std::function<void()> Decode;
-    // No frame for the link timer's idle ticks: the lamp goes grey.
-    std::function<void()> LinkIdle;
     std::function<void()> ClearHistory;
-
-    // Sees every input report the link delivers, report ID first (--capture).
-    std::function<void(const uint8_t*, std::size_t)> CaptureTap;
 
     // services: what the devices are found through; null for hidraw, plus the simulated
     // cable when simulateMeter is set, plus a cable giving back a captured one's reports
@@ -92,7 +85,7 @@ private:
     LinkMonitor* monitor(); // the status bar's watch over the link, once there is one
     void linkProblem(const QString& text);
     QString connectedDevice_;
-    UsbCable cable_; // assembly and idle rule over the window's module state
+    MeterSession& session_;
 };
 
 } // namespace rd780

@@ -1,8 +1,8 @@
 #include "link/serial/SerialLinkPanel.h"
 
 #include "link/serial/SerialPortDriver.h"
-#include "link/serial/SerialReplay.h"
 #include "meter/core/SerialChunker.h"
+#include "session/MeterSession.h"
 #include "status/StatusFeed.h"
 
 #include <QAction>
@@ -43,25 +43,20 @@ QLabel* makePortPanel(QWidget* parent, const char* name, const char* caption) {
 
 } // namespace
 
-SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frameHex,
-                                 LinkWatch& watch, QAction* START1, QAction* STOP1,
-                                 const QString& portDevice, QObject* parent)
-    : LinkPanel(context, watch, parent), frameHex_(frameHex), START1(START1), STOP1(STOP1) {
+SerialLinkPanel::SerialLinkPanel(const PanelContext& context, MeterSession& session,
+                                 QAction* START1, QAction* STOP1, const QString& portDevice,
+                                 QObject* parent)
+    : LinkPanel(context, session.health(), parent), session_(session), START1(START1),
+      STOP1(STOP1) {
     COMM2 = new TSerialPortDriver(this);
     COMM2->setObjectName("COMM2");
     COMM2->SetComPort(pnCOM1);
     COMM2->SetComPortSpeed(br2400);
     if (!portDevice.isEmpty()) COMM2->SetPortDevice(pnCOM1, portDevice.toLocal8Bit().toStdString());
 
-    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes, the frame
-    // finder and FrameHex are only ever touched here, one tick at a time. The bytes belong
-    // to the driver and are copied during the call.
-    SerialFrames = std::make_shared<SerialChunker>([this](const std::string& frame) {
-        frameHex_ = frame;
-        ++SerialFramesAssembled;
-        if (Status) Status->Link.frame(LinkMonitor::Clock::now());
-        if (Decode) Decode();
-    });
+    // Hand-over: the driver's poll timer ticks on the GUI thread, so the bytes and the
+    // session's frame finding are only ever touched here, one tick at a time. The bytes
+    // belong to the driver and are copied during the call.
     COMM2->OnIdlePoll = [this] { H520RIdle(); };
     COMM2->OnReadError = [this](const std::string& why) {
         const bool waiting = COMM2->WaitingForDevice();
@@ -79,10 +74,10 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
         }
         if (Watch.kind() == LinkKind::Serial && Watch.cableGone(CableIdentity{})) ShowLinkState();
         // Half a frame from before the loss must not join the bytes after it.
-        if (SerialFrames) SerialFrames->clear();
+        session_.serialClear();
     };
     COMM2->OnDeviceBack = [this] {
-        if (SerialFrames) SerialFrames->clear();
+        session_.serialClear();
         const QString text = QStringLiteral("Serial port COM%1 back: %2, reading again")
                                  .arg(COMM2->ComPort() + 1)
                                  .arg(QString::fromStdString(COMM2->PortDevice(COMM2->ComPort())));
@@ -144,7 +139,8 @@ SerialLinkPanel::SerialLinkPanel(const PanelContext& context, std::string& frame
 }
 
 void SerialLinkPanel::destroySerialSide() {
-    replay_.reset();
+    if (replaying_) session_.stopSerialReplay();
+    replaying_ = false;
     if (!COMM2) return;
     COMM2->Disconnect();
     // The driver outlives this body (the window's children go last): cut its calls back.
@@ -152,7 +148,6 @@ void SerialLinkPanel::destroySerialSide() {
     COMM2->OnIdlePoll = nullptr;
     COMM2->OnReadError = nullptr;
     COMM2->OnDeviceBack = nullptr;
-    SerialFrames.reset();
 }
 
 void SerialLinkPanel::BindSerialReceiveHandler() {
@@ -162,17 +157,13 @@ void SerialLinkPanel::BindSerialReceiveHandler() {
 void SerialLinkPanel::H520RData(void*, const uint8_t* DataPtr, int DataSize) {
     // Called from the driver's tick, outside any click handler: guard it here.
     Guarded([&] {
-        if (CaptureTap && DataPtr && DataSize > 0)
-            CaptureTap(DataPtr, static_cast<std::size_t>(DataSize));
-        if (SerialFrames && DataPtr && DataSize > 0)
-            SerialFrames->receive(DataPtr, static_cast<std::size_t>(DataSize));
+        if (DataPtr && DataSize > 0)
+            session_.serialBytes(DataPtr, static_cast<std::size_t>(DataSize));
     });
 }
 
 void SerialLinkPanel::H520RIdle() {
-    Guarded([this] {
-        if (SerialFrames) SerialFrames->idle();
-    });
+    Guarded([this] { session_.serialIdle(); });
 }
 
 // Which device could not be opened and why. Said in the history, beside the panel and in
@@ -206,16 +197,10 @@ void SerialLinkPanel::linkProblem(const QString& text) {
 }
 
 bool SerialLinkPanel::openSerial() {
-    if (ReplayCapture) {
+    if (session_.replayLink() == LinkKind::Serial) {
         // The recorded reads take the port's place, into the same frame finding.
-        if (SerialFrames) SerialFrames->clear();
-        replay_ = std::make_shared<SerialReplay>(
-            ReplayCapture, ReplaySpeed,
-            [this](const uint8_t* data, std::size_t size) {
-                H520RData(nullptr, data, static_cast<int>(size));
-            },
-            [this] { H520RIdle(); }, [this] { AddHistoryLine("Replay finished"); });
-        replay_->start();
+        session_.playSerialReplay([this] { AddHistoryLine("Replay finished"); });
+        replaying_ = true;
         AddHistoryLine("Serial replay started");
         SerialNote->setText("Serial replay of a capture");
         return true;
@@ -224,7 +209,7 @@ bool SerialLinkPanel::openSerial() {
     const bool opened = COMM2->Connect();
     if (!wasOpen) {
         // A chunk left from an earlier session must not join the new line's bytes.
-        if (SerialFrames) SerialFrames->clear();
+        session_.serialClear();
         tellOpenResult(opened);
     }
     return opened;
@@ -257,14 +242,15 @@ void SerialLinkPanel::BtDiscon1Click() {
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
     if (COMM2->Connected() || COMM2->WaitingForDevice()) SerialNote->setText("Serial port closed");
-    replay_.reset();
+    if (replaying_) session_.stopSerialReplay();
+    replaying_ = false;
     COMM2->Disconnect();
     WatchDisconnected(LinkKind::Serial);
     if (Status) {
         Status->Link.disconnected();
         Status->refresh();
     }
-    if (SerialFrames) SerialFrames->clear();
+    session_.serialClear();
     BTCon->show();
     BtDiscon->hide();
     for (QLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
@@ -304,7 +290,7 @@ void SerialLinkPanel::Button2Click() {
         COMM2->SetComPortSpeed(s.to); // applied at once, with a purge, when open
         if (Status) Status->Link.speedChanged(ComPortBaudTable[s.to]);
         if (COMM2->Connected()) {
-            if (SerialFrames) SerialFrames->clear();
+            session_.serialClear();
             SerialNote->setText(
                 QStringLiteral("Serial port now at %1 baud").arg(ComPortBaudTable[s.to]));
         }

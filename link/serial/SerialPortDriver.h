@@ -98,15 +98,10 @@ public:
     void SetComPort(TComPortNumber v); // ignored while open
     TComPortBaudRate ComPortSpeed() const { return speed_; }
     void SetComPortSpeed(TComPortBaudRate v); // line properties apply at once while open
-    TComPortDataBits ComPortDataBits() const { return dataBits_; }
     void SetComPortDataBits(TComPortDataBits v);
-    TComPortStopBits ComPortStopBits() const { return stopBits_; }
     void SetComPortStopBits(TComPortStopBits v);
-    TComPortParity ComPortParity() const { return parity_; }
     void SetComPortParity(TComPortParity v);
-    TComPortHwHandshaking ComPortHwHandshaking() const { return hw_; }
     void SetComPortHwHandshaking(TComPortHwHandshaking v);
-    TComPortSwHandshaking ComPortSwHandshaking() const { return sw_; }
     void SetComPortSwHandshaking(TComPortSwHandshaking v);
     uint16_t ComPortInBufSize() const { return inBufSize_; }
     void SetComPortInBufSize(uint16_t v); // ignored while open
@@ -114,10 +109,7 @@ public:
     void SetComPortOutBufSize(uint16_t v); // ignored while open
     uint16_t ComPortPollingDelay() const { return pollingDelay_; }
     void SetComPortPollingDelay(uint16_t v);
-    bool EnableDTROnOpen() const { return enableDtr_; }
     void SetEnableDTROnOpen(bool v) { enableDtr_ = v; } // takes effect at the next apply
-    uint16_t OutputTimeout() const { return outputTimeout_; }
-    void SetOutputTimeout(uint16_t v) { outputTimeout_ = v; } // nothing writes the port
     const TComPortReceiveDataEvent& OnReceiveData() const { return onReceive_; }
     void SetOnReceiveData(TComPortReceiveDataEvent e) { onReceive_ = std::move(e); }
 
@@ -172,7 +164,6 @@ private:
     TComPortReceiveDataEvent onReceive_;
     uint16_t pollingDelay_ = 50;
     bool enableDtr_ = true;
-    uint16_t outputTimeout_ = 4000;
     QTimer* timer_ = nullptr;
     QSocketNotifier* notifier_ = nullptr; // while open on a port with a descriptor
     int quietTicks_ = 0;

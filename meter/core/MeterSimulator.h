@@ -30,8 +30,8 @@ public:
 
     explicit MeterSimulator(std::uint32_t seed = 780);
 
-    // The next frame the meter sends: 41 bytes, or 361 with a waveform every
-    // longFrameInterval() frames.
+    // The next frame the meter sends: 41 bytes, or 361 with a waveform every few frames
+    // (setLongFrameInterval).
     std::vector<std::uint8_t> nextFrame();
 
     // What the last frame of nextFrame() showed.
@@ -40,7 +40,6 @@ public:
 
     // Every n-th frame is long (0: never). Default 8.
     void setLongFrameInterval(int n) { longEvery_ = n < 0 ? 0 : n; }
-    int longFrameInterval() const { return longEvery_; }
     // How many frames each reading of the cycle is held before the next. Default 10.
     void setFramesPerReading(int n) { perReading_ = n < 1 ? 1 : n; }
     int scenesInCycle() const;

@@ -264,7 +264,7 @@ TEST(Access, RecordLimitAndViewTrendWithKeysAlone) {
     WindowFixture f;
     TFCOMM& w = *f.w;
     showActive(w);
-    ASSERT_EQ(w.S.RecordLimit, 10000);
+    ASSERT_EQ(w.Session->rule().RecordLimit, 10000);
 
     // Alt+R opens Record; down past New and Save to 1000, Return picks it.
     QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
@@ -277,7 +277,7 @@ TEST(Access, RecordLimitAndViewTrendWithKeysAlone) {
         ASSERT_NE(record->activeAction(), w.N50001) << "1000 passed over";
     }
     QTest::keyClick(record, Qt::Key_Return);
-    EXPECT_EQ(w.S.RecordLimit, 1000);
+    EXPECT_EQ(w.Session->rule().RecordLimit, 1000);
     EXPECT_TRUE(w.N10001->isChecked());
     EXPECT_FALSE(w.N100001->isChecked());
     ASSERT_TRUE(waitUntil([] { return !QApplication::activePopupWidget(); }));
@@ -286,7 +286,7 @@ TEST(Access, RecordLimitAndViewTrendWithKeysAlone) {
     QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
     ASSERT_EQ(openPopup(), w.Record1);
     QTest::keyClick(w.Record1, Qt::Key_5);
-    EXPECT_EQ(w.S.RecordLimit, 5000);
+    EXPECT_EQ(w.Session->rule().RecordLimit, 5000);
     ASSERT_TRUE(waitUntil([] { return !QApplication::activePopupWidget(); }));
 
     // F10 opens the menu bar at Record; Right goes on to View, over the blank spacers.

@@ -2,6 +2,7 @@
 // panel needs, which is what lets the window compose them and later windows reuse them.
 #include "meter/MeterPanel.h"
 #include "record/LimitPanel.h"
+#include "session/MeterSession.h"
 #include "tests/meter/FrameBuilder.h"
 #include "view/ScalePanel.h"
 #include "view/ScaleView.h"
@@ -65,11 +66,9 @@ ScaleState startScale() {
 TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     Client c;
     ReadingState reading;
-    LinkWatchState link;
-    link.LinkIdleTicks = 2;
-    const ScaleState scale = startScale();
-    LinkWatch watch;
-    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
+    MeterSession session({});
+    session.usbCounts().idleTicks = 2;
+    MeterPanel m(c.context(), reading, session, nullptr);
     m.placeLamp(&c.area);
     std::vector<std::string> calls;
     m.PointerTo = [&](int v) { calls.push_back(said("pointer ", std::to_string(v))); };
@@ -88,7 +87,7 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     EXPECT_EQ(calls, (std::vector<std::string>{"pointer 523", "offer 12.34 V", "reset"}));
     EXPECT_EQ(decoded.count(), 1);
     EXPECT_EQ(m.PBar2->value(), 12);
-    EXPECT_EQ(link.LinkIdleTicks, 0);
+    EXPECT_EQ(session.usbCounts().idleTicks, 0);
     EXPECT_TRUE(m.CONok->isVisibleTo(&c.area));
     EXPECT_FALSE(m.CONokN->isVisibleTo(&c.area));
 
@@ -103,10 +102,8 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
 TEST(MeterPanelAlone, BadFrameIsListedNotAnnouncedNorOffered) {
     Client c;
     ReadingState reading;
-    LinkWatchState link;
-    const ScaleState scale = startScale();
-    LinkWatch watch;
-    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
+    MeterSession session({});
+    MeterPanel m(c.context(), reading, session, nullptr);
     m.placeLamp(&c.area);
     int offers = 0;
     m.OfferReading = [&] { ++offers; };
@@ -126,10 +123,8 @@ TEST(MeterPanelAlone, BadFrameIsListedNotAnnouncedNorOffered) {
 TEST(MeterPanelAlone, TestFrameClearsTheScopeMarkThenShowsItsReading) {
     Client c;
     ReadingState reading;
-    LinkWatchState link;
-    const ScaleState scale = startScale();
-    LinkWatch watch;
-    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
+    MeterSession session({});
+    MeterPanel m(c.context(), reading, session, nullptr);
     m.placeLamp(&c.area);
     std::vector<std::string> calls;
     m.TestFrameShown = [&] { calls.push_back(said("scope off, text ", reading.ReadingText)); };
@@ -141,18 +136,18 @@ TEST(MeterPanelAlone, TestFrameClearsTheScopeMarkThenShowsItsReading) {
 TEST(MeterPanelAlone, LampShowsTheWatchStalledThenLiveAgainOnTheNextFrame) {
     Client c;
     ReadingState reading;
-    LinkWatchState link;
-    const ScaleState scale = startScale();
     auto now = LinkWatch::Clock::time_point{} + std::chrono::hours(1);
-    LinkWatch watch([&] { return now; });
-    MeterPanel m(c.context(), reading, link, scale, watch, nullptr);
+    SessionOptions options;
+    options.linkClock = [&] { return now; };
+    MeterSession session(options);
+    MeterPanel m(c.context(), reading, session, nullptr);
     m.placeLamp(&c.area);
     QSignalSpy shown(&m, &MeterPanel::linkStateShown);
 
     m.WatchConnected(LinkKind::Usb);
     EXPECT_FALSE(m.CONalarm->isVisibleTo(&c.area));
     now += LinkWatch::StallAfter;
-    m.WatchTick();
+    session.tickHealth();
     EXPECT_TRUE(m.CONalarm->isVisibleTo(&c.area));
     EXPECT_EQ(c.history, QStringList{"Link stalled: no frame for 3 s"});
 

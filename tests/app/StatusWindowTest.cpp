@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -72,7 +73,7 @@ TEST_F(StatusWindow, NewAsksFirstAndCancelLeavesTheFileAsItWas) {
     EXPECT_EQ(gridRows(), 3);
     EXPECT_FALSE(f.messages.contains(" Record deleted "));
     decode(); // numbering goes on after a cancelled New
-    EXPECT_EQ(w.S.RecordNo, 5);
+    EXPECT_EQ(w.Session->rule().RecordNo, 5);
 
     f.nextAnswer = QMessageBox::Ok;
     w.Recording->RecordNew->click(); // the speed button asks as the menu item does
@@ -102,7 +103,7 @@ TEST_F(StatusWindow, StatusShowsTheTableFileAndEachRecordingState) {
     decode(); // the edit restarted the countdown: this reading waits
     EXPECT_EQ(gridRows(), 2);
     EXPECT_EQ(texts().recording, "Waiting for the interval: 10 s left");
-    w.Recording->TrecordTimer();
+    w.Session->tickRecording();
     EXPECT_EQ(texts().recording, "Waiting for the interval: 9 s left");
     w.Recording->RecordSI->setChecked(false);
     EXPECT_EQ(texts().recording, "Recording: 2 of 10000");
@@ -173,8 +174,7 @@ TEST_F(StatusWindow, CtrlAStartsTheUsbLinkFromAnywhere) {
 }
 
 TEST_F(StatusWindow, LampStaysLitWhileALongFrameArrivesInPieces) {
-    int idle = 0;
-    w.Usb->LinkIdle = [&] { ++idle; };
+    QSignalSpy idle(w.Session, &MeterSession::linkIdle);
     // Reports carrying 3 meter bytes each: a frame on its way, not yet whole.
     const uint8_t piece[] = {0xF3, 0x5A, 0x00, 0x03, 0, 0, 0, 0};
     for (int i = 0; i < 10; ++i) {
@@ -182,10 +182,10 @@ TEST_F(StatusWindow, LampStaysLitWhileALongFrameArrivesInPieces) {
         w.Usb->ConTimerTimer();
         w.Usb->ConTimerTimer();
     }
-    EXPECT_EQ(idle, 0);
+    EXPECT_EQ(idle.count(), 0);
     for (int i = 0; i < 3; ++i)
         w.Usb->ConTimerTimer(); // nothing comes: the lamp goes grey
-    EXPECT_EQ(idle, 1);
+    EXPECT_EQ(idle.count(), 1);
 }
 
 struct FailedSerial : StatusWindow {

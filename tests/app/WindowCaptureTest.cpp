@@ -1,5 +1,6 @@
 // The window's --capture and --replay: what one window captured from a cable, another
-// lists as a cable and reads into the same rows.
+// lists as a cable and reads into the same rows, and rd780-log, given the same capture,
+// records the same rows as the window.
 #include "link/hid/SimulatedHidServices.h"
 #include "link/hid/UsbLinkPanel.h"
 #include "link/serial/SerialLinkPanel.h"
@@ -13,6 +14,7 @@
 #include "view/HistoryList.h"
 
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -43,6 +45,24 @@ bool historyHas(TFCOMM& w, const QString& line) {
     for (int i = 0; i < w.HistoryListBox->count(); ++i)
         if (w.HistoryListBox->text(i) == line) return true;
     return false;
+}
+
+// The rows the real rd780-log program records from a capture, into a table of its own.
+std::vector<std::vector<std::string>> loggerRows(const std::string& capture, const QString& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_QPA_PLATFORM");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir);
+    p.start(RD780_LOG_BINARY,
+            {"--replay", QString::fromStdString(capture), "--speed", "4", "--table", "log.DB"});
+    const bool finished = p.waitForFinished(60000);
+    EXPECT_TRUE(finished);
+    if (!finished) p.kill();
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    ReadingTable table;
+    table.open(QDir(dir).filePath("log.DB").toStdString());
+    return tableRows(table);
 }
 
 struct HidServicesForTest {
@@ -89,6 +109,7 @@ TEST(WindowCapture, ACapturedCableIsListedOnReplayAndGivesTheSameRows) {
     ASSERT_TRUE(test::waitUntil([&] { return historyHas(w, "Replay finished"); }, 30000));
     EXPECT_EQ(tableRows(w), live);
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("\n").toStdString();
+    EXPECT_EQ(loggerRows(capture, keep.path()), live);
 }
 
 // A serial capture as a port delivers it: the meter's frames, short and long, cut into reads
@@ -148,4 +169,5 @@ TEST(WindowCapture, ASerialCaptureReplayedGivesTheRowsOfItsFramesDecoded) {
     ASSERT_TRUE(test::waitUntil([&] { return w.Recording->Rec->Table.rowCount() >= 12; }, 10000));
     EXPECT_EQ(tableRows(w), decoded);
     EXPECT_TRUE(f.messages.isEmpty()) << f.messages.join("\n").toStdString();
+    EXPECT_EQ(loggerRows(capture, keep.path()), decoded);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A whole main window in a temporary working folder, with its information boxes captured.
 #include "app/TFCOMM.h"
+#include "session/MeterSession.h"
 
 #include <QDir>
 #include <QStringList>

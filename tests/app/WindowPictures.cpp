@@ -12,6 +12,7 @@
 #include "panel/Panel.h"
 #include "status/StatusBar.h"
 #include "status/StatusFeed.h"
+#include "view/HistoryList.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -46,6 +47,15 @@ template <class T> T* child(TFCOMM& w, const char* name) {
 
 // Lets queued repaints (the chart's scene posts its own) run; no wall-clock wait.
 void settle() {
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    // The history list shows new lines on a short timer: a picture taken before it fired
+    // would show the list as it was, or not, by chance.
+    QDeadlineTimer refreshed(2 * view::HistoryList::RefreshMs);
+    while (!refreshed.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     for (int i = 0; i < 20; ++i) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -2,6 +2,7 @@
 // it is sent, how a silent meter is asked again and given up on, and the options in which
 // the window and the logger differ.
 #include "TestSupport.h"
+#include "link/capture/CaptureFile.h"
 #include "link/hid/FakeSysfs.h"
 #include "link/hid/HidControllerClass.h"
 #include "link/hid/SimulatedHidServices.h"
@@ -288,6 +289,87 @@ TEST(MeterSession, OutputsAndCaptureTakeEveryRowAndTheCaptureReplaysToTheSameRow
 
 // The session announces the link's health by the one watch and its threshold: stalled once
 // the stall time has passed without a frame (not a tick before), live with the next frame.
+// The window drives the session: its panels hand in what they read, readings wait while no
+// table is open, a row the rule refuses is told and the readings go on, and rows carry the
+// window's time of day; the logger's session ends on such an error.
+TEST(MeterSession, TheWindowsOptionsLetReadingsWaitTellRefusalsAndStampTheRows) {
+    for (bool window : {true, false}) {
+        SCOPED_TRACE(window ? "window" : "logger");
+        test::ScratchDir dir;
+        SessionOptions o;
+        constexpr std::int32_t Recalled = (12 * 3600 + 34 * 60 + 56) * 1000;
+        if (window) {
+            o.driven = true;
+            o.capture = (dir / "first.cap").string();
+            o.recordError = SessionOptions::RecordError::Tell;
+            o.waitForTable = true;
+            o.timeOfDay = [] { return Recalled; };
+        }
+        MeterSession session(o);
+        QSignalSpy ended(&session, &MeterSession::ended);
+        QSignalSpy failed(&session, &MeterSession::recordingFailed);
+        QSignalSpy outcomes(&session, &MeterSession::recordingChanged);
+        std::string error;
+        ASSERT_TRUE(session.start(error)) << error;
+
+        // No table yet: the window's reading waits, the logger's goes to its other sinks.
+        const std::string frame = frameOf("1.000");
+        std::vector<std::uint8_t> bytes(frame.size() / 2);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(std::stoi(frame.substr(2 * i, 2), nullptr, 16));
+        if (window) {
+            // Serial bytes first: the capture is made for the serial link, and a USB report
+            // after them is not part of it.
+            session.serialBytes(bytes.data(), bytes.size());
+            session.serialIdle();
+            const std::uint8_t report[] = {0xF1, 0x5A};
+            session.usbReport(0, report, sizeof report);
+        } else {
+            session.frame(frame);
+        }
+        EXPECT_EQ(session.frames(), 1u);
+        EXPECT_EQ(session.rows(), window ? 0u : 1u);
+        EXPECT_EQ(outcomes.count(), window ? 0 : 1);
+
+        session.table().openOrCreate((dir / "rows.DB").string());
+        session.frame(frameOf("2.000"));
+        ASSERT_EQ(session.table().rowCount(), 1);
+        const auto cells = session.table().displayRow(0, false);
+        ASSERT_GE(cells.size(), 4u);
+        EXPECT_EQ(cells[3], "2.000");
+        // The waiting reading took no number in the window; the logger's took the first.
+        EXPECT_EQ(cells[0], window ? "1" : "2");
+        EXPECT_EQ(cells[1] == "12:34:56", window) << "the window's time of day: " << cells[1];
+
+        // An interval that does not convert: told each time in the window, the run goes on.
+        session.rule().IntervalOn = true;
+        session.rule().IntervalText = "x";
+        session.rule().SampleCountdown = 0;
+        session.frame(frameOf("3.000"));
+        if (window) {
+            EXPECT_EQ(ended.count(), 0);
+            ASSERT_EQ(failed.count(), 1);
+            EXPECT_EQ(failed[0][0].value<std::string>(), "'x' is not a valid integer value");
+            session.rule().IntervalText = "0";
+            session.frame(frameOf("4.000"));
+            EXPECT_EQ(session.table().rowCount(), 2) << "recording goes on once it is mended";
+        } else {
+            ASSERT_EQ(ended.count(), 1);
+            EXPECT_EQ(ended[0][0].toInt(), 1);
+            EXPECT_EQ(failed.count(), 0);
+        }
+        EXPECT_TRUE(session.finish(error)) << error;
+        if (!window) continue;
+        Capture cap;
+        ASSERT_TRUE(readCapture(o.capture, cap, error)) << error;
+        EXPECT_EQ(cap.link, LinkKind::Serial);
+        std::size_t captured = 0;
+        for (const auto& r : cap.records)
+            captured += r.bytes.size();
+        EXPECT_EQ(captured, bytes.size());
+    }
+}
+
 TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFrame) {
     auto sim = std::make_shared<SimulatedHidServices>();
     SimDeviceConfig c;

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "link/hid/FakeSysfs.h"
 #include "link/serial/PtyPair.h"
 #include "meter/core/FrameAssembler.h"
 #include "meter/core/MeterSimulator.h"
@@ -16,17 +17,17 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 
 namespace rd780 {
 namespace {
 
-using log::LinkKind;
 using log::parseArguments;
 using test::ScratchDir;
 
@@ -36,7 +37,8 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     auto r = parseArguments({"--simulate-meter", "--table", "t.DB", "--csv", "-", "--duration",
                              "2.5", "--limit", "40", "--interval", "3", "--repeat"});
     ASSERT_TRUE(r.options) << r.error;
-    EXPECT_EQ(r.options->link, LinkKind::Simulated);
+    EXPECT_EQ(r.options->link, LinkKind::Usb);
+    EXPECT_TRUE(r.options->simulated);
     EXPECT_EQ(r.options->table, "t.DB");
     EXPECT_EQ(r.options->csv, "-");
     EXPECT_EQ(r.options->durationSeconds, 2.5);
@@ -47,6 +49,7 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     r = parseArguments({"--serial-port", "/dev/ttyUSB0", "--csv", "s.csv"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Serial);
+    EXPECT_FALSE(r.options->simulated);
     EXPECT_EQ(r.options->serialDevice, "/dev/ttyUSB0");
     EXPECT_FALSE(r.options->skipRepeats);
     EXPECT_EQ(r.options->durationSeconds, 0);
@@ -54,6 +57,7 @@ TEST(LogOptions, EachOptionLandsInItsField) {
     r = parseArguments({"--usb", "--device", "/dev/hidraw3", "--table", "u.DB"});
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->link, LinkKind::Usb);
+    EXPECT_FALSE(r.options->simulated);
     EXPECT_EQ(r.options->usbDevice, "/dev/hidraw3");
     r = parseArguments({"--csv", "-"});
     ASSERT_TRUE(r.options);
@@ -252,7 +256,7 @@ TEST(LogSession, RepeatDropsRepeatedReadingsButUsesUpTheirNumbers) {
         o.skipRepeats = skip;
         log::LogSession session(o, {});
         std::string error;
-        ASSERT_TRUE(session.openFiles(error)) << error;
+        ASSERT_TRUE(session.openSinks(error)) << error;
         for (const char* f : {"4.700", "4.700", "4.700", "4.701", "4.700"})
             session.frame(frameOf(f));
         session.frame("5A00ZZ"); // does not decode: an error, no row
@@ -269,6 +273,79 @@ TEST(LogSession, RepeatDropsRepeatedReadingsButUsesUpTheirNumbers) {
         EXPECT_EQ(got, want);
         EXPECT_EQ(session.rows(), want.size() - 1);
         EXPECT_EQ(expectSameRows(dir / "r.DB", dir / "r.csv"), want.size() - 1);
+    }
+}
+
+// The logger's services over a crafted sysfs tree, keeping what each node was sent: a
+// pseudo-terminal standing in for a hidraw node takes no feature ioctl.
+class SentToTree : public test::FakeTreeHidServices {
+public:
+    using FakeTreeHidServices::FakeTreeHidServices;
+    HidHandle open(const std::string& path, HidAccess access) override {
+        const HidHandle h = FakeTreeHidServices::open(path, access);
+        paths[h] = path;
+        return h;
+    }
+    bool setFeature(HidHandle h, const std::uint8_t*, std::size_t length) override {
+        features.push_back({paths[h], length});
+        return true;
+    }
+    bool write(HidHandle h, const std::uint8_t*, std::size_t length,
+               std::size_t& written) override {
+        written = length;
+        polls.push_back(paths[h]);
+        return true;
+    }
+    std::map<HidHandle, std::string> paths;
+    std::vector<std::pair<std::string, std::size_t>> features;
+    std::vector<std::string> polls;
+};
+
+// Which cable the logger takes from the cables sysfs lists, and the feature report it sends
+// it: the length the cable declares (with its report ID), not a fixed one; a cable with a
+// serial number is passed over wherever it is listed.
+TEST(LogSession, TakesTheCableWithoutSerialAndSendsItTheFeatureLengthItDeclares) {
+    struct Cable {
+        std::uint8_t featureBytes;
+        std::optional<std::string> serial;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Cable> cables;
+        int taken; // index into cables; -1: none
+        std::size_t featureLength;
+    };
+    const std::vector<Case> cases = {
+        {"16 feature bytes", {{16, std::nullopt}}, 0, 17},
+        {"no feature report", {{0, std::nullopt}}, 0, 10},
+        {"a serial number listed first", {{9, "SN-0042"}, {16, std::nullopt}}, 1, 17},
+        {"a serial number listed last", {{16, std::nullopt}, {9, "SN-0042"}}, 0, 17},
+        {"only a serial number", {{16, "SN-0042"}}, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeSysfsCable tree(test::cableDescriptor(c.cables[0].featureBytes),
+                                  c.cables[0].serial);
+        for (std::size_t i = 1; i < c.cables.size(); ++i)
+            tree.add(test::cableDescriptor(c.cables[i].featureBytes), c.cables[i].serial);
+        ASSERT_TRUE(tree.ok());
+        auto services = std::make_shared<SentToTree>(tree);
+        ScratchDir dir;
+        const auto parsed = parseArguments({"--usb", "--csv", (dir / "u.csv").string()});
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        log::LogSession session(*parsed.options, {}, {services, {}});
+        std::string error;
+        EXPECT_EQ(session.start(error), c.taken >= 0) << error;
+        if (c.taken >= 0) {
+            const std::string& node = tree.nodes()[static_cast<std::size_t>(c.taken)];
+            EXPECT_EQ(services->features,
+                      (std::vector<std::pair<std::string, std::size_t>>{{node, c.featureLength}}));
+            EXPECT_EQ(services->polls, std::vector<std::string>{node});
+        } else {
+            EXPECT_EQ(error, "no USB cable (\"USB to Serial\") found");
+            EXPECT_TRUE(services->features.empty());
+        }
+        session.finish(error);
     }
 }
 
@@ -390,13 +467,21 @@ TEST(LogRun, IntervalRecordsOneRowPerTimerPeriod) {
     EXPECT_GT(frames, rows + 3) << r.err;
 }
 
-TEST(LogRun, SerialPortFramesBecomeRowsAndASilenceIsCountedAsAStall) {
+// The logger's session on a pseudo-terminal, its link watch on a clock the test moves: a
+// silence past the stall time is seen by the recording's tick and counted in the summary.
+TEST(LogSession, SerialPortFramesBecomeRowsAndASilenceIsCountedAsAStall) {
     ScratchDir dir;
     test::PtyPair pty;
-    Logger l({"--serial-port", QString::fromStdString(pty.slavePath()), "--csv", "s.csv"},
-             QString::fromStdString(dir.path().string()));
-    ASSERT_TRUE(l.started());
     const auto csv = dir / "s.csv";
+    const auto parsed = parseArguments({"--serial-port", pty.slavePath(), "--csv", csv.string()});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    auto now = LinkWatch::Clock::now();
+    log::LogSession session(*parsed.options, {}, {nullptr, [&] { return now; }});
+    std::vector<LinkWatch::State> health;
+    QObject::connect(&session, &MeterSession::linkHealthChanged,
+                     [&](LinkWatch::State s) { health.push_back(s); });
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
     auto lastValueIs = [&](const std::string& value, int timeoutMs) {
         return test::waitUntil(
             [&] {
@@ -413,21 +498,21 @@ TEST(LogRun, SerialPortFramesBecomeRowsAndASilenceIsCountedAsAStall) {
         open = lastValueIs("1.000", 1500);
     }
     ASSERT_TRUE(open);
-    for (const char* v : {"4.700", "4.701", "4.699"}) {
-        // The meter is silent past the stall time before the last frame: the silence is what
-        // is tested here, so it is waited out, not an event.
-        if (std::string(v) == "4.699")
-            std::this_thread::sleep_for(LinkWatch::StallAfter + std::chrono::milliseconds(200));
+    for (const char* v : {"4.700", "4.701"}) {
         pty.send(frameBytes(v));
         ASSERT_TRUE(lastValueIs(v, 30000)) << v;
     }
-    l.signal(SIGTERM);
-    const Outcome r = l.wait();
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    // The line sleeps between frames; the frame after the silence counts it.
-    EXPECT_TRUE(
-        std::regex_search(r.err, std::regex(", [1-9][0-9]* stalls? of 3 s without a frame\n")))
-        << r.err;
+    EXPECT_TRUE(health.empty()) << "no stall while the clock stands";
+    now += LinkWatch::StallAfter;
+    ASSERT_TRUE(test::waitUntil([&] { return !health.empty(); }, 30000));
+    EXPECT_EQ(health.back(), LinkWatch::State::Stalled);
+    pty.send(frameBytes("4.699"));
+    ASSERT_TRUE(lastValueIs("4.699", 30000));
+    EXPECT_EQ(health.back(), LinkWatch::State::Live);
+    ASSERT_TRUE(session.finish(error)) << error;
+    EXPECT_EQ(session.summary(), "rd780-log: " + std::to_string(session.frames()) + " frames, " +
+                                     std::to_string(session.rows()) +
+                                     " rows, 0 errors, 1 stall of 3 s without a frame");
     const auto rows = lines(test::readFile(csv));
     ASSERT_GE(rows.size(), 5u);
     const auto& row = rows[rows.size() - 2];

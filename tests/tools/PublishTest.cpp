@@ -280,7 +280,7 @@ TEST(PublishOptions, NewOptionsLandInTheirFieldsAndConflictsAreRefused) {
                                   "mqtts://u@h/p", "--mqtt-cafile", "ca.pem", "--mqtt-discovery",
                                   "--capture", "again.cap"});
     ASSERT_TRUE(r.options) << r.error;
-    EXPECT_EQ(r.options->link, log::LinkKind::Replay);
+    EXPECT_EQ(r.options->link, LinkKind::None);
     EXPECT_EQ(r.options->replay, "c.cap");
     EXPECT_EQ(r.options->speed, 2.5);
     EXPECT_EQ(r.options->json, "-");

@@ -60,7 +60,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         } else if (a == "--version") {
             o.version = true;
         } else if (a == "--simulate-meter") {
-            o.link = LinkKind::Simulated;
+            o.link = LinkKind::Usb;
+            o.simulated = true;
             ++links;
         } else if (a == "--usb") {
             o.link = LinkKind::Usb;
@@ -108,7 +109,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (!value(o.capture) || o.capture.empty()) return fail("--capture needs a file name");
         } else if (a == "--replay") {
             if (!value(o.replay) || o.replay.empty()) return fail("--replay needs a capture file");
-            o.link = LinkKind::Replay;
+            o.link = LinkKind::None;
             ++links;
         } else if (a == "--speed") {
             if (!value(v)) return fail("--speed needs a factor");
@@ -122,7 +123,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         }
     }
     if (links > 1) return fail("give one of --simulate-meter, --serial-port, --usb and --replay");
-    if (speedGiven && o.link != LinkKind::Replay) return fail("--speed goes with --replay");
+    if (speedGiven && o.replay.empty()) return fail("--speed goes with --replay");
     if ((!o.mqttCaFile.empty() || o.mqttDiscovery) && o.mqttUrl.empty())
         return fail("--mqtt-cafile and --mqtt-discovery go with --mqtt");
     {
@@ -134,7 +135,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (std::adjacent_find(files.begin(), files.end()) != files.end())
             return fail("the table, CSV, JSON, capture and replay files must differ");
     }
-    if (deviceGiven && o.link != LinkKind::Usb) return fail("--device goes with --usb");
+    if (deviceGiven && (o.link != LinkKind::Usb || o.simulated))
+        return fail("--device goes with --usb");
     if (!o.help && !o.version && o.table.empty() && o.csv.empty() && o.json.empty() &&
         o.mqttUrl.empty() && o.capture.empty())
         return fail("nothing to record into: give --table FILE, --csv FILE, --json FILE, "

@@ -1,15 +1,17 @@
 #pragma once
 // The command line of rd780-log.
+#include "link/LinkWatch.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace rd780::log {
 
-enum class LinkKind { Usb, Serial, Simulated, Replay };
-
 struct LogOptions {
+    // None with a replay: the capture's header names its link.
     LinkKind link = LinkKind::Usb;
+    bool simulated = false;     // with Usb: the simulated cable and meter
     std::string serialDevice;   // with Serial
     std::string usbDevice;      // with Usb: a hidraw path, or empty for the first cable
     std::string table;          // empty: no table
@@ -23,7 +25,7 @@ struct LogOptions {
     std::string mqttCaFile;     // mqtts: a private CA
     bool mqttDiscovery = false;
     std::string capture; // empty: no capture of the link
-    std::string replay;  // with Replay: the capture played back
+    std::string replay;  // the capture played back instead of a link
     double speed = 1;    // of the replay
     bool help = false;
     bool version = false;

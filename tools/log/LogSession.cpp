@@ -9,26 +9,18 @@
 
 namespace rd780::log {
 
-SessionOptions sessionOptions(const LogOptions& o) {
+namespace {
+
+SessionOptions sessionOptions(const LogOptions& o, LogSeams seams) {
     SessionOptions s;
-    using Link = SessionOptions::Link;
-    switch (o.link) {
-    case LinkKind::Usb:
-        s.link = Link::Usb;
-        break;
-    case LinkKind::Simulated: {
-        s.link = Link::Usb;
+    s.link = o.link;
+    s.hid = std::move(seams.hid);
+    s.linkClock = std::move(seams.linkClock);
+    if (o.simulated) {
         auto sim = std::make_shared<SimulatedHidServices>();
         sim->addDevice();
         s.hid = sim;
         s.linkName = "simulated cable";
-        break;
-    }
-    case LinkKind::Serial:
-        s.link = Link::Serial;
-        break;
-    case LinkKind::Replay:
-        break; // the capture names its link
     }
     s.usbDevice = o.usbDevice;
     s.serialDevice = o.serialDevice;
@@ -47,9 +39,11 @@ SessionOptions sessionOptions(const LogOptions& o) {
     return s;
 }
 
+} // namespace
+
 LogSession::LogSession(const LogOptions& options,
-                       std::function<void(int, const std::string&)> ended)
-    : MeterSession(sessionOptions(options)), options_(options) {
+                       std::function<void(int, const std::string&)> ended, LogSeams seams)
+    : MeterSession(sessionOptions(options, std::move(seams))), options_(options) {
     if (ended) connect(this, &MeterSession::ended, this, std::move(ended));
 }
 

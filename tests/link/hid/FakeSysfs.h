@@ -32,32 +32,40 @@ public:
     FakeSysfsCable(const std::vector<std::uint8_t>& descriptor,
                    const std::optional<std::string>& serial);
     ~FakeSysfsCable() {
-        if (master_ >= 0) ::close(master_);
-        if (slave_ >= 0) ::close(slave_);
+        for (int fd : fds_)
+            ::close(fd);
     }
+    // One more cable on the same hub, in the next port; returns its node.
+    std::string add(const std::vector<std::uint8_t>& descriptor,
+                    const std::optional<std::string>& serial);
     bool ok() const { return ok_ && dir_.isValid(); }
     std::filesystem::path root() const { return dir_.path().toStdString(); }
-    const std::string& node() const { return node_; }
+    const std::string& node() const { return nodes_.front(); }
+    const std::vector<std::string>& nodes() const { return nodes_; }
 
 private:
     static void write(const std::filesystem::path& p, const std::string& bytes);
     QTemporaryDir dir_;
-    int master_ = -1;
-    int slave_ = -1;
-    bool ok_ = false;
-    std::string node_;
+    std::vector<int> fds_; // each node's pseudo-terminal, both ends
+    bool ok_ = true;
+    std::vector<std::string> nodes_;
 };
 
-// Linux services reading the fake tree, enumerating only the fake cable's node.
+// Linux services reading the fake tree, enumerating only the fake cables' nodes.
 class FakeTreeHidServices : public LinuxHidServices {
 public:
     explicit FakeTreeHidServices(const FakeSysfsCable& cable)
-        : LinuxHidServices(cable.root()), node_(cable.node()) {}
-    std::vector<HidInterfaceEntry> enumerate() override { return {{node_, 7}}; }
+        : LinuxHidServices(cable.root()), nodes_(cable.nodes()) {}
+    std::vector<HidInterfaceEntry> enumerate() override {
+        std::vector<HidInterfaceEntry> out;
+        for (std::size_t i = 0; i < nodes_.size(); ++i)
+            out.push_back({nodes_[i], static_cast<std::uint32_t>(7 + i)});
+        return out;
+    }
     void watchChanges(std::function<void()>) override {}
 
 private:
-    std::string node_;
+    std::vector<std::string> nodes_;
 };
 
 } // namespace rd780::test

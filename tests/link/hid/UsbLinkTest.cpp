@@ -7,6 +7,7 @@
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/MeterPanel.h"
 #include "record/RecordingPanel.h"
+#include "session/MeterSession.h"
 #include "status/StatusFeed.h"
 #include "tests/TestSupport.h"
 #include "view/HistoryList.h"
@@ -375,7 +376,7 @@ TEST(UsbLink, SilentMeterIsPolledAgainAt600AndDroppedAt3000Reports) {
     EXPECT_LE(f.sim->polls(cable), 6);
     EXPECT_FALSE(f.w->Usb->USBCon->isChecked());
     EXPECT_FALSE(f.w->Usb->SelectedHidDevice->IsReading());
-    EXPECT_LE(f.w->S.UsbIdleReports, 1); // at most the delivery run while stopping
+    EXPECT_LE(f.w->Session->usbCounts().idleReports, 1); // at most the delivery run while stopping
     EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
 }
 
@@ -495,22 +496,22 @@ TEST(UsbLink, TimerShowsNoFramesAfterThreeIdleTicksAndPollsAt600NotAt599) {
     const int cable = f.sim->addDevice(fastCable());
     f.start();
     f.w->Usb->ConTimer->stop();
-    f.w->S.LinkIdleTicks = 0;
-    f.w->S.UsbPollReports = 599;
+    f.w->Session->usbCounts().idleTicks = 0;
+    f.w->Session->usbCounts().pollReports = 599;
     for (int i = 0; i < 3; ++i)
         f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 0);
     EXPECT_TRUE(f.w->Meter->CONokN->isVisibleTo(f.w->Meter->CONokN->parentWidget()));
-    f.w->S.UsbPollReports = 600;
+    f.w->Session->usbCounts().pollReports = 600;
     for (int i = 0; i < 3; ++i)
         f.w->Usb->ConTimerTimer();
     EXPECT_EQ(f.sim->polls(cable), 1);
-    EXPECT_EQ(f.w->S.UsbPollReports, 0);
+    EXPECT_EQ(f.w->Session->usbCounts().pollReports, 0);
     // While frames keep coming (ticks reset by each decode), nothing happens.
-    f.w->S.UsbPollReports = 5000;
-    f.w->S.UsbIdleReports = 5000;
+    f.w->Session->usbCounts().pollReports = 5000;
+    f.w->Session->usbCounts().idleReports = 5000;
     for (int i = 0; i < 10; ++i) {
-        f.w->S.LinkIdleTicks = 0;
+        f.w->Session->usbCounts().idleTicks = 0;
         f.w->Usb->ConTimerTimer();
     }
     EXPECT_EQ(f.sim->polls(cable), 1);

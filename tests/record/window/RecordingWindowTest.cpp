@@ -57,7 +57,7 @@ TEST_F(RecordingWindow, DecodedFramesBecomeRowsOnDiskAndInTheGrid) {
     auto* m = w.Recording->DBGrid1->model();
     EXPECT_EQ(m->headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("▶"));
     EXPECT_EQ(m->headerData(0, Qt::Vertical, Qt::DisplayRole).toString(), QString());
-    EXPECT_EQ(w.S.RecordNo, 3);
+    EXPECT_EQ(w.Session->rule().RecordNo, 3);
     paradox::Table disk =
         paradox::Table::open(path("Kv400db.DB").toStdString(), paradox::OpenMode::ReadOnly);
     EXPECT_EQ(disk.rowCount(), 2u);
@@ -68,13 +68,13 @@ TEST_F(RecordingWindow, DecodedFramesBecomeRowsOnDiskAndInTheGrid) {
 TEST_F(RecordingWindow, LimitItemsCarryOneCheckMark) {
     EXPECT_TRUE(w.N100001->isChecked());
     w.N10001->trigger();
-    EXPECT_EQ(w.S.RecordLimit, 1000);
+    EXPECT_EQ(w.Session->rule().RecordLimit, 1000);
     EXPECT_TRUE(w.N10001->isChecked());
     EXPECT_FALSE(w.N100001->isChecked());
     w.N10001->trigger(); // choosing the checked item again keeps its mark
     EXPECT_TRUE(w.N10001->isChecked());
     w.limitess->trigger();
-    EXPECT_EQ(w.S.RecordLimit, 10'000'000);
+    EXPECT_EQ(w.Session->rule().RecordLimit, 10'000'000);
     for (QAction* a : {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001})
         EXPECT_FALSE(a->isChecked());
 }
@@ -93,7 +93,7 @@ TEST_F(RecordingWindow, NewEmptiesTheTableAndRestartsNumbering) {
     w.New1->trigger();
     EXPECT_EQ(f.messages.value(0), " Record deleted ");
     EXPECT_EQ(gridRows(), 0);
-    EXPECT_EQ(w.S.RecordNo, 1);
+    EXPECT_EQ(w.Session->rule().RecordNo, 1);
     decode();
     EXPECT_EQ(cell(0, 0), "1");
 }
@@ -138,7 +138,7 @@ TEST_F(RecordingWindow, IntervalEditTakesDigitsAndRestartsTheCountdown) {
     EXPECT_EQ(w.Recording->RecordSITime->text(), "3");
     EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 3);
     w.Recording->RecordSI->setChecked(true);
-    w.Recording->TrecordTimer();
+    w.Session->tickRecording();
     EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 2);
     w.Recording->TimeM->setText("58"); // any of the shared edits reloads from the interval text
     EXPECT_EQ(w.Recording->Rec->Rule.SampleCountdown, 3);
@@ -324,12 +324,7 @@ TEST_F(RecordingWindow, PrintOpensThePreviewOfTheReport) {
                     {"50.00", "kHz", "", "", 5000}};
     for (int i = 0; i < 40; ++i) {
         const auto& r = readings[i % 4];
-        w.S.ReadingText = r.text;
-        w.S.ReadingUnit = r.unit;
-        w.S.ReadingCoupling = r.coupling;
-        w.S.ReadingAuto = r.autoFlag;
-        w.S.ReadingValue = r.value;
-        w.Recording->INDataToTable();
+        w.Session->record({r.text, r.value, r.unit, r.coupling, r.autoFlag});
     }
     ASSERT_EQ(gridRows(), 40);
     EXPECT_EQ(cell(1, 4), QStringLiteral("kΩ"));

@@ -6,6 +6,7 @@
 #include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
 #include "record/paradox/ParadoxTable.h"
+#include "session/MeterSession.h"
 #include "view/HistoryList.h"
 
 #include <QDir>
@@ -64,8 +65,8 @@ struct TableAtStart : ::testing::Test {
     }
     // The rest of the start ran although the table did not open.
     void expectStartCompleted() const {
-        EXPECT_EQ(w->S.RecordLimit, 10000);
-        EXPECT_EQ(w->S.RecordNo, 1);
+        EXPECT_EQ(w->Session->rule().RecordLimit, 10000);
+        EXPECT_EQ(w->Session->rule().RecordNo, 1);
         EXPECT_EQ(w->S.ScaleZeroOffset, 400);
     }
 };
@@ -114,7 +115,7 @@ TEST_F(TableAtStart, ADanglingLinkIsRefusedAndTheGridSaysNothingIsRecorded) {
     EXPECT_TRUE(w->Recording->TableNote->isHidden());
     decode();
     EXPECT_EQ(gridRows(), 1);
-    EXPECT_EQ(w->S.RecordNo, 2);
+    EXPECT_EQ(w->Session->rule().RecordNo, 2);
 }
 
 TEST_F(TableAtStart, AFifoIsRefusedAtOnce) {

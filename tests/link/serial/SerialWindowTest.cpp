@@ -11,6 +11,7 @@
 #include "record/ReadingTable.h"
 #include "record/RecordingPanel.h"
 #include "record/RecordingSide.h"
+#include "session/MeterSession.h"
 #include "tests/TestSupport.h"
 #include "tests/link/serial/PtyPair.h"
 #include "view/HistoryList.h"
@@ -203,8 +204,8 @@ TEST_F(SerialWindow, SpeedStepWhileOpenReconfiguresAndDropsWaitingBytes) {
     // The next frame is the first one decoded: the dropped half completed nothing.
     std::vector<uint8_t> next = sim.nextFrame();
     pty.send(next);
-    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled > 0; }, 5000));
-    EXPECT_EQ(w->Serial->SerialFramesAssembled, 1);
+    ASSERT_TRUE(test::waitUntil([&] { return long(w->Session->frames()) > 0; }, 5000));
+    EXPECT_EQ(long(w->Session->frames()), 1);
     EXPECT_EQ(w->S.FrameHex.substr(0, 82), [&] {
         std::string h;
         appendHex(h, next.data(), next.size());
@@ -274,7 +275,7 @@ struct SerialFramesEndToEnd : SerialWindow {
     }
     // Waits for the n-th decoded frame.
     bool waitFrames(long n) {
-        return test::waitUntil([&] { return w->Serial->SerialFramesAssembled >= n; }, 5000);
+        return test::waitUntil([&] { return long(w->Session->frames()) >= n; }, 5000);
     }
 };
 
@@ -292,7 +293,7 @@ TEST_F(SerialFramesEndToEnd, FramesBecomeReadingsAndRows) {
         EXPECT_FLOAT_EQ(w->S.ReadingValue, e.value) << "frame " << i;
         EXPECT_FALSE(w->Meter->CONok->isHidden()) << "the link lamp shows frames arriving";
     }
-    EXPECT_EQ(w->Serial->SerialFramesAssembled, 7) << "each frame decoded once";
+    EXPECT_EQ(long(w->Session->frames()), 7) << "each frame decoded once";
 
     // With the start-up recording options every reading becomes a row, in order.
     const ReadingTable& table = w->Recording->Rec->Table;
@@ -355,9 +356,9 @@ TEST_F(SerialFramesEndToEnd, BackToBackAtLineSpeedAndNoiseBeforeFramesGiveOneRow
         ASSERT_TRUE(test::waitUntil([&] { return meter.done(); }, 60000));
         ASSERT_FALSE(meter.failed());
     }
-    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled >= 80; }, 5000))
-        << w->Serial->SerialFramesAssembled << " frames decoded";
-    EXPECT_EQ(w->Serial->SerialFramesAssembled, 80);
+    ASSERT_TRUE(test::waitUntil([&] { return long(w->Session->frames()) >= 80; }, 5000))
+        << long(w->Session->frames()) << " frames decoded";
+    EXPECT_EQ(long(w->Session->frames()), 80);
     const ReadingTable& table = w->Recording->Rec->Table;
     ASSERT_EQ(table.rowCount(), rowsBefore + 80);
     for (uint32_t r = 0; r < 80; ++r)
@@ -378,7 +379,7 @@ TEST_F(SerialFramesEndToEnd, FramesHeldInThePortByAStalledWindowAllArrive) {
     pty.send(line);
     const long n = static_cast<long>(texts.size());
     ASSERT_TRUE(waitFrames(n));
-    EXPECT_EQ(w->Serial->SerialFramesAssembled, n);
+    EXPECT_EQ(long(w->Session->frames()), n);
     EXPECT_EQ(w->S.ReadingText, texts.back());
     EXPECT_EQ(w->Recording->Rec->Table.rowCount(), static_cast<uint32_t>(n));
 }
@@ -399,7 +400,7 @@ TEST_F(SerialFramesEndToEnd, GarbageBetweenFramesNeitherCrashesNorStalls) {
         ASSERT_TRUE(waitFrames(sent)) << "frame after junk " << i;
         EXPECT_EQ(w->S.ReadingText, decodeAlone(frame).text) << "frame after junk " << i;
     }
-    EXPECT_EQ(w->Serial->SerialFramesAssembled, sent);
+    EXPECT_EQ(long(w->Session->frames()), sent);
     EXPECT_TRUE(messages.isEmpty()) << "no modal box for a bad frame";
 }
 
@@ -464,7 +465,7 @@ TEST_F(NamedSerialWindow, ReadingResumesByItselfWhenTheDeviceReturns) {
     sim.setLongFrameInterval(0);
     const std::vector<uint8_t> before = sim.nextFrame();
     pty->send(before);
-    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 1; }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return long(w->Session->frames()) == 1; }, 5000));
 
     // Pulled out, with half a frame sent.
     pty->send(sim.nextFrame().data(), 20);
@@ -484,7 +485,7 @@ TEST_F(NamedSerialWindow, ReadingResumesByItselfWhenTheDeviceReturns) {
     EXPECT_TRUE(w->HistoryListBox->text(w->HistoryListBox->currentRow()).contains("back"));
     const std::vector<uint8_t> after = sim.nextFrame();
     second.send(after);
-    ASSERT_TRUE(test::waitUntil([&] { return w->Serial->SerialFramesAssembled == 2; }, 5000));
+    ASSERT_TRUE(test::waitUntil([&] { return long(w->Session->frames()) == 2; }, 5000));
     EXPECT_EQ(w->S.FrameHex.substr(0, 82), [&] {
         std::string h;
         appendHex(h, after.data(), after.size());

@@ -1,3 +1,5 @@
+// The whole window: its start, the test frame, cable reports becoming readings and history
+// lines, bad frames listed rather than boxed, the bounded history, and handler errors.
 #include "link/hid/UsbLinkPanel.h"
 #include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
@@ -46,8 +48,8 @@ TEST(Window, StartState) {
     test::WindowFixture f;
     TFCOMM& w = *f.w;
     EXPECT_EQ(w.windowTitle(), "RD780 Interface Program _Ver: 1.00");
-    EXPECT_EQ(w.S.RecordNo, 1);
-    EXPECT_EQ(w.S.RecordLimit, 10000);
+    EXPECT_EQ(w.Session->rule().RecordNo, 1);
+    EXPECT_EQ(w.Session->rule().RecordLimit, 10000);
     EXPECT_EQ(w.S.OverloadValue, 60);
     EXPECT_EQ(w.S.ScaleZeroOffset, 400);
     EXPECT_EQ(w.S.BarOverloadPosition, 40);
@@ -102,7 +104,7 @@ TEST(Window, TestButtonDecodesTheTestFrame) {
     EXPECT_EQ(w.Meter->PBar2->value(), 1);
     EXPECT_FALSE(w.Meter->CONok->isHidden());
     EXPECT_TRUE(w.Meter->CONokN->isHidden());
-    EXPECT_EQ(w.S.LinkIdleTicks, 0);
+    EXPECT_EQ(w.Session->usbCounts().idleTicks, 0);
 
     // A screenshot of the window after the test frame, for the documentation.
     w.show();

@@ -1,13 +1,7 @@
-// The recall clock, the time formats of the table, and the key filters of the number edits.
+// The recall clock and the time formats of the table.
 #include "record/RecallClock.h"
 #include "base/Guard.h"
 #include "record/TimeOfDay.h"
-#include "view/KeyFilter.h"
-#include "view/LimitMarks.h"
-
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -122,19 +116,6 @@ TEST(TimeOfDay, KeepsOnlyTheTimeOfDay) {
     EXPECT_GE(now, 0.0);
     EXPECT_LT(now, 1.0);
     EXPECT_GT(nowDateTime(), 46000.0); // after 2025
-}
-
-TEST(KeyFilter, DigitEditsTakeDigitsAndBackspaceOnly) {
-    QLineEdit edit;
-    view::KeyFilter filter(view::digitKeyAllowed, nullptr);
-    edit.installEventFilter(&filter);
-    QTest::keyClicks(&edit, "1a2-+ 3");
-    EXPECT_EQ(edit.text(), QStringLiteral("123"));
-    QTest::keyClick(&edit, Qt::Key_Backspace);
-    EXPECT_EQ(edit.text(), QStringLiteral("12"));
-    QTest::keyClick(&edit, Qt::Key_Left); // keys that type nothing still work
-    QTest::keyClick(&edit, Qt::Key_Delete);
-    EXPECT_EQ(edit.text(), QStringLiteral("1"));
 }
 
 } // namespace
