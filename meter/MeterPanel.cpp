@@ -111,6 +111,9 @@ MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, Meter
     : Panel(context, parent), Watch(session.health()), reading_(reading), session_(session),
       view_(std::make_unique<PanelDecodeView>(*this)) {
     session.setDecodeView(view_.get());
+    // Whichever of the two goes first (the window deletes its children in the order made,
+    // the session first), the session never shows a decode on a panel that is gone.
+    connect(this, &QObject::destroyed, &session, [&session] { session.setDecodeView(nullptr); });
     connect(&session, &MeterSession::frameAssembled, this, [this](const std::string& frame) {
         if (&frame != &reading_.FrameHex) reading_.FrameHex = frame;
     });
@@ -134,9 +137,7 @@ MeterPanel::MeterPanel(const PanelContext& context, ReadingState& reading, Meter
     connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
 }
 
-MeterPanel::~MeterPanel() {
-    session_.setDecodeView(nullptr);
-}
+MeterPanel::~MeterPanel() = default;
 
 void MeterPanel::placeLamp(QWidget* on) {
     CONok = new QLabel(on);
