@@ -3,7 +3,10 @@
 // it stays where it is, and it follows again when the user scrolls back to the end.
 #include <QHeaderView>
 #include <QObject>
+#include <QScrollBar>
 #include <QTableView>
+
+#include <vector>
 
 namespace rd780 {
 
@@ -27,6 +30,50 @@ class GridRowHeader : public QHeaderView {
 public:
     explicit GridRowHeader(QWidget* parent = nullptr) : QHeaderView(Qt::Vertical, parent) {}
     QSize sizeHint() const override;
+};
+
+// A grid's column header. Its sections show only whether their column meets the selection
+// or is selected whole; the row selection moving down by one changes neither, yet the
+// header would repaint every section for it.
+class GridColumnHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit GridColumnHeader(QWidget* parent = nullptr);
+
+protected:
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+
+private:
+    std::vector<char> sectionMarks() const;
+    std::vector<char> marks_; // as last repainted for a selection change
+};
+
+// A scroll bar that repaints only when what it draws changes: under thousands of rows its
+// handle stays put at the end while the range grows by a row each time.
+class GridScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit GridScrollBar(Qt::Orientation o, QWidget* parent = nullptr) : QScrollBar(o, parent) {}
+    // Changes from hold() to release() are drawn once, if they leave a picture that differs
+    // from the one shown: growing the range first moves the handle off the end.
+    void hold() { ++held_; }
+    void release();
+
+protected:
+    void sliderChange(SliderChange change) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Look {
+        QRect handle;
+        bool atMinimum = false, atMaximum = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look look() const;
+    Look shown_;
+    bool painted_ = false;
+    int held_ = 0;
 };
 
 // The reading grid. Its background comes from a style sheet, which the style draws on a
@@ -58,6 +105,8 @@ public:
     int followCount() const { return follows_; }
 
 private:
+    void rowsComing(int first);
+    bool growRange();
     void rowsAppended(int first, int last);
     void rowCountChanged(int oldCount, int newCount);
     void toEnd();
@@ -65,7 +114,9 @@ private:
     QTableView* view_;
     FollowPolicy policy_;
     int follows_ = 0;
-    int unpaintedFrom_ = -1; // first appended row not painted yet, -1 for none
+    int unpaintedFrom_ = -1;   // first appended row not painted yet, -1 for none
+    bool headerQuiet_ = false; // the row header's own repaint of an append is held back
+    GridScrollBar* heldBar_ = nullptr;
 };
 
 } // namespace rd780

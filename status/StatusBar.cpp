@@ -2,6 +2,9 @@
 
 #include <QAccessible>
 #include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <algorithm>
 
@@ -30,7 +33,46 @@ void StatusPart::resizeEvent(QResizeEvent* e) {
 
 void StatusPart::elide() {
     const int room = std::max(0, contentsRect().width() - 2 * margin());
-    setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, room));
+    QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, room);
+    if (shown == shown_) return;
+    shown_ = std::move(shown);
+    // The label's own text sizes the part. Each new one lays out the status bar and then
+    // the whole window, a few times a second while frames come: a text of the same size
+    // is only drawn.
+    const QSize size = textSize(shown_);
+    if (size == labelTextSize_ && !text().isEmpty() && !shown_.isEmpty()) {
+        update(contentsRect());
+        return;
+    }
+    labelTextSize_ = size;
+    setText(shown_);
+}
+
+QSize StatusPart::textSize(const QString& text) const {
+    // As the label measures its text for its size hint.
+    return fontMetrics()
+        .boundingRect(0, 0, 2000, 2000, int(alignment()) & ~(Qt::AlignVCenter | Qt::AlignHCenter),
+                      text)
+        .size();
+}
+
+void StatusPart::paintEvent(QPaintEvent* e) {
+    if (shown_ == text()) {
+        QLabel::paintEvent(e);
+        return;
+    }
+    // What the label draws for a plain text, with the text shown instead of its own.
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect room = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    const bool rtl = shown_.isRightToLeft();
+    const int flags =
+        int(QStyle::visualAlignment(rtl ? Qt::RightToLeft : Qt::LeftToRight, alignment())) |
+        (rtl ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
+    QStyleOption option;
+    option.initFrom(this);
+    style()->drawItemText(&painter, room, flags, option.palette, isEnabled(), shown_,
+                          foregroundRole());
 }
 
 StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {

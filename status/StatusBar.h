@@ -19,14 +19,20 @@ public:
     explicit StatusPart(const char* name, QWidget* parent = nullptr);
     void setFullText(const QString& text);
     const QString& fullText() const { return full_; }
+    // The text drawn: the full text, elided to fit.
+    const QString& shownText() const { return shown_; }
     QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     void elide();
+    QSize textSize(const QString& text) const;
     QString full_;
+    QString shown_;
+    QSize labelTextSize_; // of the label's own text, which sizes the part
 };
 
 class StatusBar : public QStatusBar {

@@ -80,12 +80,57 @@ TEST(StatusBar, ALongPathIsElidedNotWideningTheWindow) {
     ASSERT_TRUE(test::waitUntil([&] { return w.isVisible() && bar->tablePart()->width() > 0; }));
     EXPECT_LE(w.minimumSizeHint().width(), 500);
     EXPECT_EQ(w.width(), 500);
-    const QString shown = bar->tablePart()->text();
+    const QString shown = bar->tablePart()->shownText();
     EXPECT_LT(shown.size(), int(path.size())) << "elided to fit";
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
     EXPECT_TRUE(shown.endsWith("5 rows")) << "the end of the text stays readable";
     EXPECT_EQ(bar->tablePart()->accessibleName().toStdString(), path + ", 5 rows")
         << "screen readers get the whole text";
+}
+
+// Layout requests a widget receives.
+struct LayoutRequests : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::LayoutRequest) ++count;
+        return false;
+    }
+};
+
+// Texts come with each frame: one of the size of the last is drawn without laying the
+// status bar and the window out again, and looks as the part would draw it afresh.
+TEST(StatusBar, ATextOfTheSameSizeIsDrawnWithoutALayout) {
+    QMainWindow w;
+    auto* bar = new StatusBar(&w);
+    w.setStatusBar(bar);
+    w.resize(700, 300);
+    bar->setTexts(texts("Recording: 10 of 100"));
+    w.show();
+    ASSERT_TRUE(
+        test::waitUntil([&] { return w.isVisible() && bar->recordingPart()->width() > 0; }));
+    QCoreApplication::processEvents();
+    LayoutRequests requests;
+    bar->installEventFilter(&requests);
+    w.installEventFilter(&requests);
+    for (int i = 11; i <= 13; ++i) {
+        ASSERT_TRUE(test::waitUntil([&] { return !bar->pending(); }));
+        bar->setTexts(texts("Recording: " + std::to_string(i) + " of 100"));
+        ASSERT_TRUE(test::waitUntil([&] { return !bar->pending(); }));
+        QCoreApplication::processEvents();
+    }
+    StatusPart* part = bar->recordingPart();
+    EXPECT_EQ(part->shownText(), "Recording: 13 of 100");
+    EXPECT_EQ(part->accessibleName(), "Recording: 13 of 100");
+    EXPECT_EQ(requests.count, 0) << "digits of one width: nothing to lay out";
+
+    const QImage drawn = part->grab().toImage();
+    part->setText(part->shownText()); // the label's own drawing of the same text
+    EXPECT_EQ(drawn, part->grab().toImage()) << "drawn as the label draws it";
+
+    bar->setTexts(texts("Waiting for the interval: 9 s left"));
+    ASSERT_TRUE(test::waitUntil([&] { return !bar->pending(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return requests.count > 0; }))
+        << "a text of another size lays the bar out";
 }
 
 } // namespace

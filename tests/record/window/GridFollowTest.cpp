@@ -167,8 +167,9 @@ struct PaintedArea : QObject {
 };
 
 // The reading grid as the window sets it up: style-sheet background, fixed row header,
-// the indicator moving with each row. Following, a new row paints about itself, not all
-// the grid shows.
+// the indicator moving with each row, thousands of rows. Following, a new row paints about
+// itself in the grid and the row header; the column header and the scroll bar, whose
+// handle stays put at the end, are not repainted for it.
 TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
     GrowingModel model;
     ReadingGrid view;
@@ -178,16 +179,21 @@ TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
     view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view.verticalHeader()->setDefaultSectionSize(18);
     view.verticalHeader()->setFixedWidth(14);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSelectionMode(QAbstractItemView::SingleSelection);
     view.resize(334, 260);
     new GridFollower(&view);
     view.show();
     ASSERT_TRUE(test::waitUntil([&] { return view.isVisible(); }));
-    for (int i = 0; i < 40; ++i) // the view is full and scrolls from here on
-        model.appendMarked();
+    model.append(3000);
+    model.appendMarked();
     QCoreApplication::processEvents();
-    PaintedArea painted;
-    view.viewport()->installEventFilter(&painted);
-    const long shown = long(view.viewport()->width()) * view.viewport()->height();
+    QWidget* parts[] = {view.viewport(), view.verticalHeader()->viewport(),
+                        view.horizontalHeader()->viewport(), view.verticalScrollBar()};
+    const char* names[] = {"grid", "row header", "column header", "scroll bar"};
+    PaintedArea painted[4];
+    for (int i = 0; i < 4; ++i)
+        parts[i]->installEventFilter(&painted[i]);
     constexpr int Rows = 20;
     for (int i = 0; i < Rows; ++i) {
         model.appendMarked();
@@ -196,9 +202,13 @@ TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
             QCoreApplication::processEvents();
     }
     EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
-    EXPECT_GT(painted.pixels, 0);
-    EXPECT_LT(painted.pixels / Rows, shown / 4)
-        << painted.pixels / Rows << " px per row of " << shown << " shown";
+    EXPECT_GT(painted[0].pixels, 0);
+    EXPECT_GT(painted[1].pixels, 0) << "the new row's section";
+    for (int i = 0; i < 4; ++i) {
+        const long whole = long(parts[i]->width()) * parts[i]->height();
+        EXPECT_LT(painted[i].pixels / Rows, whole / 4)
+            << names[i] << ": " << painted[i].pixels / Rows << " px per row of " << whole;
+    }
 }
 
 } // namespace
