@@ -292,6 +292,10 @@ void MeterSession::end(int code, const std::string& reason) {
 }
 
 bool MeterSession::finish(std::string& error) {
+    // What the cable read before the end is handed over and recorded first: stopping the
+    // reader later would hand it over to a session that is over, which would capture those
+    // reports but record no row of them.
+    if (!over_ && !finished_ && device_) device_->StopReading();
     // A silence that lasted to the end is a stall too.
     if (!over_) health_.tick();
     over_ = true;

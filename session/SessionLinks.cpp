@@ -116,7 +116,7 @@ void MeterSession::serialData(void*, const std::uint8_t* data, int size) {
 }
 
 void MeterSession::serialBytes(const std::uint8_t* data, std::size_t size) {
-    if (!data || size == 0 || !chunker_) return;
+    if (!data || size == 0 || !chunker_ || over_) return;
     if (capturing(LinkKind::Serial)) capture_->record(data, size);
     chunker_->receive(data, size);
 }
@@ -240,6 +240,8 @@ bool MeterSession::openUsb(std::string& error) {
 HidReportOutcome MeterSession::usbReport(std::uint8_t reportId, const std::uint8_t* data,
                                          std::size_t size,
                                          const std::function<void(const HidReportOutcome&)>& seen) {
+    // Once the run is over nothing more is captured: the capture holds what was recorded.
+    if (over_) return {};
     if (capturing(LinkKind::Usb)) capture_->hidReport(reportId, data, size);
     HidReportOutcome r = cable_.report(reportId, data, size);
     if (seen) seen(r);

@@ -21,6 +21,7 @@
 
 #include <fstream>
 #include <optional>
+#include <thread>
 
 namespace rd780 {
 namespace {
@@ -368,6 +369,46 @@ TEST(MeterSession, TheWindowsOptionsLetReadingsWaitTellRefusalsAndStampTheRows) 
             captured += r.bytes.size();
         EXPECT_EQ(captured, bytes.size());
     }
+}
+
+// A run that ends while the cable's reader still holds a whole frame records it before it
+// stops, and the capture holds what was recorded: played back, it gives the same rows.
+TEST(MeterSession, FinishingRecordsWhatTheCableReadAndTheCaptureHoldsNoMore) {
+    test::ScratchDir dir;
+    auto sim = std::make_shared<SimulatedHidServices>();
+    SimDeviceConfig cable;
+    cable.meterPeriod = std::chrono::milliseconds(0);
+    const int id = sim->addDevice(cable);
+    SessionOptions live;
+    live.link = SessionOptions::Link::Usb;
+    live.hid = sim;
+    live.table = (dir / "live.DB").string();
+    live.capture = (dir / "cable.cap").string();
+    MeterSession session(live);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    ASSERT_TRUE(test::waitUntil([&] { return session.rows() >= 2; }, 10000));
+    // The poll after the last row is out: the meter's next frame now comes in while this
+    // thread runs no events, so it waits in the reader when the run ends.
+    const std::uint64_t read = sim->reportsRead(id);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim->reportsRead(id) < read + 150 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    const std::uint64_t before = session.rows();
+    ASSERT_TRUE(session.finish(error)) << error;
+    EXPECT_EQ(session.rows(), before + 1) << "the frame read before the end is recorded";
+
+    SessionOptions again;
+    again.replay = live.capture;
+    again.speed = 10;
+    again.table = (dir / "again.DB").string();
+    MeterSession replay(again);
+    int code = -1;
+    QObject::connect(&replay, &MeterSession::ended, [&](int c) { code = c; });
+    ASSERT_TRUE(replay.start(error)) << error;
+    ASSERT_TRUE(test::waitUntil([&] { return code >= 0; }, 30000));
+    ASSERT_TRUE(replay.finish(error)) << error;
+    EXPECT_EQ(replay.rows(), session.rows()) << "the capture holds what was recorded";
 }
 
 TEST(MeterSession, AnnouncesAStallAtTheWatchsThresholdAndLiveAgainWithTheNextFrame) {
