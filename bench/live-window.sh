@@ -28,8 +28,9 @@ pids+=($app)
 win=$(xdotool search --sync --onlyvisible --name "RD780 Interface Program" | head -n1)
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$win")"
-# "Connect" is at (3, 7) in the client area, which is 466 high below the menu bar.
-xdotool mousemove --window "$win" 50 $((HEIGHT - 466 + 18)) click 1
+# "Connect" is at (3, 7) in the client area, right below the menu bar (about 21 px); counted
+# from the top, since the status bar below the client area makes the height no guide.
+xdotool mousemove --window "$win" 50 40 click 1
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app/stat"; }
