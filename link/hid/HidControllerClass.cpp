@@ -170,7 +170,9 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
         }
         std::lock_guard<std::mutex> lk(m);
         if (abandoned) return;
-        if (!queue.empty() && !terminate && Clock::now() >= dueAt()) {
+        // A full queue goes at once too: the reader waits for room and cannot ask.
+        if (!queue.empty() && !terminate &&
+            (Clock::now() >= dueAt() || queue.size() >= MaxQueued)) {
             // More came while this batch ran; the next runs after the events in between.
             post(shared_from_this());
             return;

@@ -217,3 +217,22 @@ TEST(HidStress, DeviceChangesWhileReading) {
     ASSERT_TRUE(waitUntil([&] { return ctl.Count() == 1; }));
     EXPECT_EQ(sim->openHandles(), 0);
 }
+
+// Told which reports carry no news, the reader holds those back for a later hand-over; a
+// flood of them that fills its queue while a batch runs must still go on flowing with no
+// one asking for a hand-over.
+TEST(HidStress, ReportsWithoutNewsKeepFlowingWhenTheQueueFills) {
+    Watchdog dog(60, "a flood of quiet reports");
+    int id = 0;
+    auto sim = streamingCable(id);
+    sim->setMeterSilent(id, true);
+    Counter counter;
+    THidDeviceController ctl(nullptr, sim);
+    THidDevice* d = nullptr;
+    ASSERT_TRUE(ctl.CheckOutAt(0, d));
+    d->SetQuietReport(&UsbCable::quietReport);
+    d->SetDataHandler(THidDataEvent(&counter, &Counter::Data));
+    EXPECT_TRUE(waitUntil([&] { return counter.reports > 5000; }, 20000)) << counter.reports;
+    d->SetDataHandler({});
+    delete d;
+}
