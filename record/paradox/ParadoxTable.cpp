@@ -23,6 +23,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -611,7 +612,11 @@ void Table::Impl::startBackground() {
     if (bg) return;
     bg = std::make_unique<Background>();
     bg->covered = durable;
-    bg->thread = std::thread([this] { backgroundLoop(); });
+    try {
+        bg->thread = std::thread([this] { backgroundLoop(); });
+    } catch (const std::system_error&) {
+        bg.reset(); // no thread to be had: the syncs stay on the caller's thread
+    }
 }
 
 void Table::Impl::stopBackground() {
@@ -661,7 +666,10 @@ void Table::Impl::throwFailure() {
 }
 
 void Table::Impl::startSync() {
-    if (!bg) return sync();
+    if (!bg) {
+        if (pending()) sync();
+        return;
+    }
     {
         std::lock_guard lock(bg->m);
         // The sync in flight covers what was written before it started; the rest waits.
