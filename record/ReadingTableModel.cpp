@@ -62,22 +62,33 @@ Qt::ItemFlags ReadingTableModel::flags(const QModelIndex& index) const {
 }
 
 const std::vector<std::string>* ReadingTableModel::cachedRow(int row) const {
+    const int first = row - row % ChunkRows;
+    size_t at = chunks_.size();
     for (size_t i = 0; i < chunks_.size(); ++i) {
-        Chunk& c = chunks_[i];
-        if (row >= c.first && row < c.first + int(c.rows.size())) {
+        if (chunks_[i].first != first) continue;
+        if (row < first + int(chunks_[i].rows.size())) {
             if (i)
                 std::rotate(chunks_.begin(), chunks_.begin() + long(i),
                             chunks_.begin() + long(i) + 1);
-            return &chunks_.front().rows[size_t(row - chunks_.front().first)];
+            return &chunks_.front().rows[size_t(row - first)];
         }
+        at = i;
+        break;
     }
     if (!table_.isOpen()) return nullptr;
-    Chunk c;
-    c.first = row - row % ChunkRows;
+    // A chunk read when the table ended inside it grows by the rows appended since, so a
+    // new row costs one read, not its whole chunk again.
+    if (at == chunks_.size()) {
+        chunks_.insert(chunks_.begin(), Chunk{first, {}});
+        if (chunks_.size() > MaxChunks) chunks_.pop_back();
+    } else if (at) {
+        std::rotate(chunks_.begin(), chunks_.begin() + long(at), chunks_.begin() + long(at) + 1);
+    }
+    Chunk& c = chunks_.front();
     int end = std::min(rows_, c.first + ChunkRows);
     end = std::min<int64_t>(end, table_.rowCount());
     try {
-        for (int r = c.first; r < end; ++r) {
+        for (int r = c.first + int(c.rows.size()); r < end; ++r) {
             c.rows.push_back(table_.displayRow(uint32_t(r), false));
             ++rowsRead_;
         }
@@ -85,9 +96,7 @@ const std::vector<std::string>* ReadingTableModel::cachedRow(int row) const {
         // A row the engine cannot read shows blank rather than stopping the paint.
     }
     if (row - c.first >= int(c.rows.size())) return nullptr;
-    chunks_.insert(chunks_.begin(), std::move(c));
-    if (chunks_.size() > MaxChunks) chunks_.pop_back();
-    return &chunks_.front().rows[size_t(row - chunks_.front().first)];
+    return &c.rows[size_t(row - c.first)];
 }
 
 QVariant ReadingTableModel::data(const QModelIndex& index, int role) const {
@@ -111,12 +120,8 @@ void ReadingTableModel::refresh() {
         return;
     }
     if (count == rows_) return;
-    // The last cached chunk may have been read short; it is read again when next shown.
+    // Rows already read stay as they are: appending changes none of them.
     const int first = rows_;
-    chunks_.erase(
-        std::remove_if(chunks_.begin(), chunks_.end(),
-                       [&](const Chunk& c) { return c.first + int(c.rows.size()) >= first; }),
-        chunks_.end());
     beginInsertRows({}, first, int(count) - 1);
     rows_ = int(count);
     endInsertRows();

@@ -112,12 +112,16 @@ void StatusBar::setTexts(const StatusTexts& texts) {
         later_.stop();
         return;
     }
-    if (later_.isActive()) return;
     const qint64 since = sinceApply_.isValid() ? sinceApply_.elapsed() : MinIntervalMs;
-    if (since >= MinIntervalMs)
+    if (since >= MinIntervalMs) {
+        later_.stop();
         apply();
-    else
-        later_.start(int(MinIntervalMs - since));
+        return;
+    }
+    // Held for the next change after the interval: while frames come that is the next
+    // frame's, drawn in its repaint rather than in one of its own. The timer is for when
+    // none comes.
+    if (!later_.isActive()) later_.start(int(LatestMs - since));
 }
 
 void StatusBar::apply() {

@@ -40,8 +40,8 @@ class StatusBar : public QStatusBar {
 public:
     explicit StatusBar(QWidget* parent = nullptr);
 
-    // Shows texts now, or once the quiet interval has passed; a later call before then
-    // replaces the texts waiting to be shown.
+    // Shows texts now, or with the first call after the quiet interval has passed (by
+    // LatestMs at the latest); a later call before then replaces the texts waiting.
     void setTexts(const StatusTexts& texts);
     // The texts on screen.
     StatusTexts shownTexts() const;
@@ -60,6 +60,7 @@ public:
     static constexpr int AlarmShownMs = 10000;
 
     static constexpr int MinIntervalMs = 250;
+    static constexpr int LatestMs = 2 * MinIntervalMs;
 
 private:
     void apply();

@@ -22,6 +22,9 @@ StatusTexts StatusFeed::texts() {
 }
 
 void StatusFeed::refresh() {
+    // The tick only fills the gaps between refreshes: while frames refresh the texts it
+    // never fires, so it never repaints the bar apart from them.
+    tick_.start();
     if (bar_ && started_) bar_->setTexts(texts());
 }
 

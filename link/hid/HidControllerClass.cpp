@@ -21,10 +21,14 @@ std::atomic<int> liveControllers{0};
 // The reader queues what it reads and wakes the GUI thread once per batch, at most every
 // BatchMs while reports keep coming: a wake-up per report cost the GUI thread more than
 // handling the report. The GUI thread then runs the handler for each queued report in
-// order.
+// order. Told which reports carry nothing new, the reader wakes it once per burst of
+// news instead (for a meter's cable, once per frame), when the burst ends or has waited
+// NewsHoldMs; reports with nothing new wait up to QuietHoldMs for a hand-over.
 struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
     using Clock = std::chrono::steady_clock;
     static constexpr auto BatchMs = std::chrono::milliseconds(40);
+    static constexpr auto NewsHoldMs = std::chrono::milliseconds(100);
+    static constexpr auto QuietHoldMs = std::chrono::milliseconds(500);
     // Beyond this the reader stops reading until the GUI thread has caught up; the device
     // keeps what arrives meanwhile, as it did while the reader waited for each delivery.
     static constexpr std::size_t MaxQueued = 256;
@@ -45,12 +49,21 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
     bool inDelivery = false;      // GUI thread only: a delivery of this reader is on the stack
     bool abandoned = false;       // stopped from inside a delivery: deliver nothing more
 
+    THidQuietReport quiet;
+    Clock::time_point firstNews{};  // reader: the oldest report with news not handed over
+    Clock::time_point firstQuiet{}; // reader: the oldest other one not handed over
+    bool holdsNews = false;         // the queue holds news the GUI thread was not woken for
+    bool holdsQuiet = false;
+    bool burstEnded = false; // a report with nothing new came after news
+    bool urgent = false;     // an error waits
+
     THidDevice* device = nullptr; // not owned; touched by the reader only while not asked to stop
     QObject* port = nullptr;      // GUI-thread object the hand-overs are queued to
     std::vector<std::uint8_t> buffer;
     std::uint32_t lastError = 0;
     std::atomic<std::uint64_t> deliveries{0};
     std::atomic<std::uint64_t> batches{0};
+    std::atomic<std::uint64_t> wakeups{0};
 
     bool stopping() {
         std::lock_guard<std::mutex> lk(m);
@@ -71,6 +84,7 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
     static bool enqueue(const std::shared_ptr<Shared>& s, Item item) {
         std::unique_lock<std::mutex> lk(s->m);
         if (s->terminate) return false;
+        s->note(item);
         s->queue.push_back(std::move(item));
         s->cv.notify_all();
         flushIfDue(s, lk);
@@ -79,15 +93,45 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
         return !s->terminate;
     }
 
+    // With the lock held: what the next hand-over takes is of this kind now.
+    void note(const Item& item) {
+        const auto now = Clock::now();
+        if (item.error) {
+            urgent = true;
+        } else if (quiet && !item.bytes.empty() &&
+                   quiet(item.bytes[0], item.bytes.data() + 1, item.bytes.size() - 1)) {
+            if (holdsNews) burstEnded = true;
+            if (!holdsQuiet) firstQuiet = now;
+            holdsQuiet = true;
+        } else {
+            if (!holdsNews) firstNews = now;
+            holdsNews = true;
+        }
+    }
+
+    // With the lock held: when the GUI thread is to be woken for what waits.
+    Clock::time_point dueAt() const {
+        if (!quiet) return lastPost + BatchMs;
+        if (urgent || burstEnded) return Clock::time_point{};
+        auto at = Clock::time_point::max();
+        if (holdsNews) at = firstNews + NewsHoldMs;
+        if (holdsQuiet) at = std::min(at, firstQuiet + QuietHoldMs);
+        return at;
+    }
+
+    // With the lock held: the GUI thread takes everything queued so far.
+    void takenAll() { holdsNews = holdsQuiet = burstEnded = urgent = false; }
+
     // Reader, with the lock held: wakes the GUI thread when reports wait and the batch
     // is due.
     static void flushIfDue(const std::shared_ptr<Shared>& s, std::unique_lock<std::mutex>&) {
         if (s->posted || s->queue.empty()) return;
         const auto now = Clock::now();
         // A full queue goes at once: the reader is about to wait for the GUI thread.
-        if (now - s->lastPost < BatchMs && s->queue.size() < MaxQueued) return;
+        if (now < s->dueAt() && s->queue.size() < MaxQueued) return;
         s->posted = true;
         s->lastPost = now;
+        s->wakeups.fetch_add(1);
         post(s);
     }
 
@@ -95,10 +139,10 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
     int waitMs(int slice) {
         std::lock_guard<std::mutex> lk(m);
         if (posted || queue.empty()) return slice;
+        const auto due = dueAt();
+        if (due == Clock::time_point::max()) return slice;
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(lastPost + BatchMs - Clock::now())
-                .count() +
-            1;
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count() + 1;
         return static_cast<int>(std::clamp<long long>(left, 1, slice));
     }
 
@@ -110,6 +154,7 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
         {
             std::lock_guard<std::mutex> lk(m);
             n = queue.size();
+            takenAll();
         }
         if (n > 0) batches.fetch_add(1);
         for (std::size_t i = 0; i < n; ++i) {
@@ -125,11 +170,12 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
         }
         std::lock_guard<std::mutex> lk(m);
         if (abandoned) return;
-        if (!queue.empty() && !terminate) {
+        if (!queue.empty() && !terminate && Clock::now() >= dueAt()) {
             // More came while this batch ran; the next runs after the events in between.
             post(shared_from_this());
             return;
         }
+        // What came meanwhile and is not due yet: the reader wakes us when it is.
         posted = false;
     }
 
@@ -202,9 +248,11 @@ struct THidDeviceReadThread::Shared : std::enable_shared_from_this<Shared> {
     }
 };
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice* device, std::size_t inputReportLength)
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* device, std::size_t inputReportLength,
+                                           THidQuietReport quiet)
     : s_(std::make_shared<Shared>()), port_(std::make_unique<QObject>()) {
     s_->device = device;
+    s_->quiet = std::move(quiet);
     s_->port = port_.get();
     s_->buffer.assign(std::max<std::size_t>(inputReportLength, 1), 0);
 }
@@ -276,6 +324,9 @@ std::uint64_t THidDeviceReadThread::Deliveries() const {
 std::uint64_t THidDeviceReadThread::Batches() const {
     return s_->batches.load();
 }
+std::uint64_t THidDeviceReadThread::Wakeups() const {
+    return s_->wakeups.load();
+}
 
 void THidDeviceReadThread::HandOverQueued() {
     s_->runPending();
@@ -328,6 +379,7 @@ THidDevice::~THidDevice() {
                 }
                 it = std::find(list.begin(), list.end(), this);
                 if (fresh) {
+                    fresh->quiet_ = quiet_;
                     fresh->SetDataHandler(data);
                     fresh->unplugHandler_ = unplug;
                     fresh->SetReadSleepTime(ReadSleepTime());
@@ -469,7 +521,7 @@ void THidDevice::SetDataHandler(const THidDataEvent& handler) {
 void THidDevice::StartReading() {
     if (!dataHandler_ || !pluggedIn_ || !checkedOut_ || !readWrite_ || readThread_) return;
     const HidCaps caps = QueryCaps();
-    readThread_ = std::make_unique<THidDeviceReadThread>(this, caps.InputReportByteLength);
+    readThread_ = std::make_unique<THidDeviceReadThread>(this, caps.InputReportByteLength, quiet_);
     readThread_->Start();
 }
 

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -39,6 +40,8 @@ using THidDataEvent =
     HidEventT<void, THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t>;
 using THidDataErrorEvent = HidEventT<void, THidDevice*, std::uint32_t>;
 using TNotifyEvent = HidEventT<void, QObject*>;
+// Tells a report that carries nothing new (the handler's report ID, data and size).
+using THidQuietReport = std::function<bool(std::uint8_t, const std::uint8_t*, std::size_t)>;
 
 // What the enumeration says about one interface.
 class THidPnPInfo {
@@ -53,7 +56,8 @@ public:
 // on the GUI thread.
 class THidDeviceReadThread {
 public:
-    THidDeviceReadThread(THidDevice* device, std::size_t inputReportLength);
+    THidDeviceReadThread(THidDevice* device, std::size_t inputReportLength,
+                         THidQuietReport quiet = {});
     ~THidDeviceReadThread(); // stops the thread
     THidDeviceReadThread(const THidDeviceReadThread&) = delete;
     THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
@@ -67,7 +71,8 @@ public:
 
     std::uint32_t LastError() const;
     std::uint64_t Deliveries() const; // reports and errors handed over so far
-    std::uint64_t Batches() const;    // wake-ups of the GUI thread that handed some over
+    std::uint64_t Batches() const;    // hand-overs that handed some over
+    std::uint64_t Wakeups() const;    // of them, those the reader woke the GUI thread for
     // Waits, without running the event loop, until the reader has queued a delivery that
     // the GUI thread has not run yet; false when none came in time.
     bool WaitForQueuedDelivery(std::chrono::milliseconds timeout) const;
@@ -124,6 +129,10 @@ public:
     bool IsReading() const { return readThread_ != nullptr; }
     THidDeviceReadThread* ReadThread() const { return readThread_.get(); }
     void SetReadSleepTime(int ms);
+    // Reports that carry nothing new wait for the next hand-over instead of waking the
+    // GUI thread, and the first of them after others hands those over at once. Takes
+    // effect when reading starts.
+    void SetQuietReport(THidQuietReport quiet) { quiet_ = std::move(quiet); }
     int ReadSleepTime() const { return readSleepTime_.load(); }
     void MarkUnplugged();
 
@@ -167,6 +176,7 @@ private:
     THidDataEvent dataHandler_;
     THidDataErrorEvent dataErrorHandler_;
     THidPlugEvent unplugHandler_;
+    THidQuietReport quiet_;
     bool readWrite_ = false;
     std::unique_ptr<THidDeviceReadThread> readThread_;
 };

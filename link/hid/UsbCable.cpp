@@ -14,7 +14,15 @@ bool UsbCable::configure(THidDevice& device, std::uint32_t baud, std::vector<std
     if (buf.size() < length) buf.resize(length, 0); // never sent past the buffer's end
     const bool ok = device.SendFeatureReport(buf.data(), length);
     if (sent) *sent = std::move(buf);
+    device.SetQuietReport(&UsbCable::quietReport);
     return ok;
+}
+
+bool UsbCable::quietReport(std::uint8_t, const std::uint8_t* data, std::size_t size) {
+    // As the assembly reads it: the first byte's low digit counts the meter bytes.
+    if (size == 0) return true;
+    const int count = data[0] & 0x0f;
+    return count < 1 || count > 9;
 }
 
 std::vector<std::uint8_t> UsbCable::poll(THidDevice& device, std::size_t& written) {

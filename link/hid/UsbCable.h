@@ -33,11 +33,15 @@ public:
     static bool isCable(THidDevice& device);
     // Sends the line settings for `baud` at the feature report length the device declares;
     // `sent` receives the buffer (at least that long). False when the device refused them.
+    // The device is also told which of its reports carry no meter byte (quietReport), so
+    // its reader wakes the program once per frame, not for each report.
     static bool configure(THidDevice& device, std::uint32_t baud,
                           std::vector<std::uint8_t>* sent = nullptr);
     // Asks the meter for its next frame; `written` is what the device took. Returns the
     // buffer sent, padded to the device's output report length.
     static std::vector<std::uint8_t> poll(THidDevice& device, std::size_t& written);
+    // A report without meter bytes: the one after a burst of them ends the meter's frame.
+    static bool quietReport(std::uint8_t reportId, const std::uint8_t* data, std::size_t size);
 
     // The assembly and idle counters, kept where the caller keeps its link state.
     UsbCable(std::string& frameHex, std::string& reportChunk, bool& chunkPending, int& idleReports,

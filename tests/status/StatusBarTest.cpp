@@ -59,7 +59,7 @@ TEST(StatusBar, AFloodOfTextsIsShownAFewTimesASecondAndEndsOnTheLast) {
     EXPECT_FALSE(bar.pending());
 }
 
-TEST(StatusBar, AChangeUndoneBeforeItShowsIsDropped) {
+TEST(StatusBar, AHeldChangeIsDroppedWhenUndoneAndGoesWithTheFirstAfterTheInterval) {
     StatusBar bar;
     bar.setTexts(texts("Recording: 1 of 10"));
     bar.setTexts(texts("Waiting for the interval: 9 s left"));
@@ -67,6 +67,19 @@ TEST(StatusBar, AChangeUndoneBeforeItShowsIsDropped) {
     bar.setTexts(texts("Recording: 1 of 10"));
     EXPECT_FALSE(bar.pending()) << "back to what is shown: nothing left to show";
     EXPECT_EQ(bar.applyCount(), 1);
+
+    // A change held back goes with the first one after the interval, at once, not on a
+    // timer of its own: the next frame's repaint draws it. No events run meanwhile.
+    bar.setTexts(texts("Recording: 2 of 10"));
+    EXPECT_TRUE(bar.pending());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() <= StatusBar::MinIntervalMs) {
+    }
+    bar.setTexts(texts("Recording: 3 of 10"));
+    EXPECT_FALSE(bar.pending());
+    EXPECT_EQ(bar.shownTexts(), texts("Recording: 3 of 10"));
+    EXPECT_EQ(bar.applyCount(), 2);
 }
 
 TEST(StatusBar, ALongPathIsElidedNotWideningTheWindow) {

@@ -188,6 +188,17 @@ TEST_F(TableFiles, GridReadsOnlyWhatIsShownAndFollowsAppends) {
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted[0][1].toInt(), 5000);
     EXPECT_EQ(model.data(model.index(5000, 3), Qt::DisplayRole).toString(), "new");
+    // Each row appended while recording is read once; the rows before it are not read again.
+    const uint64_t read = model.rowsRead();
+    for (int i = 1; i <= 3; ++i) {
+        table.appendReading(row(9000 + i, 0, "new" + std::to_string(i), "mV"));
+        model.refresh();
+        EXPECT_EQ(model.data(model.index(4999 + i, 3), Qt::DisplayRole).toString(),
+                  QString("new%1").arg(i - 1).replace("new0", "new"));
+        EXPECT_EQ(model.data(model.index(5000 + i, 3), Qt::DisplayRole).toString(),
+                  QString("new%1").arg(i));
+    }
+    EXPECT_EQ(model.rowsRead() - read, 3u);
     EXPECT_EQ(reset.count(), 0);
     table.emptyTable();
     model.refresh();
