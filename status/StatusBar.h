@@ -9,6 +9,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <vector>
+
 namespace rd780 {
 
 // A part that shows as much of its text as fits (eliding in the middle, where a long path
@@ -26,10 +28,13 @@ public:
 protected:
     void resizeEvent(QResizeEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void elide();
+    bool surelyFits(const QString& text, int room);
     QSize textSize(const QString& text) const;
+    std::vector<int> advances_; // of the printable ASCII characters in the part's font
     QString full_;
     QString shown_;
     QSize labelTextSize_; // of the label's own text, which sizes the part

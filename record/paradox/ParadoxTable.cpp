@@ -912,7 +912,13 @@ void Table::Impl::appendRecord(const unsigned char* rec) {
         putU16(add, static_cast<std::uint32_t>(b.rows) * static_cast<std::uint32_t>(recordSize));
         if (!pwriteAll(fd, add, 2, blockOffset(b.number) + 4))
             throw error("cannot write a block header: " + errnoText());
-        if (cachedBlock == b.number) cachedBlock = 0;
+        if (cachedBlock == b.number) {
+            // The block as read stays true with the row put in: the row just recorded is
+            // read back for the grid, and reading its block again cost a read per row.
+            std::memcpy(cache.data() + (at - blockOffset(b.number)), rec,
+                        static_cast<size_t>(recordSize));
+            std::memcpy(cache.data() + 4, add, 2);
+        }
         ++b.rows;
     } else {
         if (fileBlocks >= kMaxBlocks)

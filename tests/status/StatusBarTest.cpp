@@ -101,6 +101,34 @@ TEST(StatusBar, ALongPathIsElidedNotWideningTheWindow) {
         << "screen readers get the whole text";
 }
 
+// Whatever the room, a part shows its text as eliding it to that room would, whole when
+// it fits.
+TEST(StatusBar, APartShowsItsTextElidedToItsRoomOrWhole) {
+    QMainWindow w;
+    auto* bar = new StatusBar(&w);
+    w.setStatusBar(bar);
+    const std::string texts[] = {"USB: USB to Serial - live, 5.7 frames/s",
+                                 "/tmp/Kv400db.DB, 12345 rows", "Recording: 7 of 10000",
+                                 "Serial: /dev/ttyUSB0 - stalled, no frame for 4 s", "\u00b5V"};
+    StatusPart* part = bar->tablePart();
+    int whole = 0, elided = 0;
+    for (int width = 300; width <= 1500; width += 7) {
+        w.resize(width, 300);
+        w.show();
+        QCoreApplication::processEvents();
+        for (const std::string& text : texts) {
+            part->setFullText(QString::fromStdString(text));
+            const int room = std::max(0, part->contentsRect().width() - 2 * part->margin());
+            const QString expected =
+                part->fontMetrics().elidedText(part->fullText(), Qt::ElideMiddle, room);
+            ASSERT_EQ(part->shownText(), expected) << text << " in " << room << " px";
+            ++(expected == part->fullText() ? whole : elided);
+        }
+    }
+    EXPECT_GT(whole, 20);
+    EXPECT_GT(elided, 20);
+}
+
 // Layout requests a widget receives.
 struct LayoutRequests : QObject {
     int count = 0;
