@@ -67,8 +67,12 @@ void ReadingTable::adopt(px::Table t) {
             idx("unit"), idx("Auto"), idx("Nval")};
     mapComplete_ = map_.no >= 0 && map_.time >= 0 && map_.coupling >= 0 && map_.value >= 0 &&
                    map_.unit >= 0 && map_.autoText >= 0 && map_.nval >= 0;
-    // Rows reach the disk within a fifth of a second, grouped while frames stream in.
-    if (table_->writable()) table_->setSyncInterval(200);
+    // Rows reach the disk within a fifth of a second, grouped while frames stream in, and
+    // the disk's wait (long on a USB stick or a network share) is spent off the GUI thread.
+    if (table_->writable()) {
+        table_->setSyncInterval(200);
+        table_->setBackgroundSync(true);
+    }
 }
 
 ReadingTable::OpenOutcome ReadingTable::openOrCreate(const std::filesystem::path& path) {
@@ -193,6 +197,14 @@ bool ReadingTable::isFull() const {
 
 void ReadingTable::flush() {
     if (table_ && table_->writable() && table_->flushPending()) table_->flush();
+}
+
+void ReadingTable::startFlush() {
+    if (table_ && table_->writable()) table_->startFlush();
+}
+
+void ReadingTable::setSyncCall(px::Table::SyncCall call) {
+    if (table_) table_->setSyncCall(std::move(call));
 }
 
 } // namespace rd780

@@ -65,8 +65,13 @@ public:
     // True when no further row fits.
     bool isFull() const override;
 
-    // Makes appended rows durable if any are pending (called from a short timer).
+    // Makes appended rows durable if any are pending; durable on return.
     void flush();
+    // Starts making pending rows durable without waiting (called from a short timer); a
+    // failure of an earlier start is thrown by the next call.
+    void startFlush();
+    // Replaces what syncs the open table (a test's failing disk).
+    void setSyncCall(paradox::Table::SyncCall call);
 
 private:
     paradox::Table& writableTable();

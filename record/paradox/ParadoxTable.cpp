@@ -14,13 +14,17 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace rd780::paradox {
@@ -308,11 +312,41 @@ struct Table::Impl {
     mutable int cachedBlock = 0;
 
     int syncIntervalMs = 200;
-    bool pending = false;
     std::chrono::steady_clock::time_point lastSync{};
+    Table::SyncCall syncCall; // empty: fdatasync
+    // Rows are counted as appended and as known durable; pending while they differ.
+    std::uint64_t appended = 0;
+    std::uint64_t durable = 0;
+
+    // The background sync: the owner asks for one covering `target` appends and goes on;
+    // the thread reports what it covered, or the errno of a failure for the owner to throw.
+    // Failures are thrown once while the disk keeps failing (`failing`), not per retry, so
+    // the window tells an outage once; a sync that succeeds ends it.
+    struct Background {
+        std::thread thread;
+        std::mutex m;
+        std::condition_variable wake, idle;
+        bool stop = false;
+        bool busy = false;
+        std::uint64_t target = 0;
+        std::uint64_t covered = 0;
+        int failed = 0;
+        bool failing = false;
+    };
+    std::unique_ptr<Background> bg;
 
     ~Impl() {
+        stopBackground();
         if (fd >= 0) ::close(fd);
+    }
+
+    bool pending() const {
+        std::uint64_t known = durable;
+        if (bg) {
+            std::lock_guard lock(bg->m);
+            known = std::max(known, bg->covered);
+        }
+        return appended > known;
     }
 
     Error error(const std::string& what) const { return Error(where + ": " + what); }
@@ -338,7 +372,20 @@ struct Table::Impl {
     void encode(int field, const Value& v, unsigned char* p) const;
     void appendRecord(const unsigned char* rec);
     void writeHeaderCounts();
+    int syncOnce() const { return syncCall ? syncCall(fd) : (::fdatasync(fd) == 0 ? 0 : errno); }
+    Error syncError(int err) const {
+        return error(std::string("cannot flush to disk: ") + std::strerror(err));
+    }
+    // Makes every write durable on this thread, after the background sync in flight.
     void sync();
+    void startBackground();
+    void stopBackground();
+    void backgroundLoop();
+    // Waits until no background sync is in flight and takes over what it covered.
+    void waitIdle();
+    // Throws the failure of a finished background sync, once.
+    void throwFailure();
+    void startSync();
 };
 
 // ---------------------------------------------------------------- header
@@ -548,9 +595,92 @@ void Table::Impl::writeHeaderCounts() {
 }
 
 void Table::Impl::sync() {
-    if (::fdatasync(fd) != 0) throw error("cannot flush to disk: " + errnoText());
-    pending = false;
+    // A failure of the sync in flight needs no telling: this one retries what it missed.
+    waitIdle();
+    const int err = syncOnce();
+    if (bg) {
+        std::lock_guard lock(bg->m);
+        bg->failed = 0;
+        bg->failing = err != 0;
+    }
+    if (err != 0) throw syncError(err);
+    durable = appended;
     lastSync = std::chrono::steady_clock::now();
+}
+
+void Table::Impl::startBackground() {
+    if (bg) return;
+    bg = std::make_unique<Background>();
+    bg->covered = durable;
+    try {
+        bg->thread = std::thread([this] { backgroundLoop(); });
+    } catch (const std::system_error&) {
+        bg.reset(); // no thread to be had: the syncs stay on the caller's thread
+    }
+}
+
+void Table::Impl::stopBackground() {
+    if (!bg) return;
+    {
+        std::lock_guard lock(bg->m);
+        bg->stop = true;
+    }
+    bg->wake.notify_one();
+    bg->thread.join();
+    durable = std::max(durable, bg->covered);
+    bg.reset();
+}
+
+void Table::Impl::backgroundLoop() {
+    std::unique_lock lock(bg->m);
+    for (;;) {
+        bg->wake.wait(lock, [this] { return bg->stop || bg->busy; });
+        if (!bg->busy) return;
+        const std::uint64_t target = bg->target;
+        lock.unlock();
+        const int err = syncOnce();
+        lock.lock();
+        if (err != 0 && !bg->failing) bg->failed = err;
+        if (err == 0) bg->covered = std::max(bg->covered, target);
+        bg->failing = err != 0;
+        bg->busy = false;
+        bg->idle.notify_all();
+    }
+}
+
+void Table::Impl::waitIdle() {
+    if (!bg) return;
+    std::unique_lock lock(bg->m);
+    bg->idle.wait(lock, [this] { return !bg->busy; });
+    durable = std::max(durable, bg->covered);
+}
+
+void Table::Impl::throwFailure() {
+    if (!bg) return;
+    int err = 0;
+    {
+        std::lock_guard lock(bg->m);
+        std::swap(err, bg->failed);
+    }
+    if (err != 0) throw syncError(err);
+}
+
+void Table::Impl::startSync() {
+    if (!bg) {
+        if (pending()) sync();
+        return;
+    }
+    {
+        std::lock_guard lock(bg->m);
+        // The sync in flight covers what was written before it started; the rest waits.
+        if (bg->busy) return;
+        durable = std::max(durable, bg->covered);
+        if (appended == durable) return;
+        bg->busy = true;
+        bg->target = appended;
+    }
+    lastSync = std::chrono::steady_clock::now();
+    bg->wake.notify_one();
 }
 
 // ---------------------------------------------------------------- records
@@ -1021,7 +1151,8 @@ Table Table::create(const std::filesystem::path& path, const std::vector<Field>&
 void Table::close() {
     if (!d) return;
     auto im = std::move(d);
-    if (im->writable && im->pending) im->sync();
+    im->stopBackground();
+    if (im->writable && im->pending()) im->sync();
 }
 
 bool Table::isOpen() const {
@@ -1094,6 +1225,7 @@ void Table::appendRow(const std::vector<Value>& row) {
     if (hasPrimaryIndex())
         throw im.error("the table has a primary index; rows appended out of key order would "
                        "corrupt it, so appending is refused");
+    im.throwFailure();
     if (row.size() != im.fields.size())
         throw im.error("a row of " + std::to_string(row.size()) + " values for " +
                        std::to_string(im.fields.size()) + " fields");
@@ -1120,23 +1252,48 @@ void Table::appendRow(const std::vector<Value>& row) {
         im.autoInc = oldAutoInc;
         throw;
     }
-    im.pending = true;
+    ++im.appended;
     const auto now = std::chrono::steady_clock::now();
     if (im.syncIntervalMs <= 0 || now - im.lastSync >= std::chrono::milliseconds(im.syncIntervalMs))
-        im.sync();
+        im.startSync();
 }
 
 void Table::flush() {
     auto& im = need(d);
-    if (im.writable && im.pending) im.sync();
+    if (!im.writable) return;
+    im.waitIdle();
+    im.throwFailure();
+    if (im.pending()) im.sync();
+}
+
+void Table::startFlush() {
+    auto& im = need(d);
+    if (!im.writable) return;
+    im.throwFailure();
+    im.startSync();
 }
 
 bool Table::flushPending() const {
-    return d && d->pending;
+    return d && d->pending();
 }
 
 void Table::setSyncInterval(int ms) {
     need(d).syncIntervalMs = ms;
+}
+
+void Table::setBackgroundSync(bool on) {
+    auto& im = need(d);
+    if (!im.writable) return;
+    if (on)
+        im.startBackground();
+    else
+        im.stopBackground();
+}
+
+void Table::setSyncCall(SyncCall call) {
+    auto& im = need(d);
+    im.waitIdle(); // the thread reads it only while a sync is asked for
+    im.syncCall = std::move(call);
 }
 
 void Table::emptyTable() {
@@ -1145,6 +1302,8 @@ void Table::emptyTable() {
     if (hasPrimaryIndex())
         throw im.error("the table has a primary index; emptying it without its index file "
                        "would leave that index pointing at rows that are gone, so it is refused");
+    // The rows a sync in flight covers are about to go; so is its failure to cover them.
+    im.waitIdle();
     // Counts first, so a crash in between leaves an empty table, never a short chain.
     im.blocks.clear();
     im.rows = 0;

@@ -2,9 +2,11 @@
 // Paradox table (.DB) engine: reads every field type, writes tables that other Paradox
 // readers open, and appends rows durably. Plain C++ so the fuzz build can use it.
 //
-// A Table is used from one thread at a time (the GUI thread in the program).
+// A Table is used from one thread at a time (the GUI thread in the program); only its own
+// background sync, when turned on, runs elsewhere.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -153,7 +155,8 @@ public:
     // crash between writing a row and updating the header may have left behind.
     static Table open(const std::filesystem::path& path, OpenMode mode);
 
-    // Flushes pending writes and releases the file and its lock. Safe to call twice.
+    // Waits for a background sync in flight, flushes pending writes and releases the file
+    // and its lock. Safe to call twice.
     void close();
     bool isOpen() const;
     bool writable() const;
@@ -180,15 +183,32 @@ public:
     // page cannot hold throws Error and writes nothing. The row is written through to the
     // file at once: record bytes, then the block header, then the table header. The
     // fdatasync follows at once when the last one is older than syncInterval, otherwise
-    // it is left pending for flush() (call it from a timer). A table with a primary index
-    // refuses appends ("rows out of key order would corrupt its index"); a table whose
-    // 65,535 blocks are full throws "table is full".
+    // it is left pending for flush() (call it from a timer). With background sync the due
+    // fdatasync is started on the table's own thread instead, and rows appended while it
+    // runs stay pending. A table with a primary index refuses appends ("rows out of key
+    // order would corrupt its index"); a table whose 65,535 blocks are full throws "table
+    // is full". A failed background sync is thrown here (before the row is written) or by
+    // the next flush of either kind, once until a sync succeeds again; its rows stay
+    // pending for the next sync.
     void appendRow(const std::vector<Value>& row);
-    // Makes every appended row durable now (fdatasync) if any is pending.
+    // Makes every appended row durable now (fdatasync) if any is pending, waiting for a
+    // background sync in flight first. Durable on return.
     void flush();
+    // Starts making the pending rows durable and returns at once: on the table's thread
+    // with background sync (nothing is started while a sync runs), as flush() without.
+    void startFlush();
     bool flushPending() const;
     // Milliseconds between forced syncs in appendRow; 0 syncs after every row.
     void setSyncInterval(int ms);
+    // Whether the syncs of appendRow and startFlush run on a thread the table owns, so the
+    // caller never waits for the disk while rows stream in. Writable tables only; off by
+    // default. The thread sleeps while nothing is pending.
+    void setBackgroundSync(bool on);
+    // What makes written rows durable: fdatasync unless replaced (a test's sync that blocks
+    // or fails). Takes the file descriptor, returns 0 or an errno value; may run on the
+    // table's thread.
+    using SyncCall = std::function<int(int fd)>;
+    void setSyncCall(SyncCall call);
 
     // Removes all rows (the file keeps its header and no blocks). Durable on return.
     // Refused for a table with a primary index, whose .PX would then be stale.

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -368,6 +370,59 @@ TEST(MeterSession, TheWindowsOptionsLetReadingsWaitTellRefusalsAndStampTheRows) 
         for (const auto& r : cap.records)
             captured += r.bytes.size();
         EXPECT_EQ(captured, bytes.size());
+    }
+}
+
+// A disk that fails the table's sync (on the table's own thread): the window is told once
+// by sinkFailed while it keeps failing, records on, and its rows are durable once the disk
+// is back; the logger's run ends with status 1.
+TEST(MeterSession, AFailedTableSyncIsToldOnceInTheWindowAndEndsTheLoggersRun) {
+    for (bool window : {true, false}) {
+        SCOPED_TRACE(window ? "window" : "logger");
+        test::ScratchDir dir;
+        SessionOptions o;
+        o.table = (dir / "rows.DB").string();
+        if (window) o.recordError = SessionOptions::RecordError::Tell;
+        MeterSession session(o);
+        QSignalSpy ended(&session, &MeterSession::ended);
+        QSignalSpy sinkFailed(&session, &MeterSession::sinkFailed);
+        QSignalSpy recordingFailed(&session, &MeterSession::recordingFailed);
+        std::string error;
+        ASSERT_TRUE(session.openSinks(error)) << error;
+        std::atomic<int> failure = EIO, syncs = 0;
+        session.table().setSyncCall([&](int fd) {
+            const int err = failure != 0 ? failure.load() : ::fdatasync(fd) == 0 ? 0 : errno;
+            ++syncs;
+            return err;
+        });
+        session.frame(frameOf("1.000")); // its sync is due at once, and fails
+        const std::string told = o.table + ": cannot flush to disk: " + std::strerror(EIO);
+        if (!window) {
+            ASSERT_TRUE(test::waitUntil([&] { return ended.count() == 1; }, 10000));
+            EXPECT_EQ(ended[0][0].toInt(), 1);
+            EXPECT_EQ(ended[0][1].value<std::string>(), told);
+            EXPECT_FALSE(session.finish(error));
+            continue;
+        }
+        ASSERT_TRUE(test::waitUntil([&] { return sinkFailed.count() == 1; }, 10000));
+        EXPECT_EQ(sinkFailed[0][0].value<std::string>(), told);
+        for (const char* f : {"2.000", "3.000", "4.000"})
+            session.frame(frameOf(f));
+        // Retried by the timer meanwhile, and failing, untold.
+        const int before = syncs;
+        ASSERT_TRUE(test::waitUntil([&] { return syncs >= before + 3; }, 10000));
+        EXPECT_EQ(sinkFailed.count(), 1);
+        EXPECT_EQ(recordingFailed.count(), 0);
+        EXPECT_EQ(ended.count(), 0);
+        EXPECT_EQ(session.rows(), 4u);
+
+        failure = 0;
+        ASSERT_TRUE(
+            test::waitUntil([&] { return !session.table().table().flushPending(); }, 10000));
+        session.frame(frameOf("5.000"));
+        EXPECT_TRUE(session.finish(error)) << error;
+        EXPECT_EQ(sinkFailed.count(), 1);
+        EXPECT_EQ(paradox::Table::open(o.table, paradox::OpenMode::ReadOnly).rowCount(), 5u);
     }
 }
 
