@@ -71,8 +71,15 @@ public:
     }
     void setBar(int position) override {
         m_.BarPosition = position;
+        QProgressBar* bar = m_.PBar2;
         // A position past the maximum shows a full bar.
-        m_.PBar2->setValue(std::clamp(position, m_.PBar2->minimum(), m_.PBar2->maximum()));
+        const int value = std::clamp(position, bar->minimum(), bar->maximum());
+        if (value == bar->value()) return;
+        // The bar would repaint itself at once, and with it all the frame had changed so
+        // far, in a pass of the window's own: the frame's one repaint draws it instead.
+        bar->setUpdatesEnabled(false);
+        bar->setValue(value);
+        bar->setUpdatesEnabled(true);
     }
     void resetChart() override {
         if (m_.ResetChart) m_.ResetChart();

@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QTest>
 #include <QWidget>
 
 #include <chrono>
@@ -79,11 +80,24 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     m.ResetChart = [&] { calls.push_back("reset"); };
     m.PlotWaveform = [&](const std::string&) { calls.push_back("wave"); };
     QSignalSpy decoded(&m, &MeterPanel::readingDecoded);
+    // What the frame changes is drawn in one repaint after it, not while it is decoded.
+    c.area.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&c.area));
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::Paint;
+            return false;
+        }
+    } barPaints;
+    m.PBar2->installEventFilter(&barPaints);
 
     test::FrameSpec frame;
     frame.display = " 12.34 ";
     reading.FrameHex = test::frameText(frame);
     ASSERT_TRUE(m.LcdDisplay520());
+    EXPECT_EQ(barPaints.count, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return barPaints.count > 0; }, 5000));
     EXPECT_EQ(calls, (std::vector<std::string>{"pointer 523", "offer 12.34 V", "reset"}));
     EXPECT_EQ(decoded.count(), 1);
     EXPECT_EQ(m.PBar2->value(), 12);
