@@ -1,7 +1,7 @@
 #pragma once
 // The window's status bar: the link, the table and the recording state, each in its own
 // part whose accessible name is its text. Texts are given as often as frames come; the
-// parts change only when a text does, and at most a few times a second.
+// parts change only when a text does, and at most twice a second.
 #include "status/StatusTexts.h"
 
 #include <QElapsedTimer>
@@ -64,7 +64,7 @@ public:
 
     static constexpr int AlarmShownMs = 10000;
 
-    static constexpr int MinIntervalMs = 250;
+    static constexpr int MinIntervalMs = 500;
     static constexpr int LatestMs = 2 * MinIntervalMs;
 
 private:
