@@ -19,8 +19,13 @@ public:
 
     LcdPanelState& state() { return state_; }
     const LcdPanelState& state() const { return state_; }
-    // Call after changing the state.
-    void changed() { update(); }
+    // Call after changing the state. A meter often sends the same reading many times over:
+    // the panel then repaints nothing.
+    void changed() {
+        if (state_ == shown_) return;
+        shown_ = state_;
+        update();
+    }
     // A red frame while a reading lies beyond a ticked limit.
     void setAlarmFrame(bool on);
     bool alarmFrame() const { return alarmFrame_; }
@@ -43,6 +48,7 @@ private:
     void announce();
 
     LcdPanelState state_;
+    LcdPanelState shown_; // as last asked to repaint
     bool alarmFrame_ = false;
     QString readingText_;
     QString announced_;

@@ -77,6 +77,8 @@ public:
     void showFunction(int code, char modeDigit, char prefix);
     void showPointAgain(int position, bool hideThirdPoint);
 
+    bool operator==(const LcdPanelState&) const = default;
+
 private:
     static constexpr std::size_t idx(Lcd e) { return static_cast<std::size_t>(e); }
     std::array<bool, LcdCount> visible_{};

@@ -1,5 +1,6 @@
 // The panels on their own: a bare client area, a context and hand-made wiring are all a
 // panel needs, which is what lets the window compose them and later windows reuse them.
+#include "meter/LcdPanel.h"
 #include "meter/MeterPanel.h"
 #include "record/LimitPanel.h"
 #include "session/MeterSession.h"
@@ -89,7 +90,8 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
             count += e->type() == QEvent::Paint;
             return false;
         }
-    } barPaints;
+    };
+    Paints barPaints;
     m.PBar2->installEventFilter(&barPaints);
 
     test::FrameSpec frame;
@@ -104,12 +106,19 @@ TEST(MeterPanelAlone, DecodedFrameFillsTheReadingThenCallsOutInOrder) {
     EXPECT_EQ(session.usbCounts().idleTicks, 0);
     EXPECT_TRUE(m.CONok->isVisibleTo(&c.area));
     EXPECT_FALSE(m.CONokN->isVisibleTo(&c.area));
+    // The same reading again repaints nothing of the LCD.
+    Paints lcdPaints;
+    m.Panel1->installEventFilter(&lcdPaints);
+    ASSERT_TRUE(m.LcdDisplay520());
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lcdPaints.count, 0);
 
     calls.clear();
     reading.FrameHex = test::frameText(frame, true);
     ASSERT_TRUE(m.LcdDisplay520());
     EXPECT_EQ(calls.back(), "wave") << "a long frame's waveform goes to the chart";
-    EXPECT_EQ(decoded.count(), 2);
+    EXPECT_EQ(decoded.count(), 3);
     EXPECT_TRUE(c.messages.isEmpty());
 }
 
