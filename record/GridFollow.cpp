@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyleOptionHeader>
 #include <QStyleOptionSlider>
 #include <QTableView>
 
@@ -128,6 +129,55 @@ void ReadingGrid::paintEvent(QPaintEvent* event) {
 QSize GridRowHeader::sizeHint() const {
     if (minimumWidth() == maximumWidth()) return {minimumWidth(), defaultSectionSize()};
     return QHeaderView::sizeHint();
+}
+
+void GridRowHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+    if (!rect.isValid()) return;
+    // The option as the header makes it for a section.
+    QStyleOptionHeader opt;
+    initStyleOption(&opt);
+    const QBrush button = opt.palette.brush(QPalette::Button);
+    const QBrush window = opt.palette.brush(QPalette::Window);
+    initStyleOptionForIndex(&opt, logicalIndex);
+    opt.rect = rect;
+    if (opt.palette.brush(QPalette::Button) != button ||
+        opt.palette.brush(QPalette::Window) != window || !opt.icon.isNull()) {
+        // Brushes or an icon of the section's own: drawn as the header draws it.
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        return;
+    }
+    const qreal ratio = painter->device()->devicePixelRatioF();
+    const Look look{rect.size(),
+                    ratio,
+                    int(opt.state),
+                    int(opt.position) | int(opt.direction) << 8,
+                    int(opt.selectedPosition),
+                    int(opt.textAlignment),
+                    opt.text,
+                    opt.palette.cacheKey(),
+                    painter->font().key()};
+    auto it =
+        std::find_if(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.look == look; });
+    if (it == kept_.end()) {
+        QPixmap picture((QSizeF(rect.size()) * ratio).toSize());
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(palette().color(viewport()->backgroundRole()));
+        QPainter p(&picture);
+        p.setFont(painter->font());
+        p.setRenderHints(painter->renderHints());
+        QStyleOptionHeader at = opt;
+        at.rect = QRect(QPoint(0, 0), rect.size());
+        style()->drawControl(QStyle::CE_Header, &at, &p, this);
+        p.end();
+        ++drawn_;
+        kept_.insert(kept_.begin(), Kept{look, std::move(picture)});
+        if (kept_.size() > 8) kept_.pop_back();
+        it = kept_.begin();
+    } else if (it != kept_.begin()) {
+        std::rotate(kept_.begin(), it, it + 1);
+        it = kept_.begin();
+    }
+    painter->drawPixmap(rect.topLeft(), it->picture);
 }
 
 void GridFollower::rowCountChanged(int oldCount, int newCount) {

@@ -3,6 +3,7 @@
 // it stays where it is, and it follows again when the user scrolls back to the end.
 #include <QHeaderView>
 #include <QObject>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -25,11 +26,35 @@ private:
 
 // A grid's row header. Held at a fixed width, its size hint is that width: the view asks
 // for it at each appended row, and measuring it would read up to 200 sections' texts.
+// Its sections look alike but for the indicator, so each look is drawn once and kept:
+// drawing the indicator's glyph, from a fallback font, cost more than the grid's row.
 class GridRowHeader : public QHeaderView {
     Q_OBJECT
 public:
     explicit GridRowHeader(QWidget* parent = nullptr) : QHeaderView(Qt::Vertical, parent) {}
     QSize sizeHint() const override;
+    // Section pictures drawn so far (for tests).
+    int sectionsDrawn() const { return drawn_; }
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+
+private:
+    struct Look {
+        QSize size;
+        qreal ratio = 1;
+        int state = 0, position = 0, selected = 0, alignment = 0;
+        QString text;
+        qint64 palette = 0;
+        QString font;
+        bool operator==(const Look&) const = default;
+    };
+    struct Kept {
+        Look look;
+        QPixmap picture;
+    };
+    mutable std::vector<Kept> kept_; // most recently used first
+    mutable int drawn_ = 0;
 };
 
 // A grid's column header. Its sections show only whether their column meets the selection

@@ -211,5 +211,48 @@ TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
     }
 }
 
+// The row header keeps each look of a section it drew: rows coming one by one draw the
+// indicator and the plain section once, and what it shows is what a plain header draws.
+TEST(ReadingGrid, TheRowHeaderDrawsEachLookOnceAndAsAPlainHeaderWould) {
+    struct MarkedModel : GrowingModel {
+        QVariant headerData(int s, Qt::Orientation o, int role) const override {
+            if (o == Qt::Vertical && role == Qt::DisplayRole)
+                return s == rowCount() - 1 ? QStringLiteral("\u25B6") : QString();
+            return GrowingModel::headerData(s, o, role);
+        }
+    } model;
+    auto grid = [&](QTableView& view, QHeaderView* rows) {
+        view.setModel(&model);
+        if (rows) view.setVerticalHeader(rows);
+        view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view.verticalHeader()->setDefaultSectionSize(18);
+        view.verticalHeader()->setFixedWidth(14);
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.setSelectionMode(QAbstractItemView::SingleSelection);
+        view.resize(334, 260);
+        view.show();
+    };
+    QTableView kept, plain;
+    auto* header = new GridRowHeader(&kept);
+    grid(kept, header);
+    new GridFollower(&kept);
+    grid(plain, nullptr);
+    ASSERT_TRUE(test::waitUntil([&] { return kept.isVisible() && plain.isVisible(); }));
+    for (int i = 0; i < 30; ++i) {
+        model.appendMarked();
+        for (int pass = 0; pass < 3; ++pass)
+            QCoreApplication::processEvents();
+    }
+    EXPECT_LE(header->sectionsDrawn(), 8) << "a look is drawn once, not once per row";
+    plain.selectRow(model.rowCount() - 1);
+    plain.scrollToBottom();
+    kept.verticalHeader()->viewport()->update();
+    QCoreApplication::processEvents();
+    const QImage shown = kept.verticalHeader()->viewport()->grab().toImage();
+    const QImage drawn = plain.verticalHeader()->viewport()->grab().toImage();
+    ASSERT_EQ(shown.size(), drawn.size());
+    EXPECT_TRUE(shown == drawn) << "the kept sections look as the header draws them";
+}
+
 } // namespace
 } // namespace rd780
