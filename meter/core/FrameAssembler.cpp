@@ -4,10 +4,6 @@ namespace rd780 {
 
 namespace {
 constexpr char HexDigits[] = "0123456789ABCDEF";
-
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
 } // namespace
 
 int hexDigitValue(char c) {
@@ -52,16 +48,17 @@ std::string hidReportText(uint8_t reportId, const uint8_t* data, std::size_t siz
 HidReportOutcome assembleHidReport(HidAssemblyState st, uint8_t reportId, const uint8_t* data,
                                    std::size_t size) {
     HidReportOutcome out;
-    out.reportText = hidReportText(reportId, data, size);
-    const std::string& text = out.reportText;
-    // Character 8 (1-based) is the low digit of the first data byte: the count digit.
-    const bool hasCount = text.size() >= 8;
-    const char count = hasCount ? text[7] : '\0';
-    if (hasCount && isHexDigit(count)) {
+    // Character 8 (1-based) of the report's text is the low digit of the first data byte:
+    // the count digit. Most reports carry no meter byte, and their text is never shown.
+    const bool hasCount = size >= 1;
+    const char count = hasCount ? HexDigits[data[0] & 0x0F] : '\0';
+    if (hasCount) {
         ++st.UsbIdleReports;
         ++st.UsbPollReports;
     }
     if (count >= '1' && count <= '9') {
+        out.reportText = hidReportText(reportId, data, size);
+        const std::string& text = out.reportText;
         st.UsbIdleReports = 0;
         st.UsbPollReports = 0;
         st.ChunkPending = true;
@@ -81,7 +78,6 @@ HidReportOutcome assembleHidReport(HidAssemblyState st, uint8_t reportId, const 
         st.ReportChunk.clear();
     }
     st.ChunkPending = false;
-    out.reportText.clear();
     return out;
 }
 
