@@ -154,6 +154,19 @@ TEST_F(GridFixture, CostPerRowDoesNotGrowWithTheTable) {
     EXPECT_LE(late.first, early.first * 2 + 200);
 }
 
+// The reading grid's own settings: a fixed row header of uniform rows, whole rows
+// selected one at a time.
+void likeTheReadingGrid(QTableView& view, QAbstractItemModel* model, QHeaderView* rows = nullptr) {
+    view.setModel(model);
+    if (rows) view.setVerticalHeader(rows);
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.verticalHeader()->setDefaultSectionSize(18);
+    view.verticalHeader()->setFixedWidth(14);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSelectionMode(QAbstractItemView::SingleSelection);
+    view.resize(334, 260);
+}
+
 // Pixels painted on a widget.
 struct PaintedArea : QObject {
     long pixels = 0;
@@ -173,15 +186,8 @@ struct PaintedArea : QObject {
 TEST(ReadingGrid, AFollowedRowWithItsIndicatorPaintsOnlyItsOwnArea) {
     GrowingModel model;
     ReadingGrid view;
-    view.setModel(&model);
     view.setStyleSheet("QTableView { background: silver; }");
-    view.setVerticalHeader(new GridRowHeader(&view));
-    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view.verticalHeader()->setDefaultSectionSize(18);
-    view.verticalHeader()->setFixedWidth(14);
-    view.setSelectionBehavior(QAbstractItemView::SelectRows);
-    view.setSelectionMode(QAbstractItemView::SingleSelection);
-    view.resize(334, 260);
+    likeTheReadingGrid(view, &model, new GridRowHeader(&view));
     new GridFollower(&view);
     view.show();
     ASSERT_TRUE(test::waitUntil([&] { return view.isVisible(); }));
@@ -221,22 +227,13 @@ TEST(ReadingGrid, TheRowHeaderDrawsEachLookOnceAndAsAPlainHeaderWould) {
             return GrowingModel::headerData(s, o, role);
         }
     } model;
-    auto grid = [&](QTableView& view, QHeaderView* rows) {
-        view.setModel(&model);
-        if (rows) view.setVerticalHeader(rows);
-        view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view.verticalHeader()->setDefaultSectionSize(18);
-        view.verticalHeader()->setFixedWidth(14);
-        view.setSelectionBehavior(QAbstractItemView::SelectRows);
-        view.setSelectionMode(QAbstractItemView::SingleSelection);
-        view.resize(334, 260);
-        view.show();
-    };
     QTableView kept, plain;
     auto* header = new GridRowHeader(&kept);
-    grid(kept, header);
+    likeTheReadingGrid(kept, &model, header);
     new GridFollower(&kept);
-    grid(plain, nullptr);
+    likeTheReadingGrid(plain, &model);
+    kept.show();
+    plain.show();
     ASSERT_TRUE(test::waitUntil([&] { return kept.isVisible() && plain.isVisible(); }));
     for (int i = 0; i < 30; ++i) {
         model.appendMarked();
