@@ -203,6 +203,10 @@ void ReadingTable::startFlush() {
     if (table_ && table_->writable()) table_->startFlush();
 }
 
+void ReadingTable::setBackgroundSync(bool on) {
+    if (table_ && table_->writable()) table_->setBackgroundSync(on);
+}
+
 void ReadingTable::setSyncCall(px::Table::SyncCall call) {
     if (table_) table_->setSyncCall(std::move(call));
 }

@@ -70,6 +70,8 @@ public:
     // Starts making pending rows durable without waiting (called from a short timer); a
     // failure of an earlier start is thrown by the next call.
     void startFlush();
+    // Whether the open table syncs on a thread of its own (the default) or on the caller's.
+    void setBackgroundSync(bool on);
     // Replaces what syncs the open table (a test's failing disk).
     void setSyncCall(paradox::Table::SyncCall call);
 

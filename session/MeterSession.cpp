@@ -169,6 +169,7 @@ void MeterSession::setStopRequested(std::function<bool()> stop) {
 bool MeterSession::openTable(std::string& error) {
     try {
         table_.openOrCreate(options_.table);
+        if (!options_.backgroundSync) table_.setBackgroundSync(false);
     } catch (const std::exception& e) {
         table_.close();
         error = tableError(options_.table, e.what());

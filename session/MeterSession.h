@@ -81,6 +81,10 @@ struct SessionOptions {
     bool driven = false;
     // The time of day in milliseconds a row gets; empty: the clock's.
     std::function<std::int32_t()> timeOfDay;
+    // The table it opens syncs on a thread of the table's (a window never waits for the
+    // disk), or else on the session's own: the logger has no window to keep answering, and
+    // a run ended by a signal then has no sync in flight to wait for within its second.
+    bool backgroundSync = true;
 };
 
 // Who shows a decode step by step (the window's LCD, bar graph, pointer and waveform):

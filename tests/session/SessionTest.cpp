@@ -383,6 +383,7 @@ TEST(MeterSession, AFailedTableSyncIsToldOnceInTheWindowAndEndsTheLoggersRun) {
         SessionOptions o;
         o.table = (dir / "rows.DB").string();
         if (window) o.recordError = SessionOptions::RecordError::Tell;
+        o.backgroundSync = window; // the logger syncs on its own thread
         MeterSession session(o);
         QSignalSpy ended(&session, &MeterSession::ended);
         QSignalSpy sinkFailed(&session, &MeterSession::sinkFailed);
@@ -390,8 +391,11 @@ TEST(MeterSession, AFailedTableSyncIsToldOnceInTheWindowAndEndsTheLoggersRun) {
         std::string error;
         ASSERT_TRUE(session.openSinks(error)) << error;
         std::atomic<int> failure = EIO, syncs = 0;
+        std::atomic<bool> onOurs = false, onAnother = false;
+        const std::thread::id ours = std::this_thread::get_id();
         session.table().setSyncCall([&](int fd) {
             const int err = failure != 0 ? failure.load() : ::fdatasync(fd) == 0 ? 0 : errno;
+            (std::this_thread::get_id() == ours ? onOurs : onAnother) = true;
             ++syncs;
             return err;
         });
@@ -401,11 +405,13 @@ TEST(MeterSession, AFailedTableSyncIsToldOnceInTheWindowAndEndsTheLoggersRun) {
             ASSERT_TRUE(test::waitUntil([&] { return ended.count() == 1; }, 10000));
             EXPECT_EQ(ended[0][0].toInt(), 1);
             EXPECT_EQ(ended[0][1].value<std::string>(), told);
+            EXPECT_TRUE(onOurs && !onAnother);
             EXPECT_FALSE(session.finish(error));
             continue;
         }
         ASSERT_TRUE(test::waitUntil([&] { return sinkFailed.count() == 1; }, 10000));
         EXPECT_EQ(sinkFailed[0][0].value<std::string>(), told);
+        EXPECT_TRUE(onAnother && !onOurs) << "the window's syncs are off its thread";
         for (const char* f : {"2.000", "3.000", "4.000"})
             session.frame(frameOf(f));
         // Retried by the timer meanwhile, and failing, untold.

@@ -36,6 +36,7 @@ SessionOptions sessionOptions(const LogOptions& o, LogSeams seams) {
     s.message = [](const std::string& m) { std::fprintf(stderr, "rd780-log: %s\n", m.c_str()); };
     s.endAtLimit = true;
     s.limitGate = RecordingRule::LimitGate::StopAtLimit;
+    s.backgroundSync = false;
     return s;
 }
 
